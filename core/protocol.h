@@ -1,0 +1,73 @@
+// Identifiers shared with the client and with the speech control.
+#pragma once
+
+#include <cstdint>
+
+namespace koe {
+
+// Client messages (above WM_USER = 0x400).
+inline constexpr unsigned kWmKoeChar = 0x414;  // WM_USER + 20: client -> Koemado, one character
+inline constexpr unsigned kWmKoeDone = 0x415;  // WM_USER + 21: Koemado -> client, speech has ended
+
+// Phases of WM_KOE_CHAR (wParam). Any other value is handled as kPhaseMiddle.
+inline constexpr unsigned kPhaseWhole = 0;   // the utterance is this one character
+inline constexpr unsigned kPhaseFirst = 1;
+inline constexpr unsigned kPhaseMiddle = 2;
+inline constexpr unsigned kPhaseLast = 3;
+
+// The client's frame-window classes that receive WM_KOE_DONE, in posting order.
+inline constexpr const char* kClientWindowClasses[3] = {
+    "AfxFrameOrView", "AfxFrameOrView42s", "AfxFrameOrView42sd"};
+
+// Koemado's own window identity.
+inline constexpr char kMainWindowClass[] = "TMainForm";
+inline constexpr char kMainWindowCaption[] = "無題 - Koemado";
+inline constexpr char kApplicationClass[] = "TApplication";
+inline constexpr char kApplicationTitle[] = "Koemado V2.0";
+
+// A GUID spelled out without <windows.h>; the Windows side turns it into a GUID.
+struct GuidParts {
+  std::uint32_t data1;
+  std::uint16_t data2, data3;
+  std::uint8_t data4[8];
+};
+
+// The speech control.
+inline constexpr GuidParts kClsidPtSvr = {
+    0x44CF3B0C, 0x9F1F, 0x11D2, {0xB9, 0xD7, 0x08, 0x00, 0x5A, 0x4B, 0x5E, 0x6E}};
+inline constexpr GuidParts kDiidDPtSvr = {
+    0x1F8E7F87, 0xA47F, 0x11D2, {0xB9, 0xD7, 0x08, 0x00, 0x5A, 0x4B, 0x5E, 0x6E}};
+inline constexpr GuidParts kDiidDPtSvrEvents = {
+    0x1F8E7F88, 0xA47F, 0x11D2, {0xB9, 0xD7, 0x08, 0x00, 0x5A, 0x4B, 0x5E, 0x6E}};
+inline constexpr char kClsidPtSvrText[] = "{44CF3B0C-9F1F-11D2-B9D7-08005A4B5E6E}";
+inline constexpr char kDiidDPtSvrText[] = "{1F8E7F87-A47F-11D2-B9D7-08005A4B5E6E}";
+inline constexpr char kDiidDPtSvrEventsText[] = "{1F8E7F88-A47F-11D2-B9D7-08005A4B5E6E}";
+
+// Dispatch identifiers of the control's default interface.
+namespace dispid {
+inline constexpr long kGender = 1;
+inline constexpr long kAge = 2;
+inline constexpr long kModeGuid = 3;
+inline constexpr long kSpeed = 4;
+inline constexpr long kPitch = 5;
+inline constexpr long kVolume = 6;
+inline constexpr long kUseButton = 7;
+inline constexpr long kUseWebSpeak = 8;
+inline constexpr long kEngineVersion = 10;
+inline constexpr long kVoiceSettings = 11;
+inline constexpr long kSpeak = 16;
+inline constexpr long kAboutBox = -552;  // DISPID_ABOUTBOX
+}  // namespace dispid
+
+// Dispatch identifiers of the control's event interface.
+namespace eventid {
+inline constexpr long kOnStartSpeak = 1;
+inline constexpr long kOnStopSpeak = 2;
+inline constexpr long kOnBookmark = 3;
+inline constexpr long kOnWordPosition = 4;
+inline constexpr long kOnPause = 5;
+inline constexpr long kOnResume = 6;
+inline constexpr long kOnReset = 7;
+}  // namespace eventid
+
+}  // namespace koe

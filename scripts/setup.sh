@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on a Debian 12 machine.
+# Idempotent; must run as root. Does nothing when all packages are present.
+set -euo pipefail
+
+PKGS=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
+      g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 xvfb xauth x11-utils imagemagick
+      locales fonts-ipafont-gothic fonts-ipafont-mincho zip unzip)
+
+need=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
+done
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  need+=(wine32:i386)
+fi
+if [ ${#need[@]} -gt 0 ]; then
+  if [ "$(id -u)" != 0 ]; then
+    echo "setup: missing packages (${need[*]}); run as root" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${need[@]}"
+fi
+
+if ! locale -a 2>/dev/null | grep -qiE '^ja_JP\.utf-?8$'; then
+  sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen
+fi
