@@ -1,0 +1,70 @@
+// The error types of the program. Messages are Shift-JIS byte strings.
+#pragma once
+
+#include <windows.h>
+
+#include <exception>
+#include <string>
+
+namespace fw {
+
+// Base of every error the program raises. Handlers never catch it; the window procedure's edge
+// shows it in the standard error box, start-up's edge in the last-resort box.
+class Exception : public std::exception {
+ public:
+  explicit Exception(std::string message) : message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+  const std::string& Message() const { return message_; }
+  // The error's kind as the last-resort box names it.
+  virtual const char* KindName() const { return "Exception"; }
+
+ private:
+  std::string message_;
+};
+
+// A failed COM call: the system's text for the status.
+class EOleSysError : public Exception {
+ public:
+  explicit EOleSysError(HRESULT code);
+  EOleSysError(std::string message, HRESULT code) : Exception(std::move(message)), code_(code) {}
+  HRESULT Code() const { return code_; }
+  const char* KindName() const override { return "EOleSysError"; }
+
+ private:
+  HRESULT code_;
+};
+
+// An exception reported by an automation server (DISP_E_EXCEPTION) with its own description.
+class EOleException : public EOleSysError {
+ public:
+  EOleException(std::string message, HRESULT code, std::string source)
+      : EOleSysError(std::move(message), code), source_(std::move(source)) {}
+  const std::string& Source() const { return source_; }
+  const char* KindName() const override { return "EOleException"; }
+
+ private:
+  std::string source_;
+};
+
+// An error of the program's own ("OLE コントロールのアクティベートに失敗しました", "... に書き込めません").
+class EKoemadoError : public Exception {
+ public:
+  using Exception::Exception;
+  const char* KindName() const override { return "EKoemadoError"; }
+};
+
+// The system's text for a status, or "OLE エラー %.8x" when it has none.
+std::string SystemErrorText(HRESULT code);
+
+// Raises the error for a failed IDispatch::Invoke: for DISP_E_EXCEPTION the description with
+// trailing blanks and full stops removed (the system's text for the exception's own code when
+// that leaves nothing); for any other status the system's text. Does nothing when hr succeeded.
+// Frees the strings held in excep.
+void CheckInvoke(HRESULT hr, EXCEPINFO& excep);
+
+// Raises EOleSysError when hr failed.
+inline void OleCheck(HRESULT hr) {
+  if (FAILED(hr)) throw EOleSysError(hr);
+}
+
+}  // namespace fw
