@@ -29,13 +29,18 @@ class ReadingsList {
   // The reading of a two-byte character text, or nothing when no entry matches. Entries are
   // taken in list order; the first whose key equals the text byte for byte wins. An entry of
   // one field reads as the full-width space; entries of no field or of three or more fields
-  // never match. Backed by an index that every change of the list invalidates.
+  // never match. Backed by an index that every change of the list invalidates and the next
+  // lookup rebuilds; a returned view stays valid until the list is changed.
   std::optional<std::string_view> Lookup(std::string_view character) const;
 
  private:
+  void RebuildIndex() const;
+
   std::vector<std::string> entries_;
   // key (lead byte << 8 | trail byte) -> reading of the first matching entry
   mutable std::unordered_map<std::uint16_t, std::string> index_;
+  // keys of any other length (only ever matched by a text of that length)
+  mutable std::unordered_map<std::string, std::string> other_index_;
   mutable bool index_valid_ = false;
 };
 

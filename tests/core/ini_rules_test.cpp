@@ -1,0 +1,81 @@
+// The settings file's name and how its integer values are read.
+#include "ini_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace koe {
+namespace {
+
+constexpr std::int32_t kDefault = 180;
+
+struct IntegerCase {
+  std::string text;
+  std::int32_t expected;
+};
+
+class ReadIniIntegerTest : public testing::TestWithParam<IntegerCase> {};
+
+TEST_P(ReadIniIntegerTest, ReadsValueOrDefault) {
+  EXPECT_EQ(ReadIniInteger(GetParam().text, kDefault), GetParam().expected)
+      << "text \"" << GetParam().text << "\"";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ReadIniIntegerTest,
+    testing::Values(
+        IntegerCase{"0x10", 16}, IntegerCase{"$10", 16}, IntegerCase{"x10", 16},
+        IntegerCase{"X1f", 31}, IntegerCase{"0XaB", 171}, IntegerCase{"  -5", -5},
+        IntegerCase{"+7", 7}, IntegerCase{"0", 0}, IntegerCase{"-0", 0},
+        IntegerCase{"-2147483648", INT32_MIN}, IntegerCase{"2147483647", INT32_MAX},
+        IntegerCase{"$FFFFFFFF", -1}, IntegerCase{"$80000000", INT32_MIN},
+        IntegerCase{"0000000000012", 12}, IntegerCase{"$000000000FF", 255},
+        IntegerCase{"0x00000000FFFFFFFF", -1}, IntegerCase{"26214", 26214}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Rejected, ReadIniIntegerTest,
+    testing::Values(IntegerCase{"12abc", kDefault}, IntegerCase{"", kDefault},
+                    IntegerCase{"   ", kDefault}, IntegerCase{"2147483648", kDefault},
+                    IntegerCase{"-2147483649", kDefault},
+                    IntegerCase{"99999999999999999999", kDefault},
+                    IntegerCase{"-$10", kDefault}, IntegerCase{"+0x10", kDefault},
+                    IntegerCase{"$100000000", kDefault}, IntegerCase{"$", kDefault},
+                    IntegerCase{"0x", kDefault}, IntegerCase{"$1G", kDefault},
+                    IntegerCase{"5 ", kDefault}, IntegerCase{"\t5", kDefault},
+                    IntegerCase{"+", kDefault}, IntegerCase{"- 5", kDefault},
+                    IntegerCase{"１２", kDefault}, IntegerCase{"0x-1", kDefault},
+                    IntegerCase{"$ 1", kDefault}));
+
+struct NameCase {
+  std::string path;
+  std::size_t directory_length;
+  std::string ini_name;
+};
+
+class IniFileNameTest : public testing::TestWithParam<NameCase> {};
+
+TEST_P(IniFileNameTest, NamesTheFileAfterTheProgram) {
+  EXPECT_EQ(DirectoryPartLength(GetParam().path), GetParam().directory_length);
+  EXPECT_EQ(IniFileNameFor(GetParam().path), GetParam().ini_name);
+}
+
+// "表" is 0x95 0x5C and "ソ" is 0x83 0x5C: their trail byte is '\'.
+INSTANTIATE_TEST_SUITE_P(
+    Paths, IniFileNameTest,
+    testing::Values(NameCase{"C:\\Program Files\\Koemado\\Koemado.exe", 25, "Koemado.ini"},
+                    NameCase{"Koemado.exe", 0, "Koemado.ini"},
+                    NameCase{"C:Koemado.exe", 2, "Koemado.ini"},
+                    NameCase{"C:\\tools\\koe", 9, "koe.ini"},
+                    NameCase{"C:\\a.b\\koe", 7, "koe.ini"},
+                    NameCase{"C:\\x\\koe.v2.exe", 5, "koe.v2.ini"},
+                    NameCase{"C:\\x\\.exe", 5, ".ini"},
+                    NameCase{"C:\\x\\koe.", 5, "koe.ini"},
+                    NameCase{"C:\\x\\", 5, ".ini"},
+                    NameCase{"C:\\表示\\声.exe", 8, "声.ini"},
+                    NameCase{"C:\\x\\表.exe", 5, "表.ini"},
+                    NameCase{"C:\\x\\ソ", 5, "ソ.ini"},
+                    NameCase{"\\\\server\\share\\Koemado.EXE", 15, "Koemado.ini"}));
+
+}  // namespace
+}  // namespace koe

@@ -1,0 +1,65 @@
+// Error texts shown to the user.
+#include "messages.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace koe {
+namespace {
+
+TEST(ErrorBoxText, AppendsFullStopOnlyAfterBytesAboveIt) {
+  const struct {
+    std::string message, shown;
+  } cases[] = {
+      {"", ""},
+      {"failed", "failed."},
+      {"failed.", "failed."},
+      {"failed!", "failed!"},   // '!' sorts below '.'
+      {"failed-", "failed-"},   // '-' sorts below '.'
+      {"failed/", "failed/."},  // '/' sorts above '.'
+      {"書き込めません", "書き込めません."},  // "ん" ends in 0xF1: compared unsigned
+      {"x ", "x "},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ErrorBoxText(c.message), c.shown) << c.message;
+}
+
+TEST(TrimExceptionDescription, RemovesTrailingBlanksAndFullStops) {
+  const struct {
+    std::string description, trimmed;
+  } cases[] = {
+      {"", ""},
+      {"No voice.", "No voice"},
+      {"No voice. \r\n", "No voice"},
+      {"No voice . . .\t", "No voice"},
+      {"...  ", ""},
+      {"a.b", "a.b"},
+      {"失敗。", "失敗。"},  // the full-width full stop stays
+      {std::string("x\0", 2), "x"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TrimExceptionDescription(c.description), c.trimmed);
+}
+
+TEST(UnknownOleErrorText, ShowsStatusInEightLowerCaseHexDigits) {
+  EXPECT_EQ(UnknownOleErrorText(0x8000FFFFu), "OLE エラー 8000ffff");
+  EXPECT_EQ(UnknownOleErrorText(0x1Au), "OLE エラー 0000001a");
+  EXPECT_EQ(UnknownOleErrorText(0), "OLE エラー 00000000");
+  // The literal is Shift-JIS: "エラー" is 83 47 83 89 81 5B.
+  EXPECT_EQ(UnknownOleErrorText(0).substr(4, 6), "\x83\x47\x83\x89\x81\x5B");
+}
+
+TEST(StartupErrorText, FormatsTheLastResortMessage) {
+  EXPECT_EQ(StartupErrorText("EOleSysError", "Koemado.exe", 0x0001A2bC, "クラスが登録されていません"),
+            "EOleSysErrorがモジュール Koemado.exe の 0001A2BC で発生しました。\r\n"
+            "クラスが登録されていません.");
+  EXPECT_EQ(StartupErrorText("E", "k.exe", 0, "done."),
+            "Eがモジュール k.exe の 00000000 で発生しました。\r\ndone.");
+  EXPECT_EQ(StartupErrorText("E", "k.exe", 0xFFFFFFFF, ""),
+            "Eがモジュール k.exe の FFFFFFFF で発生しました。\r\n");
+  // Unlike the standard error box, any last byte other than '.' gets one.
+  EXPECT_EQ(StartupErrorText("E", "k", 1, "oops!"),
+            "Eがモジュール k の 00000001 で発生しました。\r\noops!.");
+}
+
+}  // namespace
+}  // namespace koe
