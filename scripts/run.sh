@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Runs Koemado with our speech control and a demo client: builds what is missing, prepares the
+# Wine prefix, registers the control, starts Koemado (on your display, or on a virtual one when
+# there is none, with a screenshot), speaks a Japanese sample through koesend and prints the
+# control's transcript.   usage: scripts/run.sh ["text to speak"]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+. scripts/wine-env.sh
+text=${1:-こんにちは。Koemado の声です。}
+
+bash scripts/setup.sh
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$(nproc)" --target Koemado PtSvr koesend
+
+build="$root/build/windows"
+export WINEPREFIX="$build/wineprefix"
+koe_prefix_init
+on_xvfb=0
+[ -n "${DISPLAY:-}" ] || on_xvfb=1
+koemado_pid=
+cleanup() {
+  if [ "$on_xvfb" = 1 ] && [ -n "$koemado_pid" ]; then
+    kill "$koemado_pid" 2>/dev/null || true
+    wait "$koemado_pid" 2>/dev/null || true
+  fi
+  koe_wineserver_stop
+  koe_display_stop
+}
+trap cleanup EXIT
+koe_display_start
+# A kept-alive wineserver only on the virtual display: on yours, Koemado outlives this script.
+[ "$on_xvfb" = 0 ] || koe_wineserver_start
+
+wine regsvr32 /s "$(winepath -w "$build/ptsvr/PtSvr.ocx")"
+
+transcript="$build/demo-transcript.txt"
+rm -f "$transcript"
+export KOE_PTSVR_TRANSCRIPT="$(winepath -w "$transcript")"
+wine "$build/src/Koemado.exe" &
+koemado_pid=$!
+
+echo "Koemado is starting on $DISPLAY ..."
+for _ in $(seq 1 100); do
+  if wine "$build/tools/koesend/koesend.exe" --timeout 0 "" >/dev/null 2>&1; then break; fi
+  sleep 0.2
+done
+echo "Speaking: $text"
+wine "$build/tools/koesend/koesend.exe" --timeout 30 "$text" && echo "koesend: spoken (exit 0)"
+
+if [ "$on_xvfb" = 1 ]; then
+  shot="$build/koemado-demo.png"
+  import -window root "$shot" && echo "Screenshot of the virtual display: $shot"
+fi
+echo
+echo "--- the speech control's transcript ($transcript)"
+cat "$transcript"
+if [ "$on_xvfb" = 0 ]; then
+  echo
+  echo "Koemado keeps running on your display; close it with 終了."
+  koemado_pid=
+fi
