@@ -1,0 +1,216 @@
+// Start-up, the main window, closing, and failures at start, as a user and the client see them.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+std::string MenuText(HMENU menu, int pos) {
+  char buf[256] = {};
+  GetMenuStringA(menu, static_cast<UINT>(pos), buf, sizeof buf, MF_BYPOSITION);
+  return buf;
+}
+
+HWND FindAppWindow(DWORD pid) {
+  HWND w = nullptr;
+  while ((w = FindWindowExA(nullptr, w, "TApplication", nullptr)) != nullptr) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == pid) return w;
+  }
+  return nullptr;
+}
+
+class Startup : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { RegisterControl(); }
+  void SetUp() override { DeleteIni(); }
+  void TearDown() override { DeleteIni(); }
+  Transcript transcript_;
+  std::string Knob() const { return "KOE_PTSVR_TRANSCRIPT=" + transcript_.Path(); }
+};
+
+TEST_F(Startup, WithoutSettingsFileAppliesDefaultsAndWritesNothing) {
+  auto k = Koemado::Start({Knob()});
+  ASSERT_TRUE(k && k->Main());
+  ASSERT_TRUE(transcript_.WaitForLines("put Volume=", 1));
+  EXPECT_EQ(transcript_.Matching("put "),
+            (std::vector<std::string>{"put Speed=180", "put Pitch=80", "put Volume=26214"}));
+
+  char text[64] = {};
+  GetWindowTextA(k->Main(), text, sizeof text);
+  EXPECT_STREQ(text, "無題 - Koemado");
+  RECT r{};
+  GetWindowRect(k->Main(), &r);
+  EXPECT_EQ(r.left, 380);
+  EXPECT_EQ(r.top, 106);
+  EXPECT_EQ(r.right - r.left, 242);
+  EXPECT_EQ(r.bottom - r.top, 103);
+  const HWND app = FindAppWindow(k->Pid());
+  ASSERT_TRUE(app);
+  GetWindowTextA(app, text, sizeof text);
+  EXPECT_STREQ(text, "Koemado V2.0");
+
+  // The default entries silence "－" and "‥".
+  Client client;
+  k->Say("－‥　");
+  EXPECT_TRUE(WaitUntil([&] { return client.DoneAll() == 1; }));
+  EXPECT_TRUE(transcript_.Speaks().empty());
+
+  EXPECT_EQ(k->Close(), 0);
+  EXPECT_FALSE(ReadIni().has_value());
+}
+
+TEST_F(Startup, MenuTreeAndExitCommand) {
+  WriteIni("[声の設定]\r\n速度=1\r\n");
+  const auto before = ReadIni();
+  auto k = Koemado::Start({Knob()});
+  ASSERT_TRUE(k && k->Main());
+  HMENU bar = GetMenu(k->Main());
+  ASSERT_TRUE(bar);
+  ASSERT_EQ(GetMenuItemCount(bar), 3);
+  EXPECT_EQ(MenuText(bar, 0), "終了");
+  EXPECT_EQ(GetSubMenu(bar, 0), nullptr) << "終了 acts at once";
+  EXPECT_EQ(MenuText(bar, 1), "設定");
+  EXPECT_EQ(MenuText(bar, 2), "ヘルプ");
+  const std::vector<std::string> settings = {"声の設定", "読み方の設定"};
+  const std::vector<std::string> help = {"目次", "バージョン情報", "",
+                                         "コントロールバージョン", "合成エンジンバージョン"};
+  HMENU s = GetSubMenu(bar, 1), h = GetSubMenu(bar, 2);
+  ASSERT_EQ(GetMenuItemCount(s), 2);
+  ASSERT_EQ(GetMenuItemCount(h), 5);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(MenuText(s, i), settings[i]);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(MenuText(h, i), help[i]);
+  EXPECT_TRUE(GetMenuState(h, 2, MF_BYPOSITION) & MF_SEPARATOR);
+
+  PostMessageA(k->Main(), WM_COMMAND, GetMenuItemID(bar, 0), 0);
+  EXPECT_EQ(k->WaitExit(), 0);
+  EXPECT_EQ(ReadIni(), before);
+  EXPECT_EQ(transcript_.Matching("save").size(), 0u);
+}
+
+TEST_F(Startup, SettingsFileValuesReachTheControl) {
+  WriteIni("[声の設定]\r\n速度=0x10\r\nピッチ=  -5\r\n音量=12abc\r\n");
+  auto k = Koemado::Start({Knob()});
+  ASSERT_TRUE(k);
+  ASSERT_TRUE(transcript_.WaitForLines("put Volume=", 1));
+  EXPECT_EQ(transcript_.Matching("put "),
+            (std::vector<std::string>{"put Speed=16", "put Pitch=-5", "put Volume=26214"}));
+}
+
+TEST_F(Startup, ControlNotRegisteredEndsWithApplicationErrorAndExitCode1) {
+  WriteIni("[声の設定]\r\n速度=1\r\n");
+  const auto before = ReadIni();
+  UnregisterControl();
+  auto k = Koemado::Start({Knob()}, SW_SHOWNORMAL, {}, false);
+  ASSERT_TRUE(k);
+  const auto box = k->WaitForMessageBox();
+  RegisterControl();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->caption, "アプリケーション エラー");
+  EXPECT_EQ(box->text.rfind("EOleSysError", 0), 0u) << box->text;
+  EXPECT_NE(box->text.find("Koemado.exe"), std::string::npos) << box->text;
+  const HWND main = k->FindMainWindow();
+  EXPECT_TRUE(!main || !IsWindowVisible(main));
+  k->DismissMessageBox(*box);
+  EXPECT_EQ(k->WaitExit(), 1);
+  EXPECT_EQ(ReadIni(), before);
+}
+
+TEST_F(Startup, ControlWithoutInPlaceObjectEndsWithApplicationError) {
+  auto k = Koemado::Start({Knob(), "KOE_PTSVR_NO_INPLACE=1"}, SW_SHOWNORMAL, {}, false);
+  ASSERT_TRUE(k);
+  const auto box = k->WaitForMessageBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->caption, "アプリケーション エラー");
+  EXPECT_NE(box->text.find("OLE コントロールのアクティベートに失敗しました."), std::string::npos)
+      << box->text;
+  k->DismissMessageBox(*box);
+  EXPECT_EQ(k->WaitExit(), 1);
+}
+
+TEST_F(Startup, FailingSpeakShowsErrorBoxAndPostsNothing) {
+  Client client;
+  auto k = Koemado::Start({Knob(), "KOE_PTSVR_SIM_SPEED=0", "KOE_PTSVR_FAIL_DISPIDS=16",
+                           "KOE_PTSVR_FAIL_COUNT=1", "KOE_PTSVR_FAIL_TEXT=engine failed. "});
+  ASSERT_TRUE(k && k->Main());
+  k->Char(0, Code("あ"), /*post=*/true);
+  const auto box = k->WaitForMessageBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->caption, "Koemado V2.0");
+  EXPECT_EQ(box->text, "engine failed.");
+  k->DismissMessageBox(*box);
+  Pump(200);
+  EXPECT_EQ(client.Done(0) + client.Done(1) + client.Done(2), 0);
+  // The flag stayed false: a lone full-width space is now spoken.
+  k->Char(0, Code("　"));
+  EXPECT_TRUE(WaitUntil([&] { return client.DoneAll() == 1; }));
+  EXPECT_EQ(transcript_.Speaks(), std::vector<std::string>{Utf8("　")});
+  EXPECT_EQ(k->Close(), 0);
+}
+
+TEST_F(Startup, FailingPutWhenShownSkipsTheRestAndRunsOn) {
+  auto k = Koemado::Start({Knob(), "KOE_PTSVR_FAIL_DISPIDS=5"});
+  ASSERT_TRUE(k);
+  const auto box = k->WaitForMessageBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->caption, "Koemado V2.0");
+  k->DismissMessageBox(*box);
+  ASSERT_TRUE(WaitUntil([&] { return k->FindMainWindow() && IsWindowVisible(k->FindMainWindow()); }));
+  EXPECT_EQ(transcript_.Matching("put "), std::vector<std::string>{"put Speed=180"});
+  EXPECT_EQ(k->Close(), 0);
+}
+
+TEST_F(Startup, StartedMinimisedShowsNoWindowUntilRestored) {
+  Client client;
+  auto k = Koemado::Start({Knob(), "KOE_PTSVR_SIM_SPEED=0"}, SW_SHOWMINNOACTIVE);
+  ASSERT_TRUE(k && k->Main());
+  Pump(300);
+  EXPECT_FALSE(IsWindowVisible(k->Main()));
+  EXPECT_TRUE(transcript_.Matching("put ").empty());
+  // The flag is still false: a lone space is spoken.
+  k->Char(0, Code("　"));
+  ASSERT_TRUE(WaitUntil([&] { return client.DoneAll() == 1; }));
+  EXPECT_EQ(transcript_.Speaks().size(), 1u);
+
+  const HWND app = FindAppWindow(k->Pid());
+  ASSERT_TRUE(app);
+  SendMessageA(app, WM_SYSCOMMAND, SC_RESTORE, 0);
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(k->Main()); }));
+  ASSERT_TRUE(transcript_.WaitForLines("put Volume=", 1));
+  k->Char(0, Code("　"));
+  ASSERT_TRUE(WaitUntil([&] { return client.DoneAll() == 2; }));
+  EXPECT_EQ(transcript_.Speaks().size(), 1u);
+  EXPECT_EQ(k->Close(), 0);
+}
+
+TEST_F(Startup, RenamedProgramUsesItsOwnSettingsFile) {
+  char dir[MAX_PATH];
+  GetTempPathA(MAX_PATH, dir);
+  const std::string copy = std::string(dir) + "KoeCopy.exe";
+  ASSERT_TRUE(CopyFileA(PathFromEnv("KOE_TEST_EXE").c_str(), copy.c_str(), FALSE));
+  WriteIni("[声の設定]\r\n速度=123\r\n", "KoeCopy.ini");
+  {
+    auto k = Koemado::Start({Knob()}, SW_SHOWNORMAL, copy);
+    ASSERT_TRUE(k);
+    ASSERT_TRUE(transcript_.WaitForLines("put Volume=", 1));
+    EXPECT_EQ(transcript_.Matching("put Speed="), std::vector<std::string>{"put Speed=123"});
+  }
+  DeleteIni("KoeCopy.ini");
+  DeleteFileA(copy.c_str());
+  EXPECT_FALSE(ReadIni().has_value());
+}
+
+TEST_F(Startup, SpeechWorksWithoutAnyClientWindow) {
+  auto k = Koemado::Start({Knob(), "KOE_PTSVR_SIM_SPEED=0"});
+  ASSERT_TRUE(k);
+  k->Say("こんにちは");
+  ASSERT_TRUE(transcript_.WaitForLines("event OnStopSpeak", 1));
+  EXPECT_EQ(transcript_.Speaks(), std::vector<std::string>{Utf8("こんにちは")});
+  EXPECT_TRUE(k->Running());
+  EXPECT_EQ(k->Close(), 0);
+}
+
+}  // namespace
+}  // namespace e2e
