@@ -1,0 +1,59 @@
+// PTSVRLib: the wrapper of the speech-engine control TPtSvr (class {44CF3B0C-9F1F-11D2-B9D7-08005A4B5E6E}).
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "olehost.h"
+
+class TPtSvr {
+ public:
+  // Creates the control's object. Throws fw::EOleSysError when the class cannot be created.
+  TPtSvr(HWND parent, const RECT& bounds, const void* control_data, size_t control_data_size);
+  // Closes the control without saving and releases it.
+  ~TPtSvr();
+  TPtSvr(const TPtSvr&) = delete;
+  TPtSvr& operator=(const TPtSvr&) = delete;
+
+  // Makes the control's window: loads ControlData, activates it in place and connects the events.
+  // Throws fw::EKoemadoError("OLE コントロールのアクティベートに失敗しました") when the control
+  // has no in-place object. Calls made before this activate the control first.
+  void HandleNeeded();
+  HWND Handle() const;
+
+  // Events (dispatch ids 1 to 7 of the event interface).
+  std::function<void()> OnStartSpeak;
+  std::function<void()> OnStopSpeak;
+  std::function<void(int32_t dwMarkNum)> OnBookmark;
+  std::function<void(int32_t dwByteOffset)> OnWordPosition;
+  std::function<void()> OnPause;
+  std::function<void()> OnResume;
+  std::function<void()> OnReset;
+
+  // Starts speaking the text and returns without waiting; the control's answer is returned.
+  bool Speak(const std::wstring& text);
+
+  int32_t GetSpeed();
+  void SetSpeed(int32_t v);
+  int32_t GetPitch();
+  void SetPitch(int32_t v);
+  int32_t GetVolume();
+  void SetVolume(int32_t v);
+
+  void EngineVersion();  // shows the engine's version
+  void VoiceSettings();  // shows the voice dialog; returns when it closes
+  void AboutBox();       // shows the control's about box
+
+  // Moves the control inside its parent.
+  void SetBounds(const RECT& bounds) { host_.SetBounds(bounds); }
+  fw::OleControlHost& Host() { return host_; }
+
+ private:
+  void BindEvents();
+
+  fw::OleControlHost host_;
+};
