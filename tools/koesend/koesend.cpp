@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <iostream>
 #include <string>
@@ -33,6 +34,20 @@ const char kUsage[] =
     "  --post      post the messages instead of sending them\n"
     "  --timeout   seconds to wait for the end of speech (default 60, 0: do not wait)\n"
     "  Exit codes: 0 spoken, 1 usage error, 2 Koemado is not running, 3 timed out\n";
+
+// Writes a Shift-JIS text: through the console's wide API when the handle is a console (so
+// the text shows right whatever the console's code page), else as the bytes themselves.
+void Print(DWORD std_handle, const char* text) {
+  HANDLE h = GetStdHandle(std_handle);
+  DWORD mode = 0, written = 0;
+  if (GetConsoleMode(h, &mode)) {
+    std::wstring wide(std::strlen(text) + 1, L'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), static_cast<int>(wide.size()));
+    WriteConsoleW(h, wide.data(), static_cast<DWORD>(n > 0 ? n - 1 : 0), &written, nullptr);
+  } else {
+    WriteFile(h, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+  }
+}
 
 // The client window that receives WM_KOE_DONE.
 bool g_done = false;
@@ -103,15 +118,15 @@ int main() {
       wchar_t* end = nullptr;
       const double seconds = std::wcstod(argv[++i], &end);
       if (*end != L'\0' || seconds < 0) {
-        std::fputs(kUsage, stderr);
+        Print(STD_ERROR_HANDLE, kUsage);
         return 1;
       }
       timeout_ms = static_cast<DWORD>(seconds * 1000);
     } else if (arg == L"--help" || arg == L"-h" || arg == L"/?") {
-      std::fputs(kUsage, stdout);
+      Print(STD_OUTPUT_HANDLE, kUsage);
       return 0;
     } else if (arg.rfind(L"--", 0) == 0) {
-      std::fputs(kUsage, stderr);
+      Print(STD_ERROR_HANDLE, kUsage);
       return 1;
     } else {
       if (have_text) text += L' ';
@@ -122,7 +137,7 @@ int main() {
   LocalFree(argv);
 
   if (!koesend::FindKoemado()) {
-    std::fputs("koesend: Koemado が動いていません (Koemado is not running)\n", stderr);
+    Print(STD_ERROR_HANDLE, "koesend: Koemado が動いていません (Koemado is not running)\n");
     return 2;
   }
   CreateClientWindow();
@@ -137,7 +152,7 @@ int main() {
       rc = SpeakOne(koesend::FromUtf8(line), post, timeout_ms);
     }
   }
-  if (rc == 2) std::fputs("koesend: Koemado が終了しました (Koemado has gone)\n", stderr);
-  if (rc == 3) std::fputs("koesend: 時間切れ (timed out waiting for the end of speech)\n", stderr);
+  if (rc == 2) Print(STD_ERROR_HANDLE, "koesend: Koemado が終了しました (Koemado has gone)\n");
+  if (rc == 3) Print(STD_ERROR_HANDLE, "koesend: 時間切れ (timed out waiting for the end of speech)\n");
   return rc;
 }
