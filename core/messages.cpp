@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+// The Japanese texts are spelled as their Shift-JIS bytes so that they come out the same
+// whatever execution character set the compiler uses.
+
 namespace koe {
 
 std::string ErrorBoxText(std::string_view message) {
@@ -22,7 +25,8 @@ std::string TrimExceptionDescription(std::string_view description) {
 
 std::string UnknownOleErrorText(std::uint32_t status) {
   char text[64];
-  std::snprintf(text, sizeof text, "OLE エラー %.8x", static_cast<unsigned>(status));
+  std::snprintf(text, sizeof text, "OLE \x83\x47\x83\x89\x81\x5B %.8x",  // "OLE エラー %.8x"
+                static_cast<unsigned>(status));
   return text;
 }
 
@@ -31,11 +35,11 @@ std::string StartupErrorText(std::string_view kind, std::string_view module, std
   char address[16];
   std::snprintf(address, sizeof address, "%.8X", static_cast<unsigned>(offset));
   std::string text(kind);
-  text += "がモジュール ";
+  text += "\x82\xAA\x83\x82\x83\x57\x83\x85\x81\x5B\x83\x8B ";  // "がモジュール "
   text += module;
-  text += " の ";
+  text += " \x82\xCC ";  // " の "
   text += address;
-  text += " で発生しました。\r\n";
+  text += " \x82\xC5\x94\xAD\x90\xB6\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42\r\n";  // " で発生しました。"
   text += message;
   if (!message.empty() && message.back() != '.') text += '.';
   return text;

@@ -12,8 +12,9 @@
 namespace koe {
 
 // The built-in entries used when there is no settings file, ending with the marker "END"
-// (not itself an entry).
-inline constexpr const char* kDefaultEntries[] = {"－,　", "‥,　", "END"};
+// (not itself an entry): "－,　" and "‥,　", spelled as Shift-JIS bytes so that they do not
+// depend on the compiler's execution character set.
+inline constexpr const char* kDefaultEntries[] = {"\x81\x7C,\x81\x40", "\x81\x64,\x81\x40", "END"};
 inline constexpr char kDefaultEntriesEnd[] = "END";
 
 class ReadingsList {

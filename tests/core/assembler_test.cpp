@@ -9,6 +9,7 @@
 
 #include "protocol.h"
 #include "sjis.h"
+#include "sjis_text.h"
 
 namespace koe {
 namespace {
@@ -44,26 +45,26 @@ class AssemblerTest : public testing::Test {
 using Events = std::vector<std::string>;
 
 TEST_F(AssemblerTest, ThreeCharacterUtteranceIsSpokenInOneCall) {
-  readings_.Append("い,イイ");
+  readings_.Append("い,イイ"_sj);
   assembler_.ResetNothingToSpeak();
   Send(kPhaseFirst, kA);
   Send(kPhaseMiddle, kI);
   EXPECT_TRUE(TakeEvents().empty());
   Send(kPhaseLast, kA);
-  EXPECT_EQ(TakeEvents(), Events{"speak:亜イイ亜"});
+  EXPECT_EQ(TakeEvents(), Events{"speak:亜イイ亜"_sj});
   EXPECT_TRUE(assembler_.NothingToSpeak());
-  EXPECT_EQ(assembler_.Buffer(), "亜イイ亜");  // kept after the end
+  EXPECT_EQ(assembler_.Buffer(), "亜イイ亜"_sj);  // kept after the end
 }
 
 TEST_F(AssemblerTest, WholeUtteranceOfOneCharacterIsSpokenAtOnce) {
   assembler_.ResetNothingToSpeak();
   Send(kPhaseWhole, kA);
-  EXPECT_EQ(TakeEvents(), Events{"speak:亜"});
-  EXPECT_EQ(assembler_.Buffer(), "亜");
+  EXPECT_EQ(TakeEvents(), Events{"speak:亜"_sj});
+  EXPECT_EQ(assembler_.Buffer(), "亜"_sj);
 }
 
 TEST_F(AssemblerTest, UtteranceOfSilencedCharactersIsDoneAtOnce) {
-  readings_.Append("亜");  // one field: silenced
+  readings_.Append("亜"_sj);  // one field: silenced
   const struct {
     const char* what;
     std::vector<std::uint32_t> codes;
@@ -73,7 +74,7 @@ TEST_F(AssemblerTest, UtteranceOfSilencedCharactersIsDoneAtOnce) {
       {"one-field entry alone", {kA}, {"done"}},
       {"defaults and spaces", {kDash, kSpace, kLeader, kSpace, kDash}, {"done"}},
       {"one other character speaks all", {kSpace, kDash, kI, kSpace},
-       {"speak:　　い　"}},
+       {"speak:　　い　"_sj}},
   };
   for (const auto& c : cases) {
     assembler_.ResetNothingToSpeak();
@@ -90,7 +91,7 @@ TEST_F(AssemblerTest, UtteranceOfSilencedCharactersIsDoneAtOnce) {
 }
 
 TEST_F(AssemblerTest, EmptyReadingMakesTheUtteranceSpeakable) {
-  readings_.Append("亜,");
+  readings_.Append("亜,"_sj);
   assembler_.ResetNothingToSpeak();
   Send(kPhaseFirst, kA);
   Send(kPhaseLast, kA);
@@ -98,10 +99,10 @@ TEST_F(AssemblerTest, EmptyReadingMakesTheUtteranceSpeakable) {
 }
 
 TEST_F(AssemblerTest, ReadingOfTwoSpacesIsSpeakable) {
-  readings_.Append("亜,　　");
+  readings_.Append("亜,　　"_sj);
   assembler_.ResetNothingToSpeak();
   Send(kPhaseWhole, kA);
-  EXPECT_EQ(TakeEvents(), Events{"speak:　　"});
+  EXPECT_EQ(TakeEvents(), Events{"speak:　　"_sj});
 }
 
 TEST_F(AssemblerTest, ZeroHighByteStaysInTheText) {
@@ -113,29 +114,29 @@ TEST_F(AssemblerTest, ZeroHighByteStaysInTheText) {
 }
 
 TEST_F(AssemblerTest, HigherBitsOfTheCodeAreIgnored) {
-  readings_.Append("亜,あ");
+  readings_.Append("亜,あ"_sj);
   assembler_.ResetNothingToSpeak();
   Send(kPhaseWhole, 0xABCD0000u | kA);
-  EXPECT_EQ(TakeEvents(), Events{"speak:あ"});
+  EXPECT_EQ(TakeEvents(), Events{"speak:あ"_sj});
 }
 
 TEST_F(AssemblerTest, KeyOfTwoSingleByteCharactersMatchesTheirCode) {
-  readings_.Append("AB,えーびー");
+  readings_.Append("AB,えーびー"_sj);
   assembler_.ResetNothingToSpeak();
   Send(kPhaseWhole, 0x4142);
-  EXPECT_EQ(TakeEvents(), Events{"speak:えーびー"});
+  EXPECT_EQ(TakeEvents(), Events{"speak:えーびー"_sj});
 }
 
 TEST_F(AssemblerTest, PhaseThreeAfterFinishedUtteranceAddsToItsText) {
   assembler_.ResetNothingToSpeak();
   Send(kPhaseFirst, kA);
   Send(kPhaseLast, kI);
-  EXPECT_EQ(TakeEvents(), Events{"speak:亜い"});
+  EXPECT_EQ(TakeEvents(), Events{"speak:亜い"_sj});
   Send(kPhaseLast, kA);  // no new phase 0 or 1
-  EXPECT_EQ(TakeEvents(), Events{"speak:亜い亜"});
+  EXPECT_EQ(TakeEvents(), Events{"speak:亜い亜"_sj});
   Send(kPhaseLast, kSpace);  // only a space since the last end: nothing to speak
   EXPECT_EQ(TakeEvents(), Events{"done"});
-  EXPECT_EQ(assembler_.Buffer(), "亜い亜　");
+  EXPECT_EQ(assembler_.Buffer(), "亜い亜　"_sj);
 }
 
 TEST_F(AssemblerTest, AbandonedUtteranceMakesTheNextOneSpeakable) {
@@ -143,7 +144,7 @@ TEST_F(AssemblerTest, AbandonedUtteranceMakesTheNextOneSpeakable) {
   Send(kPhaseFirst, kA);  // never ended
   Send(kPhaseFirst, kSpace);
   Send(kPhaseLast, kSpace);
-  EXPECT_EQ(TakeEvents(), Events{"speak:　　"});
+  EXPECT_EQ(TakeEvents(), Events{"speak:　　"_sj});
 }
 
 TEST_F(AssemblerTest, OtherPhasesOnlyAddTheCharacter) {
@@ -151,13 +152,13 @@ TEST_F(AssemblerTest, OtherPhasesOnlyAddTheCharacter) {
   Send(kPhaseFirst, kA);
   for (std::uint32_t phase : {4u, 5u, 0xFFFFFFFFu}) Send(phase, kI);
   EXPECT_TRUE(TakeEvents().empty());
-  EXPECT_EQ(assembler_.Buffer(), "亜いいい");
+  EXPECT_EQ(assembler_.Buffer(), "亜いいい"_sj);
   EXPECT_FALSE(assembler_.NothingToSpeak());
 }
 
 TEST_F(AssemblerTest, BeforeFirstShowEvenSpacesAreSpoken) {
   Send(kPhaseWhole, kSpace);
-  EXPECT_EQ(TakeEvents(), Events{"speak:　"});
+  EXPECT_EQ(TakeEvents(), Events{"speak:　"_sj});
   Send(kPhaseWhole, kSpace);
   EXPECT_EQ(TakeEvents(), Events{"done"});
 }
@@ -169,19 +170,19 @@ TEST_F(AssemblerTest, FailedSpeakLeavesFlagClearAndBufferKept) {
   EXPECT_THROW(Send(kPhaseLast, kI), std::runtime_error);
   EXPECT_TRUE(TakeEvents().empty());
   EXPECT_FALSE(assembler_.NothingToSpeak());
-  EXPECT_EQ(assembler_.Buffer(), "亜い");
+  EXPECT_EQ(assembler_.Buffer(), "亜い"_sj);
   // The next end of an utterance speaks the old text with the new one, even if only a space.
   fail_speak_ = false;
   Send(kPhaseLast, kSpace);
-  EXPECT_EQ(TakeEvents(), Events{"speak:亜い　"});
+  EXPECT_EQ(TakeEvents(), Events{"speak:亜い　"_sj});
 }
 
 TEST_F(AssemblerTest, ListChangesApplyFromTheNextCharacter) {
   assembler_.ResetNothingToSpeak();
   Send(kPhaseFirst, kA);
-  readings_.Append("亜,あ");
+  readings_.Append("亜,あ"_sj);
   Send(kPhaseLast, kA);
-  EXPECT_EQ(TakeEvents(), Events{"speak:亜あ"});
+  EXPECT_EQ(TakeEvents(), Events{"speak:亜あ"_sj});
 }
 
 TEST_F(AssemblerTest, LongUtteranceDoesNotPinMemory) {
@@ -194,7 +195,7 @@ TEST_F(AssemblerTest, LongUtteranceDoesNotPinMemory) {
   EXPECT_EQ(events[0].size(), 6 + 2'000'002u);
   EXPECT_GE(assembler_.Buffer().capacity(), 2'000'002u);
   Send(kPhaseFirst, kA);
-  EXPECT_EQ(assembler_.Buffer(), "亜");
+  EXPECT_EQ(assembler_.Buffer(), "亜"_sj);
   EXPECT_LT(assembler_.Buffer().capacity(), 64u * 1024);
 }
 

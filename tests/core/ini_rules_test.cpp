@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "sjis_text.h"
+
 namespace koe {
 namespace {
 
@@ -44,7 +46,7 @@ INSTANTIATE_TEST_SUITE_P(
                     IntegerCase{"0x", kDefault}, IntegerCase{"$1G", kDefault},
                     IntegerCase{"5 ", kDefault}, IntegerCase{"\t5", kDefault},
                     IntegerCase{"+", kDefault}, IntegerCase{"- 5", kDefault},
-                    IntegerCase{"１２", kDefault}, IntegerCase{"0x-1", kDefault},
+                    IntegerCase{"１２"_sj, kDefault}, IntegerCase{"0x-1", kDefault},
                     IntegerCase{"$ 1", kDefault}));
 
 struct NameCase {
@@ -72,9 +74,9 @@ INSTANTIATE_TEST_SUITE_P(
                     NameCase{"C:\\x\\.exe", 5, ".ini"},
                     NameCase{"C:\\x\\koe.", 5, "koe.ini"},
                     NameCase{"C:\\x\\", 5, ".ini"},
-                    NameCase{"C:\\表示\\声.exe", 8, "声.ini"},
-                    NameCase{"C:\\x\\表.exe", 5, "表.ini"},
-                    NameCase{"C:\\x\\ソ", 5, "ソ.ini"},
+                    NameCase{"C:\\表示\\声.exe"_sj, 8, "声.ini"_sj},
+                    NameCase{"C:\\x\\表.exe"_sj, 5, "表.ini"_sj},
+                    NameCase{"C:\\x\\ソ"_sj, 5, "ソ.ini"_sj},
                     NameCase{"\\\\server\\share\\Koemado.EXE", 15, "Koemado.ini"}));
 
 }  // namespace

@@ -9,13 +9,14 @@
 #include <string>
 
 #include "sjis.h"
+#include "sjis_text.h"
 
 namespace koe {
 namespace {
 
-ReadingsList ListOf(std::initializer_list<const char*> entries) {
+ReadingsList ListOf(const std::vector<std::string>& entries) {
   ReadingsList list;
-  for (const char* e : entries) list.Append(e);
+  for (const std::string& e : entries) list.Append(e);
   return list;
 }
 
@@ -31,14 +32,14 @@ TEST(ReadingsList, DefaultsAreTheTwoSilencedCharacters) {
   ASSERT_EQ(list.Count(), 3u);
   EXPECT_EQ(list.At(1), "\x81\x7C,\x81\x40");
   EXPECT_EQ(list.At(2), "\x81\x64,\x81\x40");
-  EXPECT_EQ(Found(list, "－"), kFullWidthSpace);
-  EXPECT_EQ(Found(list, "‥"), kFullWidthSpace);
-  EXPECT_EQ(Found(list, "　"), std::nullopt);
+  EXPECT_EQ(Found(list, "－"_sj), kFullWidthSpace);
+  EXPECT_EQ(Found(list, "‥"_sj), kFullWidthSpace);
+  EXPECT_EQ(Found(list, "　"_sj), std::nullopt);
 }
 
 struct LookupCase {
   const char* what;
-  std::initializer_list<const char*> entries;
+  std::vector<std::string> entries;
   std::string character;
   std::optional<std::string> reading;
 };
@@ -53,21 +54,21 @@ TEST_P(LookupTest, FindsTheFirstMatchingEntry) {
 }
 
 const LookupCase kLookupCases[] = {
-    {"double-byte key", {"亜,あ"}, "亜", "あ"},
-    {"other character", {"亜,あ"}, "唖", std::nullopt},
-    {"two single-byte chars as a key", {"AB,えーびー"}, "AB", "えーびー"},
-    {"single-byte key never matches a two-byte text", {"A,えー"}, std::string("A\0", 2), std::nullopt},
+    {"double-byte key", {"亜,あ"_sj}, "亜"_sj, "あ"_sj},
+    {"other character", {"亜,あ"_sj}, "唖"_sj, std::nullopt},
+    {"two single-byte chars as a key", {"AB,えーびー"_sj}, "AB", "えーびー"_sj},
+    {"single-byte key never matches a two-byte text", {"A,えー"_sj}, std::string("A\0", 2), std::nullopt},
     {"key of three bytes never matches two", {"ABC,x"}, "AB", std::nullopt},
-    {"same key twice: the first wins", {"亜,一", "亜,二"}, "亜", "一"},
-    {"first wins even when it has one field", {"亜", "亜,二"}, "亜", kFullWidthSpace},
-    {"blanks around the comma", {"亜 , あ"}, "亜", "あ"},
-    {"reading with a blank is never used", {"亜,あ い", "亜,う"}, "亜", "う"},
-    {"reading with a comma is never used", {"亜,あ,い"}, "亜", std::nullopt},
-    {"quoted reading keeps its blank", {"亜,\"あ い\""}, "亜", "あ い"},
-    {"one-field entry reads as the full-width space", {"亜"}, "亜", kFullWidthSpace},
-    {"empty reading", {"亜,"}, "亜", ""},
-    {"empty entries are passed over", {"", "  ", "亜,あ"}, "亜", "あ"},
-    {"comparison is exact", {"ａ,x"}, "Ａ", std::nullopt},
+    {"same key twice: the first wins", {"亜,一"_sj, "亜,二"_sj}, "亜"_sj, "一"_sj},
+    {"first wins even when it has one field", {"亜"_sj, "亜,二"_sj}, "亜"_sj, kFullWidthSpace},
+    {"blanks around the comma", {"亜 , あ"_sj}, "亜"_sj, "あ"_sj},
+    {"reading with a blank is never used", {"亜,あ い"_sj, "亜,う"_sj}, "亜"_sj, "う"_sj},
+    {"reading with a comma is never used", {"亜,あ,い"_sj}, "亜"_sj, std::nullopt},
+    {"quoted reading keeps its blank", {"亜,\"あ い\""_sj}, "亜"_sj, "あ い"_sj},
+    {"one-field entry reads as the full-width space", {"亜"_sj}, "亜"_sj, kFullWidthSpace},
+    {"empty reading", {"亜,"_sj}, "亜"_sj, ""},
+    {"empty entries are passed over", {"", "  ", "亜,あ"_sj}, "亜"_sj, "あ"_sj},
+    {"comparison is exact", {"ａ,x"_sj}, "Ａ"_sj, std::nullopt},
     {"a leading control byte is a blank, not part of the key", {"\x01\x41,x"}, "\x01\x41", std::nullopt},
     {"empty key matches only an empty text", {",x"}, "", "x"},
     {"key of three bytes matches a three-byte text", {"ABC,x"}, "ABC", "x"},
@@ -76,17 +77,17 @@ INSTANTIATE_TEST_SUITE_P(Cases, LookupTest, testing::ValuesIn(kLookupCases));
 
 TEST(ReadingsList, LookupSeesEveryChange) {
   ReadingsList list;
-  EXPECT_EQ(Found(list, "亜"), std::nullopt);
-  list.Append("亜,一");
-  EXPECT_EQ(Found(list, "亜"), "一");
+  EXPECT_EQ(Found(list, "亜"_sj), std::nullopt);
+  list.Append("亜,一"_sj);
+  EXPECT_EQ(Found(list, "亜"_sj), "一"_sj);
   list.Clear();
-  EXPECT_EQ(Found(list, "亜"), std::nullopt);
-  list.Append("亜,二");
-  EXPECT_EQ(Found(list, "亜"), "二");
+  EXPECT_EQ(Found(list, "亜"_sj), std::nullopt);
+  list.Append("亜,二"_sj);
+  EXPECT_EQ(Found(list, "亜"_sj), "二"_sj);
   list.Clear();
   list.AppendDefaults();
-  EXPECT_EQ(Found(list, "亜"), std::nullopt);
-  EXPECT_EQ(Found(list, "－"), kFullWidthSpace);
+  EXPECT_EQ(Found(list, "亜"_sj), std::nullopt);
+  EXPECT_EQ(Found(list, "－"_sj), kFullWidthSpace);
 }
 
 // Random lists of entries built from a small alphabet, so that keys collide, entries have 0 to
@@ -96,15 +97,15 @@ class RandomEntries {
   explicit RandomEntries(unsigned seed) : rng_(seed) {}
 
   std::string Entry() {
-    static const char* const kPieces[] = {"亜", "A", "B", ",", " ", "\"", "　", "\x81", "\t",
-                                          "あ", "\x81\x2C", "\x81\x22", "\x88"};
+    static const std::string kPieces[] = {"亜"_sj, "A", "B", ",", " ", "\"", "　"_sj, "\x81", "\t",
+                                          "あ"_sj, "\x81\x2C", "\x81\x22", "\x88"};
     std::string e;
     const int n = Pick(7);
     for (int i = 0; i < n; ++i) e += kPieces[Pick(std::size(kPieces))];
     return e;
   }
   std::string Text() {
-    static const char* const kTexts[] = {"亜", "AB", "A", "", "あ", "BA", "　", "ABA",
+    static const std::string kTexts[] = {"亜"_sj, "AB", "A", "", "あ"_sj, "BA", "　"_sj, "ABA",
                                          "\x81\x2C", "\x81\x22", "\x81\x81", "AA"};
     return kTexts[Pick(std::size(kTexts))];
   }
