@@ -1,0 +1,839 @@
+// PtSvr: the speech control that Koemado hosts.
+//
+// Dispatch interface _DPtSvr (GetIDsOfNames answers these names, in any letter case):
+//   Gender 1 (VT_I2)  Age 2 (VT_I2)  ModeGuid 3 (VT_BSTR, "{...}" or empty for none)
+//   Speed 4  Pitch 5  Volume 6 (VT_I4: words per minute, hertz, 0..65535)
+//   UseButton 7  UseWebSpeak 8 (VT_BOOL; kept and persisted, no effect on speech)
+//   EngineVersion 10 (shows the engine's name and version)  VoiceSettings 11 (modal voice dialog)
+//   Speak 16 (one VT_BSTR; queues the text and returns VARIANT_TRUE at once)
+//   AboutBox -552 (DISPID_ABOUTBOX)
+// Events (DISPATCH_METHOD on every advised sink, always from the control's window messages):
+//   OnStartSpeak 1, OnStopSpeak 2, OnBookmark 3, OnWordPosition 4, OnPause 5, OnResume 6,
+//   OnReset 7. Each utterance gets one OnStartSpeak and exactly one OnStopSpeak, in call order;
+//   the others are part of the interface but this control never raises them.
+//
+// Environment knobs, read once when an object is created:
+//   KOE_PTSVR_TRANSCRIPT=<path>   append the transcript (below) to that file, UTF-8, one write a line
+//   KOE_PTSVR_ENGINE=auto|sim|sapi
+//                                 auto (default): SAPI 5 when its voice accepts a speak request,
+//                                 else simulated; sim: always simulated; sapi: SAPI 5 whenever an
+//                                 SpVoice can be created (requests it refuses end at once)
+//   KOE_PTSVR_SIM_SPEED=<factor>  the simulated engine speaks <factor> times faster (default 1;
+//                                 0: every utterance ends on the next turn of the message loop)
+//   KOE_PTSVR_FAIL_DISPIDS=<id,id,...>  Invoke of those dispatch ids fails with DISP_E_EXCEPTION
+//   KOE_PTSVR_FAIL_TEXT=<text>    the failure's description (default "音声エンジンが応答しません。")
+//   KOE_PTSVR_FAIL_COUNT=<n>      only the first n such calls fail, later ones succeed
+//   KOE_PTSVR_CREATE_HRESULT=<hex>  IClassFactory::CreateInstance fails with that status
+//   KOE_PTSVR_DIALOG=ok:<speed>,<pitch>,<volume>|cancel
+//                                 VoiceSettings answers as if the user pressed OK with those values
+//                                 (or キャンセル) without showing the dialog; EngineVersion and
+//                                 AboutBox show nothing either
+//   KOE_PTSVR_NO_INPLACE=1        the object offers no IOleInPlaceObject (in-place activation fails)
+//
+// Transcript lines:
+//   create | activate | close | load | save
+//   speak <text>              text escaped: backslash \\, U+0000 \0, CR \r, LF \n
+//   put <Name>=<value> | get <Name>=<value>   numbers in decimal, booleans true/false, the GUID
+//                                              in braces
+//   call 10 | call 11 | call -552
+//   event <EventName>         e.g. event OnStartSpeak, event OnStopSpeak
+//   fail <dispid> <hresult>   hresult as 8 hex digits, e.g. fail 16 80020009
+#include "control.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <iterator>
+
+#include "dialogs.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+using Microsoft::WRL::ComPtr;
+
+namespace ptsvr {
+namespace {
+
+constexpr UINT kMsgStartNext = WM_APP + 1;
+constexpr wchar_t kNotifyClass[] = L"PtSvrNotify";
+constexpr wchar_t kViewClass[] = L"PtSvrView";
+constexpr int kDefaultWidth = 160, kDefaultHeight = 30;
+
+HINSTANCE Instance() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+
+struct Member {
+  const wchar_t* name;
+  DISPID id;
+};
+constexpr Member kMembers[] = {
+    {L"Gender", koe::dispid::kGender},       {L"Age", koe::dispid::kAge},
+    {L"ModeGuid", koe::dispid::kModeGuid},   {L"Speed", koe::dispid::kSpeed},
+    {L"Pitch", koe::dispid::kPitch},         {L"Volume", koe::dispid::kVolume},
+    {L"UseButton", koe::dispid::kUseButton}, {L"UseWebSpeak", koe::dispid::kUseWebSpeak},
+    {L"EngineVersion", koe::dispid::kEngineVersion},
+    {L"VoiceSettings", koe::dispid::kVoiceSettings},
+    {L"Speak", koe::dispid::kSpeak},         {L"AboutBox", koe::dispid::kAboutBox},
+};
+
+const wchar_t* MemberName(DISPID id) {
+  for (const auto& m : kMembers)
+    if (m.id == id) return m.name;
+  return nullptr;
+}
+
+bool IsProperty(DISPID id) { return id >= koe::dispid::kGender && id <= koe::dispid::kUseWebSpeak; }
+
+// A VARIANT that clears itself.
+struct Variant : VARIANT {
+  Variant() { VariantInit(this); }
+  ~Variant() { VariantClear(this); }
+  Variant(const Variant&) = delete;
+  Variant& operator=(const Variant&) = delete;
+};
+
+void RegisterClasses() {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  if (!GetClassInfoExW(Instance(), kNotifyClass, &wc)) {
+    wc = WNDCLASSEXW{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = Instance();
+    wc.lpszClassName = kNotifyClass;
+    RegisterClassExW(&wc);
+  }
+  if (!GetClassInfoExW(Instance(), kViewClass, &wc)) {
+    wc = WNDCLASSEXW{};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = Instance();
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.lpszClassName = kViewClass;
+    RegisterClassExW(&wc);
+  }
+}
+
+std::wstring Hex8(HRESULT hr) {
+  wchar_t buf[16];
+  swprintf(buf, 16, L"%08lX", static_cast<unsigned long>(hr));
+  return buf;
+}
+
+}  // namespace
+
+// ---- Creation and lifetime ---------------------------------------------------------------------
+
+HRESULT PtSvrControl::Create(REFIID riid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  auto* control = new (std::nothrow) PtSvrControl();
+  if (!control) return E_OUTOFMEMORY;
+  HRESULT hr = control->Initialize();
+  if (SUCCEEDED(hr)) hr = control->QueryInterface(riid, out);
+  control->Release();
+  return hr;
+}
+
+PtSvrControl::PtSvrControl() { ModuleAddRef(); }
+
+PtSvrControl::~PtSvrControl() {
+  StopSpeech();
+  if (view_) DestroyWindow(view_);
+  engine_.reset();
+  if (notify_) DestroyWindow(notify_);
+  ModuleRelease();
+}
+
+HRESULT PtSvrControl::Initialize() {
+  knobs_ = Knobs::FromEnvironment();
+  transcript_ = std::make_unique<Transcript>(knobs_.transcript_path);
+  RegisterClasses();
+  notify_ = CreateWindowExW(0, kNotifyClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, Instance(),
+                            nullptr);
+  if (!notify_) return HRESULT_FROM_WIN32(GetLastError());
+  SetWindowLongPtrW(notify_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetWindowLongPtrW(notify_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&NotifyProc));
+  if (knobs_.engine != EngineChoice::kSim)
+    engine_ = CreateSystemSapiEngine(notify_, knobs_.engine == EngineChoice::kAuto);
+  if (!engine_) engine_ = CreateSimulatedEngine(notify_, knobs_.sim_speed);
+  Log(L"create");
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::QueryInterface(REFIID riid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (riid == IID_IUnknown || riid == IID_IDispatch || riid == kDiidDPtSvr)
+    *out = static_cast<IDispatch*>(this);
+  else if (riid == IID_IOleObject)
+    *out = static_cast<IOleObject*>(this);
+  else if ((riid == IID_IOleWindow || riid == IID_IOleInPlaceObject) && !knobs_.no_inplace)
+    *out = static_cast<IOleInPlaceObject*>(this);
+  else if (riid == IID_IOleInPlaceActiveObject && !knobs_.no_inplace)
+    *out = static_cast<IOleInPlaceActiveObject*>(this);
+  else if (riid == IID_IOleControl)
+    *out = static_cast<IOleControl*>(this);
+  else if (riid == IID_IViewObject || riid == IID_IViewObject2)
+    *out = static_cast<IViewObject2*>(this);
+  else if (riid == IID_IPersist || riid == IID_IPersistStreamInit)
+    *out = static_cast<IPersistStreamInit*>(this);
+  else if (riid == IID_IConnectionPointContainer)
+    *out = static_cast<IConnectionPointContainer*>(this);
+  else if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2)
+    *out = static_cast<IProvideClassInfo2*>(this);
+  else
+    return E_NOINTERFACE;
+  AddRef();
+  return S_OK;
+}
+
+IFACEMETHODIMP_(ULONG) PtSvrControl::AddRef() { return InterlockedIncrement(&refs_); }
+
+IFACEMETHODIMP_(ULONG) PtSvrControl::Release() {
+  const LONG refs = InterlockedDecrement(&refs_);
+  if (refs == 0) delete this;
+  return refs;
+}
+
+void PtSvrControl::Log(const std::wstring& line) {
+  if (transcript_) transcript_->Line(line);
+}
+
+// ---- IDispatch -------------------------------------------------------------------------------
+
+IFACEMETHODIMP PtSvrControl::GetTypeInfoCount(UINT* count) {
+  if (!count) return E_POINTER;
+  *count = 0;
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+  if (info) *info = nullptr;
+  return E_NOTIMPL;
+}
+
+IFACEMETHODIMP PtSvrControl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
+                                           DISPID* ids) {
+  if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  if (!names || !ids || count == 0) return E_INVALIDARG;
+  HRESULT hr = S_OK;
+  ids[0] = DISPID_UNKNOWN;
+  for (const auto& m : kMembers)
+    if (names[0] && _wcsicmp(names[0], m.name) == 0) ids[0] = m.id;
+  if (ids[0] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
+  // No member has named parameters.
+  for (UINT i = 1; i < count; ++i) {
+    ids[i] = DISPID_UNKNOWN;
+    hr = DISP_E_UNKNOWNNAME;
+  }
+  return hr;
+}
+
+IFACEMETHODIMP PtSvrControl::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                                    VARIANT* result, EXCEPINFO* excep, UINT* arg_err) {
+  if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  if (!MemberName(id)) return DISP_E_MEMBERNOTFOUND;
+  DISPPARAMS none{};
+  if (!params) params = &none;
+  if (params->cArgs > 0 && !params->rgvarg) return E_INVALIDARG;
+  // The control may be released by a sink while it works; keep it alive to the end of the call.
+  ComPtr<IDispatch> keep(this);
+  return IsProperty(id) ? InvokeProperty(id, flags, params, result, excep, arg_err)
+                        : InvokeMethod(id, flags, params, result, excep, arg_err);
+}
+
+bool PtSvrControl::ShouldFail(DISPID id) {
+  const auto& ids = knobs_.fail_dispids;
+  if (std::find(ids.begin(), ids.end(), static_cast<long>(id)) == ids.end()) return false;
+  if (knobs_.fail_count >= 0 && failures_ >= knobs_.fail_count) return false;
+  ++failures_;
+  return true;
+}
+
+HRESULT PtSvrControl::Fail(DISPID id, EXCEPINFO* excep) {
+  if (excep) {
+    *excep = EXCEPINFO{};
+    excep->bstrSource = SysAllocString(L"PtSvr");
+    excep->bstrDescription = SysAllocString(knobs_.fail_text.c_str());
+    excep->scode = E_FAIL;
+  }
+  Log(L"fail " + std::to_wstring(id) + L" " + Hex8(DISP_E_EXCEPTION));
+  return DISP_E_EXCEPTION;
+}
+
+HRESULT PtSvrControl::InvokeProperty(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                     EXCEPINFO* excep, UINT* arg_err) {
+  const std::wstring name = MemberName(id);
+  if (flags & DISPATCH_PROPERTYGET) {
+    if (params->cArgs != 0) return DISP_E_BADPARAMCOUNT;
+    if (ShouldFail(id)) return Fail(id, excep);
+    Variant value;
+    std::wstring text;
+    switch (id) {
+      case koe::dispid::kGender:
+      case koe::dispid::kAge:
+        value.vt = VT_I2;
+        value.iVal = id == koe::dispid::kGender ? state_.gender : state_.age;
+        text = std::to_wstring(value.iVal);
+        break;
+      case koe::dispid::kModeGuid:
+        text = W(FormatGuid(state_.mode_guid));
+        value.vt = VT_BSTR;
+        value.bstrVal = SysAllocString(text.c_str());
+        if (!value.bstrVal) return E_OUTOFMEMORY;
+        break;
+      case koe::dispid::kUseButton:
+      case koe::dispid::kUseWebSpeak: {
+        const bool on = id == koe::dispid::kUseButton ? state_.use_button : state_.use_web_speak;
+        value.vt = VT_BOOL;
+        value.boolVal = on ? VARIANT_TRUE : VARIANT_FALSE;
+        text = on ? L"true" : L"false";
+        break;
+      }
+      default:
+        value.vt = VT_I4;
+        value.lVal = id == koe::dispid::kSpeed   ? state_.speed
+                     : id == koe::dispid::kPitch ? state_.pitch
+                                                 : state_.volume;
+        text = std::to_wstring(value.lVal);
+    }
+    Log(L"get " + name + L"=" + text);
+    if (result) {
+      VariantClear(result);
+      *result = value;
+      value.vt = VT_EMPTY;  // ownership moved to the caller
+    }
+    return S_OK;
+  }
+  if (!(flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF))) return DISP_E_MEMBERNOTFOUND;
+  if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
+  if (params->cNamedArgs != 1 || !params->rgdispidNamedArgs ||
+      params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
+    return DISP_E_PARAMNOTFOUND;
+  VARIANT& arg = params->rgvarg[0];
+  const VARTYPE type = id == koe::dispid::kGender || id == koe::dispid::kAge ? VT_I2
+                       : id == koe::dispid::kModeGuid                         ? VT_BSTR
+                       : id == koe::dispid::kUseButton || id == koe::dispid::kUseWebSpeak
+                           ? VT_BOOL
+                           : VT_I4;
+  Variant value;
+  HRESULT hr = VariantChangeType(&value, &arg, 0, type);
+  std::optional<std::array<std::uint8_t, 16>> guid;
+  if (SUCCEEDED(hr) && type == VT_BSTR) {
+    guid = ParseGuid(std::u16string_view(reinterpret_cast<const char16_t*>(value.bstrVal),
+                                         SysStringLen(value.bstrVal)));
+    if (!guid) hr = DISP_E_TYPEMISMATCH;
+  }
+  if (FAILED(hr)) {
+    if (arg_err) *arg_err = 0;
+    return hr == DISP_E_OVERFLOW ? hr : DISP_E_TYPEMISMATCH;
+  }
+  if (ShouldFail(id)) return Fail(id, excep);
+  std::wstring text;
+  switch (id) {
+    case koe::dispid::kGender: state_.gender = value.iVal; text = std::to_wstring(value.iVal); break;
+    case koe::dispid::kAge: state_.age = value.iVal; text = std::to_wstring(value.iVal); break;
+    case koe::dispid::kModeGuid: state_.mode_guid = *guid; text = W(FormatGuid(*guid)); break;
+    case koe::dispid::kSpeed: state_.speed = value.lVal; text = std::to_wstring(value.lVal); break;
+    case koe::dispid::kPitch: state_.pitch = value.lVal; text = std::to_wstring(value.lVal); break;
+    case koe::dispid::kVolume: state_.volume = value.lVal; text = std::to_wstring(value.lVal); break;
+    case koe::dispid::kUseButton:
+      state_.use_button = value.boolVal != VARIANT_FALSE;
+      text = state_.use_button ? L"true" : L"false";
+      break;
+    default:
+      state_.use_web_speak = value.boolVal != VARIANT_FALSE;
+      text = state_.use_web_speak ? L"true" : L"false";
+  }
+  dirty_ = true;
+  Log(L"put " + name + L"=" + text);
+  return S_OK;
+}
+
+HRESULT PtSvrControl::InvokeMethod(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                   EXCEPINFO* excep, UINT* arg_err) {
+  if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
+  if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
+  const UINT expected = id == koe::dispid::kSpeak ? 1 : 0;
+  if (params->cArgs != expected) return DISP_E_BADPARAMCOUNT;
+
+  if (id == koe::dispid::kSpeak) {
+    const VARIANT& arg = params->rgvarg[0];
+    BSTR text = arg.vt == VT_BSTR                ? arg.bstrVal
+                : arg.vt == (VT_BSTR | VT_BYREF) && arg.pbstrVal ? *arg.pbstrVal
+                                                                 : reinterpret_cast<BSTR>(-1);
+    if (text == reinterpret_cast<BSTR>(-1)) {
+      if (arg_err) *arg_err = 0;
+      return DISP_E_TYPEMISMATCH;
+    }
+    if (ShouldFail(id)) return Fail(id, excep);
+    std::wstring utterance(text ? text : L"", SysStringLen(text));
+    Log(L"speak " + W(EscapeForTranscript(U16(utterance))));
+    QueueUtterance(std::move(utterance));
+    if (result) {
+      VariantClear(result);
+      result->vt = VT_BOOL;
+      result->boolVal = VARIANT_TRUE;
+    }
+    return S_OK;
+  }
+
+  if (ShouldFail(id)) return Fail(id, excep);
+  Log(L"call " + std::to_wstring(id));
+  if (id == koe::dispid::kVoiceSettings) {
+    VoiceSettings voice{state_.speed, state_.pitch, state_.volume};
+    bool ok = false;
+    if (knobs_.dialog) {
+      ok = knobs_.dialog->ok;
+      voice = {knobs_.dialog->speed, knobs_.dialog->pitch, knobs_.dialog->volume};
+    } else {
+      ok = ShowVoiceSettingsDialog(OwnerWindow(), voice);
+    }
+    if (ok) {
+      state_.speed = voice.speed;
+      state_.pitch = voice.pitch;
+      state_.volume = voice.volume;
+      dirty_ = true;
+    }
+  } else if (!knobs_.dialog) {
+    if (id == koe::dispid::kEngineVersion) {
+      const std::wstring text = L"音声合成エンジン: " + engine_->Name() + L"\r\nバージョン: " +
+                                engine_->Version();
+      MessageBoxW(OwnerWindow(), text.c_str(), L"合成エンジンバージョン",
+                  MB_OK | MB_ICONINFORMATION);
+    } else {
+      MessageBoxW(OwnerWindow(),
+                  L"PtSvr 音声合成コントロール\r\nバージョン 2.1\r\n\r\n"
+                  L"Windows の SAPI 5 音声で発声します。音声がないときは模擬エンジンで動作します。",
+                  L"PtSvr について", MB_OK | MB_ICONINFORMATION);
+    }
+  }
+  if (result) VariantClear(result);
+  return S_OK;
+}
+
+// ---- Speech queue and events -----------------------------------------------------------------
+
+LRESULT CALLBACK PtSvrControl::NotifyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* self = reinterpret_cast<PtSvrControl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!self || msg == WM_NCDESTROY) return DefWindowProcW(hwnd, msg, wp, lp);
+  if (msg == kMsgStartNext) {
+    self->AddRef();  // a sink may release the control while an event runs
+    self->StartNext();
+    self->Release();
+    return 0;
+  }
+  if (self->engine_ && self->engine_->HandleMessage(msg, wp, lp)) {
+    self->AddRef();
+    self->EndUtterance();
+    self->Release();
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+void PtSvrControl::QueueUtterance(std::wstring text) {
+  queue_.push_back(std::move(text));
+  if (!speaking_) PostStartNext();
+}
+
+void PtSvrControl::PostStartNext() {
+  if (start_posted_) return;
+  start_posted_ = PostMessageW(notify_, kMsgStartNext, 0, 0) != FALSE;
+}
+
+void PtSvrControl::StartNext() {
+  start_posted_ = false;
+  if (speaking_ || queue_.empty()) return;
+  std::wstring text = std::move(queue_.front());
+  queue_.pop_front();
+  speaking_ = true;
+  StateChanged();
+  Fire(koe::eventid::kOnStartSpeak, L"OnStartSpeak");
+  if (!speaking_) return;  // a sink closed the control
+  engine_->Speak(text, VoiceSettings{state_.speed, state_.pitch, state_.volume});
+}
+
+void PtSvrControl::EndUtterance() {
+  speaking_ = false;
+  StateChanged();
+  Fire(koe::eventid::kOnStopSpeak, L"OnStopSpeak");
+  if (!queue_.empty()) PostStartNext();
+}
+
+void PtSvrControl::StopSpeech() {
+  queue_.clear();
+  if (engine_) engine_->Stop();
+  if (speaking_) {
+    speaking_ = false;
+    StateChanged();
+  }
+}
+
+void PtSvrControl::Fire(DISPID id, const wchar_t* name) {
+  Log(std::wstring(L"event ") + name);
+  // A sink may unadvise, advise or call back into the control: fire on a copy of the list.
+  std::vector<ComPtr<IDispatch>> sinks;
+  for (const auto& s : sinks_) sinks.push_back(s.second);
+  DISPPARAMS none{};
+  for (const auto& sink : sinks) {
+    Variant ignored;
+    sink->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &ignored, nullptr, nullptr);
+  }
+}
+
+IFACEMETHODIMP PtSvrControl::EventPoint::QueryInterface(REFIID riid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (riid != IID_IUnknown && riid != IID_IConnectionPoint) return E_NOINTERFACE;
+  *out = static_cast<IConnectionPoint*>(this);
+  AddRef();
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::EventPoint::GetConnectionInterface(IID* iid) {
+  if (!iid) return E_POINTER;
+  *iid = kDiidEvents;
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::EventPoint::GetConnectionPointContainer(
+    IConnectionPointContainer** container) {
+  if (!container) return E_POINTER;
+  *container = owner_;
+  owner_->AddRef();
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::EventPoint::Advise(IUnknown* sink, DWORD* cookie) {
+  if (!cookie) return E_POINTER;
+  *cookie = 0;
+  if (!sink) return E_POINTER;
+  ComPtr<IDispatch> dispatch;
+  if (FAILED(sink->QueryInterface(kDiidEvents, reinterpret_cast<void**>(dispatch.GetAddressOf()))) &&
+      FAILED(sink->QueryInterface(IID_PPV_ARGS(&dispatch))))
+    return CONNECT_E_CANNOTCONNECT;
+  *cookie = owner_->next_cookie_++;
+  owner_->sinks_.emplace_back(*cookie, std::move(dispatch));
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::EventPoint::Unadvise(DWORD cookie) {
+  auto& sinks = owner_->sinks_;
+  auto it = std::find_if(sinks.begin(), sinks.end(), [&](auto& s) { return s.first == cookie; });
+  if (it == sinks.end()) return CONNECT_E_NOCONNECTION;
+  ComPtr<IDispatch> released = std::move(it->second);  // released after the list is consistent
+  sinks.erase(it);
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::FindConnectionPoint(REFIID riid, IConnectionPoint** point) {
+  if (!point) return E_POINTER;
+  *point = nullptr;
+  if (riid != kDiidEvents) return CONNECT_E_NOCONNECTION;
+  *point = &point_;
+  point_.AddRef();
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::GetClassInfo(ITypeInfo** info) {
+  if (info) *info = nullptr;
+  return E_NOTIMPL;  // no type library
+}
+
+IFACEMETHODIMP PtSvrControl::GetGUID(DWORD kind, GUID* guid) {
+  if (!guid) return E_POINTER;
+  if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) {
+    *guid = GUID_NULL;
+    return E_INVALIDARG;
+  }
+  *guid = kDiidEvents;
+  return S_OK;
+}
+
+// ---- IOleObject ------------------------------------------------------------------------------
+
+IFACEMETHODIMP PtSvrControl::SetClientSite(IOleClientSite* site) {
+  site_ = site;
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::GetClientSite(IOleClientSite** site) {
+  if (!site) return E_POINTER;
+  *site = site_.Get();
+  if (*site) (*site)->AddRef();
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::Close(DWORD) {
+  InPlaceDeactivate();
+  StopSpeech();
+  if (advise_holder_) advise_holder_->SendOnClose();
+  Log(L"close");
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::DoVerb(LONG verb, LPMSG, IOleClientSite* active_site, LONG, HWND,
+                                    LPCRECT) {
+  switch (verb) {
+    case OLEIVERB_PRIMARY:
+    case OLEIVERB_SHOW:
+    case OLEIVERB_INPLACEACTIVATE:
+    case OLEIVERB_UIACTIVATE:
+      return ActivateInPlace(active_site);
+    case OLEIVERB_HIDE:
+      if (view_) ShowWindow(view_, SW_HIDE);
+      return S_OK;
+    case OLEIVERB_DISCARDUNDOSTATE:
+      return S_OK;
+    default:
+      return OLEOBJ_S_INVALIDVERB;
+  }
+}
+
+HRESULT PtSvrControl::ActivateInPlace(IOleClientSite* active_site) {
+  if (knobs_.no_inplace) return E_NOINTERFACE;
+  if (view_) {
+    ShowWindow(view_, SW_SHOW);
+    return S_OK;
+  }
+  IOleClientSite* site = active_site ? active_site : site_.Get();
+  if (!site) return E_UNEXPECTED;
+  ComPtr<IOleInPlaceSite> inplace;
+  HRESULT hr = site->QueryInterface(IID_PPV_ARGS(&inplace));
+  if (FAILED(hr)) return hr;
+  if (inplace->CanInPlaceActivate() != S_OK) return E_FAIL;
+  hr = inplace->OnInPlaceActivate();
+  if (FAILED(hr)) return hr;
+  HWND parent = nullptr;
+  ComPtr<IOleInPlaceFrame> frame;
+  ComPtr<IOleInPlaceUIWindow> doc;
+  RECT pos{0, 0, kDefaultWidth, kDefaultHeight}, clip{};
+  OLEINPLACEFRAMEINFO info{};
+  info.cb = sizeof info;
+  if (FAILED(hr = inplace->GetWindow(&parent)) ||
+      FAILED(hr = inplace->GetWindowContext(&frame, &doc, &pos, &clip, &info))) {
+    inplace->OnInPlaceDeactivate();
+    return hr;
+  }
+  if (pos.right <= pos.left || pos.bottom <= pos.top) {
+    pos.right = pos.left + kDefaultWidth;
+    pos.bottom = pos.top + kDefaultHeight;
+  }
+  view_ = CreateWindowExW(0, kViewClass, L"PtSvr", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
+                          pos.left, pos.top, pos.right - pos.left, pos.bottom - pos.top, parent,
+                          nullptr, Instance(), nullptr);
+  if (!view_) {
+    hr = HRESULT_FROM_WIN32(GetLastError());
+    inplace->OnInPlaceDeactivate();
+    return hr;
+  }
+  SetWindowLongPtrW(view_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetWindowLongPtrW(view_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ViewProc));
+  inplace_site_ = inplace;
+  Log(L"activate");
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::GetUserClassID(CLSID* clsid) { return GetClassID(clsid); }
+
+IFACEMETHODIMP PtSvrControl::GetUserType(DWORD form, LPOLESTR* type) {
+  return OleRegGetUserType(kClsidPtSvr, form, type);
+}
+
+IFACEMETHODIMP PtSvrControl::SetExtent(DWORD aspect, SIZEL* size) {
+  if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+  if (!size) return E_POINTER;
+  extent_ = *size;
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::GetExtent(DWORD aspect, SIZEL* size) {
+  if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+  if (!size) return E_POINTER;
+  *size = extent_;
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::Advise(IAdviseSink* sink, DWORD* connection) {
+  if (!advise_holder_) {
+    HRESULT hr = CreateOleAdviseHolder(&advise_holder_);
+    if (FAILED(hr)) return hr;
+  }
+  return advise_holder_->Advise(sink, connection);
+}
+
+IFACEMETHODIMP PtSvrControl::Unadvise(DWORD connection) {
+  return advise_holder_ ? advise_holder_->Unadvise(connection) : OLE_E_NOCONNECTION;
+}
+
+IFACEMETHODIMP PtSvrControl::EnumAdvise(IEnumSTATDATA** e) {
+  if (!e) return E_POINTER;
+  *e = nullptr;
+  return advise_holder_ ? advise_holder_->EnumAdvise(e) : S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::GetMiscStatus(DWORD, DWORD* status) {
+  if (!status) return E_POINTER;
+  *status = kMiscStatus;
+  return S_OK;
+}
+
+// ---- In-place window -------------------------------------------------------------------------
+
+IFACEMETHODIMP PtSvrControl::GetWindow(HWND* hwnd) {
+  if (!hwnd) return E_POINTER;
+  *hwnd = view_;
+  return view_ ? S_OK : E_FAIL;
+}
+
+IFACEMETHODIMP PtSvrControl::InPlaceDeactivate() {
+  if (!view_) return S_OK;
+  DestroyWindow(view_);
+  view_ = nullptr;
+  if (auto site = std::move(inplace_site_)) site->OnInPlaceDeactivate();
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::SetObjectRects(LPCRECT pos, LPCRECT) {
+  if (!pos) return E_POINTER;
+  if (view_)
+    MoveWindow(view_, pos->left, pos->top, pos->right - pos->left, pos->bottom - pos->top, TRUE);
+  return S_OK;
+}
+
+HWND PtSvrControl::OwnerWindow() const {
+  HWND owner = nullptr;
+  if (inplace_site_) {
+    inplace_site_->GetWindow(&owner);
+  } else if (site_) {
+    ComPtr<IOleInPlaceSite> inplace;
+    if (SUCCEEDED(site_.As(&inplace))) inplace->GetWindow(&owner);
+  }
+  if (!owner && view_) owner = GetParent(view_);
+  return owner;
+}
+
+LRESULT CALLBACK PtSvrControl::ViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* self = reinterpret_cast<PtSvrControl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self && msg == WM_PAINT) {
+    PAINTSTRUCT ps;
+    HDC hdc = BeginPaint(hwnd, &ps);
+    RECT rc;
+    GetClientRect(hwnd, &rc);
+    self->Paint(hdc, rc);
+    EndPaint(hwnd, &ps);
+    return 0;
+  }
+  if (msg == WM_ERASEBKGND) return 1;
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+void PtSvrControl::Paint(HDC hdc, const RECT& rc) const {
+  FillRect(hdc, &rc, GetSysColorBrush(COLOR_BTNFACE));
+  RECT edge = rc;
+  DrawEdge(hdc, &edge, BDR_SUNKENOUTER, BF_RECT | BF_ADJUST);
+  HGDIOBJ old_font = SelectObject(hdc, GetStockObject(DEFAULT_GUI_FONT));
+  SetBkMode(hdc, TRANSPARENT);
+  SetTextColor(hdc, GetSysColor(COLOR_BTNTEXT));
+  const std::wstring text = (speaking_ ? L"発声中" : L"待機中") + std::wstring(L"  ") +
+                            (engine_ ? engine_->Name() : std::wstring());
+  edge.left += 4;
+  DrawTextW(hdc, text.c_str(), static_cast<int>(text.size()), &edge,
+            DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
+  SelectObject(hdc, old_font);
+}
+
+void PtSvrControl::StateChanged() {
+  if (view_) InvalidateRect(view_, nullptr, TRUE);
+  if (view_sink_) view_sink_->OnViewChange(DVASPECT_CONTENT, -1);
+}
+
+// ---- IOleControl, IViewObject2 ---------------------------------------------------------------
+
+IFACEMETHODIMP PtSvrControl::GetControlInfo(CONTROLINFO* info) {
+  if (!info) return E_POINTER;
+  info->hAccel = nullptr;
+  info->cAccel = 0;
+  info->dwFlags = 0;
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC hdc,
+                                  LPCRECTL bounds, LPCRECTL, BOOL(STDMETHODCALLTYPE*)(ULONG_PTR),
+                                  ULONG_PTR) {
+  if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+  if (!hdc || !bounds) return E_INVALIDARG;
+  Paint(hdc, RECT{bounds->left, bounds->top, bounds->right, bounds->bottom});
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::SetAdvise(DWORD aspects, DWORD advf, IAdviseSink* sink) {
+  view_aspects_ = aspects;
+  view_advf_ = advf;
+  view_sink_ = sink;
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::GetAdvise(DWORD* aspects, DWORD* advf, IAdviseSink** sink) {
+  if (aspects) *aspects = view_aspects_;
+  if (advf) *advf = view_advf_;
+  if (sink) {
+    *sink = view_sink_.Get();
+    if (*sink) (*sink)->AddRef();
+  }
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) {
+  return GetExtent(aspect, size);
+}
+
+// ---- IPersistStreamInit ----------------------------------------------------------------------
+
+IFACEMETHODIMP PtSvrControl::GetClassID(CLSID* clsid) {
+  if (!clsid) return E_POINTER;
+  *clsid = kClsidPtSvr;
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::Load(LPSTREAM stream) {
+  if (!stream) return E_POINTER;
+  std::uint8_t bytes[kStateSize];
+  ULONG read = 0;
+  HRESULT hr = stream->Read(bytes, sizeof bytes, &read);
+  if (FAILED(hr)) return hr;
+  const auto state = DecodeState(bytes, read);
+  if (!state) return E_FAIL;
+  state_ = *state;
+  dirty_ = false;
+  StateChanged();
+  Log(L"load");
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::Save(LPSTREAM stream, BOOL clear_dirty) {
+  if (!stream) return E_POINTER;
+  const auto bytes = EncodeState(state_);
+  ULONG written = 0;
+  HRESULT hr = stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
+  if (FAILED(hr)) return hr;
+  if (written != bytes.size()) return STG_E_WRITEFAULT;
+  if (clear_dirty) dirty_ = false;
+  Log(L"save");
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::GetSizeMax(ULARGE_INTEGER* size) {
+  if (!size) return E_POINTER;
+  size->QuadPart = kStateSize;
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::InitNew() {
+  state_ = ControlState{};
+  dirty_ = false;
+  return S_OK;
+}
+
+}  // namespace ptsvr

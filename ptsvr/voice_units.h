@@ -1,0 +1,92 @@
+// Platform-free rules of the speech control: unit conversions for SAPI 5, the persisted state
+// format, the simulated engine's timing and the texts of the transcript. No <windows.h> here, so
+// everything in this file is tested natively.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ptsvr {
+
+// ---- Voice units ---------------------------------------------------------------------------
+// The control's properties use physical units: Speed in words per minute, Pitch in hertz and
+// Volume from 0 to 65535. SAPI 5 has relative scales instead, so these map one onto the other.
+inline constexpr std::int32_t kNormalSpeedWpm = 180;  // the rate a SAPI voice speaks at rate 0
+inline constexpr std::int32_t kNormalPitchHz = 80;    // the pitch a SAPI voice speaks at pitch 0
+
+// SAPI rate −10..10 for a speed in words per minute: each rate step is a factor of 3^(1/10), rate 0
+// is kNormalSpeedWpm. Rounded to the nearest step and clamped; zero or negative speeds give −10.
+int SapiRateForSpeed(std::int32_t wpm);
+
+// SAPI <pitch absmiddle="n"/> −10..10 for a pitch in hertz: each step is a factor of 2^(1/24)
+// (a quarter tone), 0 is kNormalPitchHz. Rounded and clamped; zero or negative pitches give −10.
+int SapiPitchForHz(std::int32_t hz);
+
+// SAPI volume 0..100 for a property volume 0..65535 (linear, rounded, clamped).
+int SapiVolumeFor(std::int32_t volume);
+
+// ---- Text ----------------------------------------------------------------------------------
+// The text handed to SAPI with SPF_IS_XML: a pitch element followed by the utterance with the
+// XML specials escaped. U+0000 cannot reach SAPI (its strings end there), so it becomes a space.
+std::u16string SapiXmlFor(std::u16string_view text, int pitch);
+
+// How a text is written in the transcript: backslash as \\, U+0000 as \0, CR as \r, LF as \n.
+std::u16string EscapeForTranscript(std::u16string_view text);
+
+// UTF-16 to UTF-8 (unpaired surrogates become U+FFFD).
+std::string ToUtf8(std::u16string_view text);
+
+// How long the simulated engine takes to speak a text: 100 ms plus one character per
+// 60000 / (2 × Speed) ms (two characters a word), divided by the speed factor. A factor of 0 or
+// less means "at once" (0 ms). Capped at ten minutes.
+std::uint32_t SimulatedDurationMs(std::size_t characters, std::int32_t wpm, double factor);
+
+// ---- Persisted state -----------------------------------------------------------------------
+// The 69-byte ControlData blob, all numbers little-endian:
+//   0  4  signature "PtSv"
+//   4  2  format version (1)
+//   6  2  Gender           8  2  Age
+//  10 16  ModeGuid in the GUID's memory layout (Data1, Data2, Data3 little-endian, then Data4)
+//  26  4  Speed           30  4  Pitch           34  4  Volume
+//  38  1  UseButton (0/1) 39  1  UseWebSpeak (0/1)
+//  40 29  reserved, zero
+inline constexpr std::size_t kStateSize = 69;
+inline constexpr std::uint16_t kStateVersion = 1;
+
+struct ControlState {
+  std::int16_t gender = 1;  // 1 female, 2 male (0 would be "any")
+  std::int16_t age = 30;
+  std::array<std::uint8_t, 16> mode_guid{};  // GUID_NULL: the engine's own choice
+  std::int32_t speed = kNormalSpeedWpm;
+  std::int32_t pitch = kNormalPitchHz;
+  std::int32_t volume = 26214;
+  bool use_button = false;
+  bool use_web_speak = false;
+  bool operator==(const ControlState&) const = default;
+};
+
+std::array<std::uint8_t, kStateSize> EncodeState(const ControlState& state);
+// Empty when the bytes do not carry the signature and version above.
+std::optional<ControlState> DecodeState(const std::uint8_t* bytes, std::size_t size);
+
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" (upper case) for a GUID in memory layout, and back.
+// Parsing accepts either case and, as an empty text, GUID_NULL.
+std::u16string FormatGuid(const std::array<std::uint8_t, 16>& guid);
+std::optional<std::array<std::uint8_t, 16>> ParseGuid(std::u16string_view text);
+
+// ---- Environment knobs ---------------------------------------------------------------------
+// "16,5,-552" -> {16, 5, -552}; entries that are not integers are skipped.
+std::vector<long> ParseDispidList(std::string_view text);
+
+// KOE_PTSVR_DIALOG: "ok:<speed>,<pitch>,<volume>" or "cancel".
+struct DialogAnswer {
+  bool ok = false;
+  std::int32_t speed = 0, pitch = 0, volume = 0;
+};
+std::optional<DialogAnswer> ParseDialogAnswer(std::string_view text);
+
+}  // namespace ptsvr

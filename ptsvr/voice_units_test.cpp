@@ -1,0 +1,140 @@
+// The control's platform-free rules: SAPI unit mapping, texts, timing, persisted state, knobs.
+#include "voice_units.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace ptsvr {
+namespace {
+
+TEST(VoiceUnits, SpeedMapsToSapiRateInStepsOfTheTenthRootOfThree) {
+  struct Case {
+    std::int32_t wpm;
+    int rate;
+  } cases[] = {
+      {180, 0},   {540, 10},  {60, -10},  {1000, 10}, {10, -10}, {0, -10}, {-5, -10},
+      {224, 2},   // 180 × 3^0.2 = 223.9
+      {150, -2},  // 180 × 3^-0.166: -1.66 rounds to -2
+      {199, 1},   // 180 × 3^0.0913
+  };
+  for (const auto& c : cases) EXPECT_EQ(SapiRateForSpeed(c.wpm), c.rate) << c.wpm;
+}
+
+TEST(VoiceUnits, PitchMapsToAbsMiddleInQuarterTones) {
+  struct Case {
+    std::int32_t hz;
+    int pitch;
+  } cases[] = {
+      {80, 0}, {160, 10}, {40, -10}, {0, -10}, {-1, -10}, {1000, 10},
+      {95, 6},   // 24 × log2(95/80) = 5.95
+      {71, -4},  // -4.13
+  };
+  for (const auto& c : cases) EXPECT_EQ(SapiPitchForHz(c.hz), c.pitch) << c.hz;
+}
+
+TEST(VoiceUnits, VolumeMapsLinearlyToZeroToHundred) {
+  struct Case {
+    std::int32_t volume;
+    int sapi;
+  } cases[] = {{0, 0}, {65535, 100}, {26214, 40}, {32768, 50}, {-100, 0}, {100000, 100}, {327, 0}};
+  for (const auto& c : cases) EXPECT_EQ(SapiVolumeFor(c.volume), c.sapi) << c.volume;
+}
+
+TEST(SapiText, EscapesXmlAndPrefixesPitch) {
+  EXPECT_EQ(SapiXmlFor(u"a<b>&\"'", -3),
+            u"<pitch absmiddle=\"-3\"/>a&lt;b&gt;&amp;&quot;&apos;");
+  EXPECT_EQ(SapiXmlFor(std::u16string_view(u"x\0y", 3), 0), u"<pitch absmiddle=\"0\"/>x y");
+  EXPECT_EQ(SapiXmlFor(u"", 10), u"<pitch absmiddle=\"10\"/>");
+}
+
+TEST(Transcript, EscapesBackslashNulAndLineBreaks) {
+  EXPECT_EQ(EscapeForTranscript(std::u16string_view(u"a\\b\0c\r\nこ", 8)), u"a\\\\b\\0c\\r\\nこ");
+  EXPECT_EQ(ToUtf8(u"発声"), "\xE7\x99\xBA\xE5\xA3\xB0");
+  EXPECT_EQ(ToUtf8(u"\U0001F600"), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+}
+
+TEST(SimulatedTiming, FollowsLengthAndSpeedAndFactor) {
+  EXPECT_EQ(SimulatedDurationMs(0, 180, 1), 100u);
+  EXPECT_EQ(SimulatedDurationMs(6, 180, 1), 1100u);  // six characters a second at 180 wpm
+  EXPECT_EQ(SimulatedDurationMs(6, 360, 1), 600u);
+  EXPECT_EQ(SimulatedDurationMs(6, 180, 10), 110u);
+  EXPECT_EQ(SimulatedDurationMs(6, 180, 0), 0u);
+  EXPECT_EQ(SimulatedDurationMs(6, 0, 1), 180100u);  // speed 0 counts as 1 wpm
+  EXPECT_EQ(SimulatedDurationMs(100000, 1, 1), 600000u);
+}
+
+TEST(PersistedState, DefaultsEncodeToTheShippedControlData) {
+  std::ifstream file(PTSVR_CONTROL_DATA, std::ios::binary);
+  const std::vector<std::uint8_t> shipped{std::istreambuf_iterator<char>(file), {}};
+  const auto bytes = EncodeState(ControlState{});
+  ASSERT_EQ(shipped.size(), kStateSize);
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), shipped.begin()));
+}
+
+TEST(PersistedState, EveryFieldSurvivesARoundTrip) {
+  ControlState s;
+  s.gender = -2;
+  s.age = 32767;
+  s.mode_guid = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  s.speed = -1;
+  s.pitch = 0x7FFFFFFF;
+  s.volume = 65535;
+  s.use_button = true;
+  s.use_web_speak = true;
+  const auto bytes = EncodeState(s);
+  EXPECT_EQ(DecodeState(bytes.data(), bytes.size()), s);
+  EXPECT_EQ(bytes[38], 1);
+  EXPECT_EQ(bytes[26], 0xFF);
+}
+
+TEST(PersistedState, RejectsWrongSignatureVersionOrLength) {
+  const auto good = EncodeState(ControlState{});
+  struct Case {
+    std::size_t index;
+    std::uint8_t value;
+  } corruptions[] = {{0, 'p'}, {3, 0}, {4, 2}, {5, 1}};
+  for (const auto& c : corruptions) {
+    auto bytes = good;
+    bytes[c.index] = c.value;
+    EXPECT_FALSE(DecodeState(bytes.data(), bytes.size())) << c.index;
+  }
+  EXPECT_FALSE(DecodeState(good.data(), kStateSize - 1));
+  auto reserved = good;
+  reserved[68] = 0xAA;  // reserved bytes are not checked
+  EXPECT_TRUE(DecodeState(reserved.data(), reserved.size()));
+}
+
+TEST(Guids, FormatAndParseInWindowsLayout) {
+  const std::array<std::uint8_t, 16> clsid = {0x0C, 0x3B, 0xCF, 0x44, 0x1F, 0x9F, 0xD2, 0x11,
+                                              0xB9, 0xD7, 0x08, 0x00, 0x5A, 0x4B, 0x5E, 0x6E};
+  EXPECT_EQ(FormatGuid(clsid), u"{44CF3B0C-9F1F-11D2-B9D7-08005A4B5E6E}");
+  EXPECT_EQ(ParseGuid(u"{44cf3b0c-9f1f-11d2-b9d7-08005a4b5e6e}"), clsid);
+  EXPECT_EQ(ParseGuid(u""), (std::array<std::uint8_t, 16>{}));
+  for (const char16_t* bad : {u"44CF3B0C-9F1F-11D2-B9D7-08005A4B5E6E", u"{44CF3B0C-9F1F-11D2-B9D7-08005A4B5E6G}",
+                              u"{44CF3B0C+9F1F-11D2-B9D7-08005A4B5E6E}", u"{}"})
+    EXPECT_FALSE(ParseGuid(bad));
+}
+
+TEST(Knobs, DispidListsAndDialogAnswers) {
+  EXPECT_EQ(ParseDispidList("16,5,-552"), (std::vector<long>{16, 5, -552}));
+  EXPECT_EQ(ParseDispidList(" 16 , x,4"), (std::vector<long>{16, 4}));
+  EXPECT_TRUE(ParseDispidList("").empty());
+
+  const auto ok = ParseDialogAnswer("ok:200,90,30000");
+  ASSERT_TRUE(ok);
+  EXPECT_TRUE(ok->ok);
+  EXPECT_EQ(ok->speed, 200);
+  EXPECT_EQ(ok->pitch, 90);
+  EXPECT_EQ(ok->volume, 30000);
+  const auto cancel = ParseDialogAnswer("cancel");
+  ASSERT_TRUE(cancel);
+  EXPECT_FALSE(cancel->ok);
+  for (const char* bad : {"ok:1,2", "ok:1,2,3,4", "ok:a,2,3", "OK", ""})
+    EXPECT_FALSE(ParseDialogAnswer(bad)) << bad;
+}
+
+}  // namespace
+}  // namespace ptsvr
