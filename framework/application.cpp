@@ -1,0 +1,166 @@
+#include "application.h"
+
+#include <objbase.h>
+
+#include <stdexcept>
+
+#include "forms.h"
+#include "messages.h"
+
+namespace fw {
+
+ApplicationObject Application;
+
+namespace {
+const char kApplicationClass[] = "TApplication";
+}
+
+ApplicationObject::~ApplicationObject() {
+  // Forms still here (the main block did not reach DestroyForms) would release COM objects after
+  // COM is gone; the process is ending, so they are left to the system.
+  for (auto& form : forms_) form.release();
+}
+
+void ApplicationObject::Initialize() {
+  com_initialized_ = SUCCEEDED(::CoInitialize(nullptr));
+}
+
+void ApplicationObject::Uninitialize() {
+  if (com_initialized_) ::CoUninitialize();
+  com_initialized_ = false;
+}
+
+HWND ApplicationObject::Handle() {
+  if (handle_) return handle_;
+  HINSTANCE instance = ::GetModuleHandleA(nullptr);
+  WNDCLASSEXA existing = {};
+  existing.cbSize = sizeof existing;
+  if (!::GetClassInfoExA(instance, kApplicationClass, &existing)) {
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = &ApplicationObject::WindowProc;
+    wc.hInstance = instance;
+    wc.hIcon = ::LoadIconA(instance, "MAINICON");
+    if (!wc.hIcon) wc.hIcon = ::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+    wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.lpszClassName = kApplicationClass;
+    ::RegisterClassExA(&wc);
+  }
+  // A caption window of no size: it is the task bar button, nothing else of it is seen.
+  handle_ = ::CreateWindowExA(0, kApplicationClass, title_.c_str(),
+                              WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+                              ::GetSystemMetrics(SM_CXSCREEN) / 2,
+                              ::GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr, nullptr, instance,
+                              nullptr);
+  return handle_;
+}
+
+void ApplicationObject::SetTitle(const std::string& title) {
+  title_ = title;
+  ::SetWindowTextA(Handle(), title_.c_str());
+}
+
+void ApplicationObject::DestroyForms() {
+  for (auto& form : forms_) form.reset();
+  forms_.clear();
+  main_form_ = nullptr;
+}
+
+int ApplicationObject::StartupShowCommand() const {
+  if (show_command_for_testing_ != 0) return show_command_for_testing_;
+  STARTUPINFOA info = {};
+  info.cb = sizeof info;
+  ::GetStartupInfoA(&info);
+  return (info.dwFlags & STARTF_USESHOWWINDOW) ? info.wShowWindow : SW_SHOWNORMAL;
+}
+
+void ApplicationObject::Run() {
+  terminated_ = false;
+  if (main_form_) {
+    const int command = StartupShowCommand();
+    if (command == SW_SHOWMINNOACTIVE) {
+      main_form_pending_ = true;
+      ::ShowWindow(Handle(), SW_SHOWMINNOACTIVE);
+    } else {
+      ::ShowWindow(Handle(), SW_SHOWNA);
+      main_form_->Show(command == SW_SHOWMAXIMIZED ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
+    }
+  }
+  while (!terminated_) HandleMessage();
+}
+
+void ApplicationObject::Terminate() { ::PostQuitMessage(0); }
+
+void ApplicationObject::HandleMessage() {
+  MSG msg;
+  const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+  if (got == 0 || got == -1) {
+    terminated_ = true;
+    return;
+  }
+  if (msg.hwnd) {
+    const HWND root = ::GetAncestor(msg.hwnd, GA_ROOT);
+    Form* form = Form::FromHandle(root);
+    if (form && form->HandlesDialogKeys() && ::IsDialogMessageA(root, &msg)) return;
+  }
+  ::TranslateMessage(&msg);
+  ::DispatchMessageA(&msg);
+}
+
+void ApplicationObject::Minimize() { ::ShowWindow(Handle(), SW_MINIMIZE); }
+
+void ApplicationObject::ShowPendingMainForm() {
+  if (!main_form_pending_ || !main_form_ || ::IsIconic(handle_)) return;
+  main_form_pending_ = false;
+  main_form_->Show(SW_SHOWNORMAL);
+}
+
+void ApplicationObject::ShowException(const std::exception& error) {
+  try {
+    const std::string text = koe::ErrorBoxText(error.what());
+    const UINT type = MB_OK | MB_ICONSTOP;
+    if (message_box_) {
+      message_box_(Handle(), text, title_, type);
+    } else {
+      ::MessageBoxA(Handle(), text.c_str(), title_.c_str(), type);
+    }
+  } catch (...) {
+    // Nothing more can be shown.
+  }
+}
+
+void ApplicationObject::ShowUnknownException() {
+  ShowException(std::runtime_error("不明なエラーが発生しました"));
+}
+
+LRESULT CALLBACK ApplicationObject::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  try {
+    return Application.HandleAppMessage(hwnd, msg, wparam, lparam);
+  } catch (const std::exception& error) {
+    Application.ShowException(error);
+  } catch (...) {
+    Application.ShowUnknownException();
+  }
+  return 0;
+}
+
+LRESULT ApplicationObject::HandleAppMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  switch (msg) {
+    case WM_CLOSE:
+      if (main_form_) main_form_->Close();
+      return 0;
+    case WM_SIZE:
+      if (wparam != SIZE_MINIMIZED && hwnd == handle_) ShowPendingMainForm();
+      break;
+    case WM_SYSCOMMAND:
+      if ((wparam & 0xFFF0) == SC_RESTORE) {
+        const LRESULT result = ::DefWindowProcA(hwnd, msg, wparam, lparam);
+        ShowPendingMainForm();
+        return result;
+      }
+      break;
+  }
+  return ::DefWindowProcA(hwnd, msg, wparam, lparam);
+}
+
+}  // namespace fw

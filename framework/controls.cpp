@@ -1,0 +1,200 @@
+#include "controls.h"
+
+#include <commctrl.h>
+
+#include "application.h"
+#include "errors.h"
+
+namespace fw {
+namespace {
+
+const char kControlProperty[] = "KoemadoControl";
+
+HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
+
+}  // namespace
+
+// ---- Control ----
+
+Control::Control(Form& form, HWND parent, const char* window_class, const std::string& text,
+                 DWORD style, int left, int top, int width, int height, int id)
+    : form_(form) {
+  handle_ = ::CreateWindowExA(0, window_class, text.c_str(), WS_CHILD | WS_VISIBLE | style, left,
+                              top, width, height, parent,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
+  if (!handle_) throw EKoemadoError("コントロールを作成できません");
+  ::SetPropA(handle_, kControlProperty, this);
+  ::SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(form.FontHandle()), FALSE);
+}
+
+Control::~Control() {
+  form_.RemoveControl(this);
+  if (handle_ && ::IsWindow(handle_)) {
+    ::RemovePropA(handle_, kControlProperty);
+    ::DestroyWindow(handle_);
+  }
+}
+
+Control* Control::FromHandle(HWND hwnd) {
+  if (!hwnd) return nullptr;
+  return static_cast<Control*>(::GetPropA(hwnd, kControlProperty));
+}
+
+void Control::SetFont(const FontSpec& spec) {
+  own_font_ = Font(spec);
+  ::SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(own_font_.Handle()), TRUE);
+  FontChanged();
+}
+
+void Control::SetBounds(int left, int top, int width, int height) {
+  ::SetWindowPos(handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// ---- PaintedControl ----
+
+PaintedControl::PaintedControl(Form& form, HWND parent, const char* window_class, int left, int top,
+                               int width, int height)
+    : Control(form, parent, Register(window_class), "", WS_CLIPCHILDREN | WS_CLIPSIBLINGS, left,
+              top, width, height) {}
+
+const char* PaintedControl::Register(const char* window_class) {
+  WNDCLASSEXA existing = {};
+  existing.cbSize = sizeof existing;
+  if (!::GetClassInfoExA(Instance(), window_class, &existing)) {
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = &PaintedControl::WindowProc;
+    wc.hInstance = Instance();
+    wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = window_class;
+    ::RegisterClassExA(&wc);
+  }
+  return window_class;
+}
+
+LRESULT CALLBACK PaintedControl::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  try {
+    auto* control = dynamic_cast<PaintedControl*>(FromHandle(hwnd));
+    if (control && msg == WM_PAINT) {
+      PAINTSTRUCT ps;
+      HDC dc = ::BeginPaint(hwnd, &ps);
+      RECT client;
+      ::GetClientRect(hwnd, &client);
+      control->Paint(dc, client);
+      ::EndPaint(hwnd, &ps);
+      return 0;
+    }
+    if (msg == WM_COMMAND && lparam != 0) {
+      if (Control* child = FromHandle(reinterpret_cast<HWND>(lparam))) {
+        child->Command(HIWORD(wparam));
+        return 0;
+      }
+    }
+  } catch (const std::exception& error) {
+    Application.ShowException(error);
+    return 0;
+  } catch (...) {
+    Application.ShowUnknownException();
+    return 0;
+  }
+  return ::DefWindowProcA(hwnd, msg, wparam, lparam);
+}
+
+// ---- ToolBar ----
+
+ToolBar::ToolBar(Form& form, int height)
+    : PaintedControl(form, form.Handle(), "TToolBar", 0, 0, 0, height) {
+  form.AddAligned(this, true, height);
+}
+
+void ToolBar::Paint(HDC dc, const RECT& client) {
+  RECT r = client;
+  ::DrawEdge(dc, &r, EDGE_ETCHED, BF_TOP);
+}
+
+// ---- StatusBar ----
+
+namespace {
+const char* StatusBarClass() {
+  static const bool initialized = [] {
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_BAR_CLASSES};
+    return ::InitCommonControlsEx(&icc) != FALSE;
+  }();
+  (void)initialized;
+  return STATUSCLASSNAMEA;
+}
+}  // namespace
+
+StatusBar::StatusBar(Form& form, int height)
+    : Control(form, form.Handle(), StatusBarClass(), "",
+              CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER | SBARS_SIZEGRIP, 0, 0, 0, height) {
+  form.AddAligned(this, false, height);
+}
+
+// ---- Panel ----
+
+Panel::Panel(Form& form, HWND parent, int left, int top, int width, int height, Bevel inner,
+             Bevel outer)
+    : PaintedControl(form, parent, "TPanel", left, top, width, height), inner_(inner), outer_(outer) {}
+
+void Panel::Paint(HDC dc, const RECT& client) {
+  UINT edge = 0;
+  if (outer_ == Bevel::Raised) edge |= BDR_RAISEDOUTER;
+  if (outer_ == Bevel::Lowered) edge |= BDR_SUNKENOUTER;
+  if (inner_ == Bevel::Raised) edge |= BDR_RAISEDINNER;
+  if (inner_ == Bevel::Lowered) edge |= BDR_SUNKENINNER;
+  RECT r = client;
+  if (edge) ::DrawEdge(dc, &r, edge, BF_RECT);
+}
+
+// ---- Button ----
+
+Button::Button(Form& form, HWND parent, const std::string& caption, int left, int top, int width,
+               int height, Options options)
+    : Control(form, parent, "BUTTON", caption,
+              WS_TABSTOP | (options.is_default ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), left, top, width,
+              height, form.NextControlId()),
+      modal_result_(options.modal_result) {
+  form.RegisterButton(this, options.is_default, options.is_cancel);
+}
+
+void Button::Click() {
+  if (modal_result_ != mrNone) OwnerForm().SetModalResult(modal_result_);
+  if (OnClick) OnClick();
+}
+
+void Button::Command(WORD notification) {
+  if (notification == BN_CLICKED) Click();
+}
+
+// ---- Label ----
+
+Label::Label(Form& form, HWND parent, const std::string& caption, int left, int top)
+    : Control(form, parent, "STATIC", caption, SS_LEFT | SS_NOPREFIX, left, top, 0, 0),
+      caption_(caption),
+      left_(left),
+      top_(top) {
+  AutoSize();
+}
+
+void Label::AutoSize() {
+  HDC dc = ::GetDC(Handle());
+  HGDIOBJ old = ::SelectObject(dc, CurrentFont());
+  SIZE size = {};
+  ::GetTextExtentPoint32A(dc, caption_.data(), static_cast<int>(caption_.size()), &size);
+  ::SelectObject(dc, old);
+  ::ReleaseDC(Handle(), dc);
+  SetBounds(left_, top_, size.cx, size.cy);
+}
+
+// ---- Image ----
+
+Image::Image(Form& form, HWND parent, int left, int top, int width, int height, HICON icon)
+    : PaintedControl(form, parent, "TImage", left, top, width, height), icon_(icon) {}
+
+void Image::Paint(HDC dc, const RECT& client) {
+  if (icon_) ::DrawIconEx(dc, 0, 0, icon_, client.right, client.bottom, 0, nullptr, DI_NORMAL);
+}
+
+}  // namespace fw

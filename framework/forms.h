@@ -1,0 +1,222 @@
+// Forms (top-level windows of the program's own classes), their child controls, the main menu
+// and actions.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fw {
+
+enum class BorderStyle { Sizeable, Dialog };
+enum class FormPosition { Designed, ScreenCenter };
+enum class CloseAction { None, Hide, Minimize };
+
+// Modal results (the same numbers as IDOK and IDCANCEL).
+inline constexpr int mrNone = 0;
+inline constexpr int mrOk = 1;
+inline constexpr int mrCancel = 2;
+
+// A font as the layouts give it: face name, LOGFONT height in pixels (negative: character
+// height), character set.
+struct FontSpec {
+  std::string name;
+  int height = 0;
+  BYTE charset = DEFAULT_CHARSET;
+};
+
+// Owns one HFONT.
+class Font {
+ public:
+  Font() = default;
+  explicit Font(const FontSpec& spec);
+  ~Font();
+  Font(const Font&) = delete;
+  Font& operator=(const Font&) = delete;
+  Font& operator=(Font&& other) noexcept;
+  HFONT Handle() const { return font_; }
+
+ private:
+  HFONT font_ = nullptr;
+};
+
+// A window message as a handler of the form's message table sees it. Result starts at 0.
+struct Message {
+  UINT Msg;
+  WPARAM WParam;
+  LPARAM LParam;
+  LRESULT Result;
+};
+
+struct FormLayout {
+  const char* class_name;  // the window class, named after the form class ("TMainForm")
+  std::string caption;
+  int left = 0, top = 0;
+  int width = 0, height = 0;  // outer size, or the client size when client_size
+  bool client_size = false;
+  BorderStyle border = BorderStyle::Sizeable;
+  FormPosition position = FormPosition::Designed;
+  FontSpec font;
+};
+
+class Control;
+class Button;
+class MainMenu;
+
+// A top-level window owned by the application window. Its handle is made, hidden, in the
+// constructor.
+class Form {
+ public:
+  explicit Form(const FormLayout& layout);
+  virtual ~Form();
+  Form(const Form&) = delete;
+  Form& operator=(const Form&) = delete;
+
+  HWND Handle() const { return handle_; }
+  static Form* FromHandle(HWND hwnd);
+
+  // Makes the form visible. When it goes from hidden to shown: OnCreateChildWindows runs (an
+  // error there leaves Show), then OnShow (an error there goes to the standard error box), then
+  // the window appears with the given show command.
+  void Show(int command = SW_SHOWNORMAL);
+  void Hide();
+  bool Visible() const { return visible_; }
+
+  // Shows the form modally: the thread's other top-level windows are disabled, messages keep
+  // being dispatched to every window until the modal result is set; returns it and hides the form.
+  int ShowModal();
+  int ModalResult() const { return modal_result_; }
+  void SetModalResult(int result) { modal_result_ = result; }
+  bool Modal() const { return modal_; }
+
+  // Asks the form to close: a modal form ends with mrCancel; otherwise OnClose decides; closing
+  // the application's main form terminates the application.
+  void Close();
+
+  void SetIcon(HICON icon);
+  void SetMenu(MainMenu& menu);
+  HFONT FontHandle() const { return font_.Handle(); }
+
+  // Message table: one handler per message number, run instead of the default handling.
+  void SetMessageHandler(UINT msg, std::function<void(Message&)> handler);
+
+  std::function<void()> OnCreateChildWindows;
+  std::function<void()> OnShow;
+  std::function<void(CloseAction&)> OnClose;
+
+  // For the controls of this form.
+  void AddAligned(Control* control, bool top, int height);
+  void RemoveControl(Control* control);
+  void RegisterButton(Button* button, bool is_default, bool is_cancel);
+  int NextControlId() { return next_control_id_++; }
+  // Forms with buttons get dialog keys: Tab, Enter for the default button, Esc for the cancel one.
+  bool HandlesDialogKeys() const { return !buttons_.empty(); }
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+  LRESULT HandleFormMessage(UINT msg, WPARAM wparam, LPARAM lparam);
+  void Realign();
+  void CenterOnScreen();
+
+  struct Aligned {
+    Control* control;
+    bool top;
+    int height;
+  };
+
+  HWND handle_ = nullptr;
+  Font font_;
+  FormPosition position_;
+  bool visible_ = false;
+  bool modal_ = false;
+  int modal_result_ = mrNone;
+  int next_control_id_ = 1000;
+  MainMenu* menu_ = nullptr;
+  std::vector<Aligned> aligned_;
+  std::vector<Button*> buttons_;
+  Button* default_button_ = nullptr;
+  Button* cancel_button_ = nullptr;
+  std::map<UINT, std::function<void(Message&)>> message_table_;
+};
+
+// ---- actions and the main menu ----
+
+class Action {
+ public:
+  Action(std::string caption, std::function<void()> on_execute)
+      : Caption(std::move(caption)), OnExecute(std::move(on_execute)) {}
+  // Runs the execute handler; false when there is none.
+  bool Execute();
+
+  std::string Caption;
+  std::function<void()> OnExecute;
+};
+
+class ActionList {
+ public:
+  Action* Add(std::string caption, std::function<void()> on_execute);
+  size_t Count() const { return actions_.size(); }
+  Action* At(size_t index) const { return actions_.at(index).get(); }
+
+ private:
+  std::vector<std::unique_ptr<Action>> actions_;
+};
+
+class MenuItem {
+ public:
+  // A child item showing the action's caption, or with its own caption ("-": a separator).
+  // An item with children is a drop-down; an item without acts at once.
+  MenuItem* Add(Action* action);
+  MenuItem* Add(std::string caption);
+
+  std::string Caption() const { return action_ ? action_->Caption : caption_; }
+  Action* GetAction() const { return action_; }
+  UINT Command() const { return command_; }
+  size_t Count() const { return items_.size(); }
+  MenuItem* At(size_t index) const { return items_.at(index).get(); }
+
+ private:
+  friend class MainMenu;
+  MenuItem(MainMenu& menu, std::string caption, Action* action);
+  void AppendTo(HMENU parent) const;
+  MenuItem* Find(UINT command);
+
+  MainMenu& menu_;
+  std::string caption_;
+  Action* action_;
+  UINT command_;
+  std::vector<std::unique_ptr<MenuItem>> items_;
+};
+
+class MainMenu {
+ public:
+  MainMenu();
+  ~MainMenu();
+  MainMenu(const MainMenu&) = delete;
+  MainMenu& operator=(const MainMenu&) = delete;
+
+  // Items of the menu bar.
+  MenuItem* Add(Action* action) { return root_.Add(action); }
+  MenuItem* Add(std::string caption) { return root_.Add(std::move(caption)); }
+
+  // The menu bar, built from the items on first use.
+  HMENU Handle();
+  // Runs the action of the item with this command; false when no item has it.
+  bool DispatchCommand(UINT command);
+
+ private:
+  friend class MenuItem;
+  friend class Form;
+  UINT NextCommand() { return next_command_++; }
+
+  UINT next_command_ = 100;  // above IDOK/IDCANCEL, which dialog keys send
+  MenuItem root_;
+  HMENU handle_ = nullptr;
+  HWND window_ = nullptr;
+};
+
+}  // namespace fw

@@ -1,0 +1,158 @@
+#include "main.h"
+
+#include <shellapi.h>
+
+#include <cstdio>
+
+#include "KMDIni.h"
+#include "PTSVRLib_TLB.h"
+#include "Version.h"
+#include "application.h"
+#include "dlgYOMI.h"
+#include "errors.h"
+#include "ini_rules.h"
+#include "protocol.h"
+
+TMainForm* MainForm = nullptr;
+
+namespace {
+
+fw::FormLayout MainFormLayout() {
+  fw::FormLayout layout;
+  layout.class_name = koe::kMainWindowClass;
+  layout.caption = koe::kMainWindowCaption;
+  layout.left = 380;
+  layout.top = 106;
+  layout.width = 242;
+  layout.height = 103;
+  layout.border = fw::BorderStyle::Sizeable;
+  layout.font = {"ＭＳ Ｐゴシック", -12, SHIFTJIS_CHARSET};
+  return layout;
+}
+
+// The speech control's stored state from the program's resources (empty when there is none).
+std::pair<const void*, size_t> ControlData() {
+  HMODULE module = ::GetModuleHandleA(nullptr);
+  HRSRC info = ::FindResourceA(module, "CONTROLDATA", reinterpret_cast<LPCSTR>(RT_RCDATA));
+  if (!info) return {nullptr, 0};
+  HGLOBAL data = ::LoadResource(module, info);
+  return {data ? ::LockResource(data) : nullptr, data ? ::SizeofResource(module, info) : 0};
+}
+
+std::unique_ptr<TPtSvr> CreatePtSvr(HWND parent) {
+  const RECT bounds = {0, 2, 160, 32};
+  const auto [data, size] = ControlData();
+  return std::make_unique<TPtSvr>(parent, bounds, data, size);
+}
+
+std::wstring ToWide(const std::string& bytes) {
+  if (bytes.empty()) return {};
+  const int length = static_cast<int>(bytes.size());
+  const int size = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
+  std::wstring text(static_cast<size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, text.data(), size);
+  return text;
+}
+
+}  // namespace
+
+void PostKoeDone() {
+  for (const char* window_class : koe::kClientWindowClasses)
+    ::PostMessageA(::FindWindowA(window_class, nullptr), koe::kWmKoeDone, 0, 0);
+}
+
+std::string HelpPagePathFor(const std::string& program_path) {
+  return program_path.substr(0, koe::DirectoryPartLength(program_path)) +
+         "..\\Help\\Koemado_html\\html\\" + "HID00000001.htm";
+}
+
+TMainForm::TMainForm()
+    : fw::Form(MainFormLayout()),
+      ToolBar1(*this, 34),
+      PtSvr(CreatePtSvr(ToolBar1.Handle())),
+      StatusBar1(*this, 19),
+      assembler_([this](const std::string& utterance) { PtSvr->Speak(ToWide(utterance)); },
+                 &PostKoeDone) {
+  actClose = ActionList1.Add("終了", [this] { actCloseExecute(); });
+  actVersion = ActionList1.Add("バージョン情報", [this] { actVersionExecute(); });
+  actOCXVer = ActionList1.Add("コントロールバージョン", [this] { actOCXVerExecute(); });
+  actEnginVer = ActionList1.Add("合成エンジンバージョン", [this] { actEnginVerExecute(); });
+  actVoiseproperty = ActionList1.Add("声の設定", [this] { actVoisepropertyExecute(); });
+  actYomikata = ActionList1.Add("読み方の設定", [this] { actYomikataExecute(); });
+  actHelp = ActionList1.Add("目次", [this] { actHelpExecute(); });
+
+  Exit1 = MainMenu1.Add(actClose);
+  N1 = MainMenu1.Add("設定");
+  N7 = N1->Add(actVoiseproperty);
+  N8 = N1->Add(actYomikata);
+  N2 = MainMenu1.Add("ヘルプ");
+  Contents1 = N2->Add(actHelp);
+  N3 = N2->Add(actVersion);
+  N4 = N2->Add("-");
+  N5 = N2->Add(actOCXVer);
+  N6 = N2->Add(actEnginVer);
+  SetMenu(MainMenu1);
+
+  SetIcon(::LoadIconA(::GetModuleHandleA(nullptr), "MAINICON"));
+  PtSvr->OnStopSpeak = [this] { PtSvrStopSpeak(); };
+  SetMessageHandler(koe::kWmKoeChar, [this](fw::Message& message) { WMKoeChar(message); });
+  OnCreateChildWindows = [this] {
+    if (control_window_made_) return;
+    PtSvr->HandleNeeded();
+    control_window_made_ = true;
+  };
+  OnShow = [this] { FormShow(); };
+  OnClose = [this](fw::CloseAction& action) { FormClose(action); };
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::FormShow() {
+  assembler_.ResetNothingToSpeak();
+  PtSvr->SetSpeed(KoemadoIni->Speed);
+  PtSvr->SetPitch(KoemadoIni->Pitch);
+  PtSvr->SetVolume(KoemadoIni->Volume);
+}
+
+void TMainForm::FormClose(fw::CloseAction& /*Action*/) {}
+
+void TMainForm::WMKoeChar(fw::Message& Message) {
+  assembler_.OnChar(static_cast<std::uint32_t>(Message.WParam),
+                    static_cast<std::uint32_t>(Message.LParam), KoemadoIni->Readings);
+}
+
+void TMainForm::PtSvrStopSpeak() { PostKoeDone(); }
+
+void TMainForm::actCloseExecute() { Close(); }
+
+void TMainForm::actVersionExecute() { AboutBox->ShowModal(); }
+
+void TMainForm::actOCXVerExecute() { PtSvr->AboutBox(); }
+
+void TMainForm::actEnginVerExecute() { PtSvr->EngineVersion(); }
+
+void TMainForm::actVoisepropertyExecute() {
+  PtSvr->VoiceSettings();
+  KoemadoIni->Speed = PtSvr->GetSpeed();
+  KoemadoIni->Pitch = PtSvr->GetPitch();
+  KoemadoIni->Volume = PtSvr->GetVolume();
+  KoemadoIni->Save();
+}
+
+void TMainForm::actYomikataExecute() { dlgYomikata->ShowModal(); }
+
+void TMainForm::actHelpExecute() {
+  char program[MAX_PATH] = {};
+  const DWORD length = ::GetModuleFileNameA(nullptr, program, MAX_PATH);
+  const std::string page = HelpPagePathFor(std::string(program, length));
+  char full[260] = {};
+  const DWORD full_length = ::GetFullPathNameA(page.c_str(), sizeof full, full, nullptr);
+  const bool fits = full_length != 0 && full_length < sizeof full;
+  const std::string shown = fits ? std::string(full, full_length) : page;
+  if (!fits ||
+      reinterpret_cast<INT_PTR>(::ShellExecuteA(Handle(), "open", full, "", "", SW_SHOWNORMAL)) <= 32) {
+    char text[600];
+    std::snprintf(text, sizeof text, "ヘルプ ファイル %s を開けません", shown.c_str());
+    throw fw::EKoemadoError(text);
+  }
+}
