@@ -50,8 +50,13 @@ koe_display_stop() {
 KOE_WINESERVER_PID=
 koe_wineserver_start() {
   koe_wine_env
-  wineserver -f -p >/dev/null 2>&1 &
+  wineserver -f -p >/dev/null 2>&1 </dev/null &
   KOE_WINESERVER_PID=$!
+  # Start the prefix's background services (and the desktop) now, detached from our output:
+  # started by a test instead, they would inherit its pipes and CTest would wait on them forever.
+  wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
+  setsid wine explorer.exe /desktop >/dev/null 2>&1 </dev/null &
+  sleep 0.5
 }
 
 koe_wineserver_stop() {
