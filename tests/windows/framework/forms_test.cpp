@@ -1,0 +1,353 @@
+// Forms, menus and actions, the message loops and the standard error box, as a user sees them.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "application.h"
+#include "controls.h"
+#include "errors.h"
+#include "forms.h"
+
+namespace {
+
+using fw::Application;
+
+fw::FormLayout Layout(const char* class_name, bool dialog = false) {
+  fw::FormLayout layout;
+  layout.class_name = class_name;
+  layout.caption = "テスト";
+  layout.left = 100;
+  layout.top = 100;
+  layout.width = 300;
+  layout.height = 200;
+  layout.border = dialog ? fw::BorderStyle::Dialog : fw::BorderStyle::Sizeable;
+  layout.font = {"ＭＳ Ｐゴシック", -12, SHIFTJIS_CHARSET};
+  return layout;
+}
+
+struct Box {
+  HWND owner;
+  std::string text, caption;
+  UINT type;
+};
+
+// Records the standard error boxes instead of showing them.
+class FrameworkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Application.SetTitle("Koemado V2.0");
+    Application.SetMessageBoxForTesting([this](HWND owner, const std::string& text,
+                                               const std::string& caption, UINT type) {
+      boxes.push_back({owner, text, caption, type});
+      return IDOK;
+    });
+  }
+  void TearDown() override {
+    Application.SetMessageBoxForTesting({});
+    Application.SetShowCommandForTesting(0);
+    Application.DestroyForms();
+  }
+  // Dispatches what is in the queue now.
+  static void Pump() {
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageA(&msg);
+    }
+  }
+
+  std::vector<Box> boxes;
+};
+
+// ---- the standard error box ----
+
+TEST_F(FrameworkTest, HandlerErrorsStopAtTheWindowProcedureAndShowTheStandardBox) {
+  fw::Form form(Layout("TTestThrowing"));
+  struct Case {
+    const char* name;
+    std::function<void()> raise;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"own error", [] { throw fw::EKoemadoError("失敗しました"); }, "失敗しました."},
+      {"message already ending in a full stop", [] { throw fw::EKoemadoError("done."); }, "done."},
+      {"COM error", [] { fw::OleCheck(static_cast<HRESULT>(0x8004ABCD)); }, "OLE エラー 8004abcd."},
+      {"standard exception", [] { throw std::runtime_error("bad"); }, "bad."},
+      {"anything else", [] { throw 42; }, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    boxes.clear();
+    form.SetMessageHandler(WM_APP, [&](fw::Message&) { c.raise(); });
+    ::SendMessageA(form.Handle(), WM_APP, 0, 0);  // returns: nothing crossed the procedure
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].owner, Application.Handle());
+    EXPECT_EQ(boxes[0].caption, "Koemado V2.0");
+    EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONSTOP));
+    if (c.shown) {
+      EXPECT_EQ(boxes[0].text, c.shown);
+    }
+    EXPECT_FALSE(boxes[0].text.empty());
+  }
+}
+
+TEST_F(FrameworkTest, ApplicationWindowCarriesTheTitle) {
+  char text[64] = {};
+  ::GetWindowTextA(Application.Handle(), text, sizeof text);
+  EXPECT_STREQ(text, "Koemado V2.0");
+  char class_name[64] = {};
+  ::GetClassNameA(Application.Handle(), class_name, sizeof class_name);
+  EXPECT_STREQ(class_name, "TApplication");
+}
+
+// ---- menus and actions ----
+
+struct MenuForm : fw::Form {
+  MenuForm() : fw::Form(Layout("TTestMenu")) {
+    close = actions.Add("終了", [this] { ran.push_back("close"); });
+    voice = actions.Add("声の設定", [this] { ran.push_back("voice"); });
+    help = actions.Add("目次", [this] { ran.push_back("help"); });
+    failing = actions.Add("失敗", [] { throw fw::EKoemadoError("できません"); });
+    menu.Add(close);
+    fw::MenuItem* settings = menu.Add("設定");
+    settings->Add(voice);
+    settings->Add("-");
+    settings->Add(help);
+    settings->Add(failing);
+    SetMenu(menu);
+  }
+  fw::ActionList actions;
+  fw::Action *close, *voice, *help, *failing;
+  fw::MainMenu menu;
+  std::vector<std::string> ran;
+};
+
+std::string MenuText(HMENU menu, int position) {
+  char text[64] = {};
+  ::GetMenuStringA(menu, position, text, sizeof text, MF_BYPOSITION);
+  return text;
+}
+
+TEST_F(FrameworkTest, MenuShowsActionCaptionsAndTopLevelActionHasNoDropDown) {
+  MenuForm form;
+  HMENU bar = ::GetMenu(form.Handle());
+  ASSERT_EQ(::GetMenuItemCount(bar), 2);
+  EXPECT_EQ(MenuText(bar, 0), "終了");
+  EXPECT_EQ(::GetSubMenu(bar, 0), nullptr);
+  EXPECT_EQ(MenuText(bar, 1), "設定");
+  HMENU settings = ::GetSubMenu(bar, 1);
+  ASSERT_NE(settings, nullptr);
+  ASSERT_EQ(::GetMenuItemCount(settings), 4);
+  EXPECT_EQ(MenuText(settings, 0), "声の設定");
+  EXPECT_TRUE(::GetMenuState(settings, 1, MF_BYPOSITION) & MF_SEPARATOR);
+  EXPECT_EQ(MenuText(settings, 2), "目次");
+}
+
+TEST_F(FrameworkTest, ChoosingAMenuItemRunsItsActionOnly) {
+  MenuForm form;
+  HMENU bar = ::GetMenu(form.Handle());
+  HMENU settings = ::GetSubMenu(bar, 1);
+  struct Case {
+    UINT command;
+    std::vector<std::string> ran;
+    size_t boxes;
+  };
+  const Case cases[] = {
+      {::GetMenuItemID(bar, 0), {"close"}, 0},
+      {::GetMenuItemID(settings, 0), {"voice"}, 0},
+      {::GetMenuItemID(settings, 2), {"help"}, 0},
+      {::GetMenuItemID(settings, 3), {}, 1},  // its error reaches the standard box
+      {9999, {}, 0},                          // no such item
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    form.ran.clear();
+    boxes.clear();
+    ::SendMessageA(form.Handle(), WM_COMMAND, MAKEWPARAM(c.command, 0), 0);
+    EXPECT_EQ(form.ran, c.ran);
+    EXPECT_EQ(boxes.size(), c.boxes);
+  }
+}
+
+// ---- showing ----
+
+TEST_F(FrameworkTest, OnShowRunsBeforeTheWindowIsVisibleOncePerShowing) {
+  fw::Form form(Layout("TTestShow"));
+  std::vector<std::string> events;
+  form.OnCreateChildWindows = [&] { events.push_back("children"); };
+  form.OnShow = [&] {
+    events.push_back(::IsWindowVisible(form.Handle()) ? "show-visible" : "show-hidden");
+  };
+  form.Show();
+  EXPECT_TRUE(::IsWindowVisible(form.Handle()));
+  form.Show();  // already shown: no second OnShow
+  form.Hide();
+  form.Show();
+  EXPECT_EQ(events, (std::vector<std::string>{"children", "show-hidden", "children", "show-hidden"}));
+}
+
+TEST_F(FrameworkTest, OnShowErrorGoesToTheBoxAndTheWindowIsShownAllTheSame) {
+  fw::Form form(Layout("TTestShowError"));
+  form.OnShow = [] { throw fw::EOleSysError("書き込めません", E_FAIL); };
+  form.Show();
+  EXPECT_TRUE(::IsWindowVisible(form.Handle()));
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "書き込めません.");
+}
+
+TEST_F(FrameworkTest, ChildWindowErrorLeavesShowAndTheWindowStaysHidden) {
+  fw::Form form(Layout("TTestChildError"));
+  bool shown = false;
+  form.OnCreateChildWindows = [] { throw fw::EKoemadoError("OLE コントロールのアクティベートに失敗しました"); };
+  form.OnShow = [&] { shown = true; };
+  EXPECT_THROW(form.Show(), fw::EKoemadoError);
+  EXPECT_FALSE(shown);
+  EXPECT_FALSE(::IsWindowVisible(form.Handle()));
+  EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(FrameworkTest, AlignedBarsTakeTheTopAndBottomOfTheClientArea) {
+  fw::Form form(Layout("TTestAlign"));
+  fw::ToolBar tool_bar(form, 34);
+  fw::StatusBar status_bar(form, 19);
+  RECT client;
+  ::GetClientRect(form.Handle(), &client);
+  auto placed = [&](HWND child) {
+    RECT r;
+    ::GetWindowRect(child, &r);
+    ::MapWindowPoints(nullptr, form.Handle(), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  };
+  const RECT top = placed(tool_bar.Handle());
+  EXPECT_EQ(top.top, 0);
+  EXPECT_EQ(top.bottom, 34);
+  EXPECT_EQ(top.right - top.left, client.right);
+  const RECT bottom = placed(status_bar.Handle());
+  EXPECT_EQ(bottom.bottom, client.bottom);
+  EXPECT_EQ(bottom.bottom - bottom.top, 19);
+}
+
+// ---- modal showing ----
+
+// A dialog with an OK button (default, modal result OK) and optionally a cancel button.
+struct DialogForm : fw::Form {
+  explicit DialogForm(bool with_cancel)
+      : fw::Form(Layout("TTestDialog", true)),
+        ok(*this, Handle(), "OK", 10, 10, 75, 25, {.modal_result = fw::mrOk, .is_default = true}) {
+    if (with_cancel)
+      cancel = std::make_unique<fw::Button>(*this, Handle(), "キャンセル", 100, 10, 75, 25,
+                                            fw::Button::Options{.modal_result = fw::mrCancel,
+                                                                .is_cancel = true});
+  }
+  fw::Button ok;
+  std::unique_ptr<fw::Button> cancel;
+};
+
+TEST_F(FrameworkTest, ModalLoopKeepsDispatchingToOtherWindowsAndReturnsTheResult) {
+  fw::Form other(Layout("TTestOther"));
+  other.Show();
+  struct Case {
+    const char* name;
+    bool with_cancel;
+    UINT msg;  // posted to the dialog's focused button (keys) or the dialog
+    WPARAM wparam;
+    int result;
+  };
+  const Case cases[] = {
+      {"OK button clicked", false, BM_CLICK, 0, fw::mrOk},
+      {"Enter presses the default button", false, WM_KEYDOWN, VK_RETURN, fw::mrOk},
+      {"Esc presses the cancel button", true, WM_KEYDOWN, VK_ESCAPE, fw::mrCancel},
+      {"Esc without a cancel button does nothing", false, WM_KEYDOWN, VK_ESCAPE, 42},
+      {"title-bar close", false, WM_CLOSE, 0, fw::mrCancel},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DialogForm dialog(c.with_cancel);
+    int other_got = 0;
+    bool other_enabled_meanwhile = true;
+    other.SetMessageHandler(WM_APP, [&](fw::Message&) {
+      ++other_got;
+      other_enabled_meanwhile = ::IsWindowEnabled(other.Handle()) != FALSE;
+    });
+    // Still open after the key or click when nothing closed it: end with a result of our own.
+    dialog.SetMessageHandler(WM_APP + 1, [&](fw::Message&) {
+      if (dialog.ModalResult() == fw::mrNone) dialog.SetModalResult(42);
+    });
+    dialog.OnShow = [&] {
+      ::PostMessageA(other.Handle(), WM_APP, 0, 0);
+      const HWND target = c.msg == WM_CLOSE ? dialog.Handle() : dialog.ok.Handle();
+      ::PostMessageA(target, c.msg, c.wparam, 0);
+      ::PostMessageA(dialog.Handle(), WM_APP + 1, 0, 0);
+    };
+    EXPECT_EQ(dialog.ShowModal(), c.result);
+    EXPECT_EQ(other_got, 1);
+    EXPECT_FALSE(other_enabled_meanwhile);
+    EXPECT_TRUE(::IsWindowEnabled(other.Handle()));
+    EXPECT_FALSE(::IsWindowVisible(dialog.Handle()));
+    EXPECT_TRUE(boxes.empty());
+    Pump();
+  }
+}
+
+// ---- running ----
+
+struct MainTestForm : fw::Form {
+  MainTestForm() : fw::Form(Layout("TTestMain")) {
+    OnShow = [this] {
+      ++shows;
+      ::PostMessageA(Handle(), WM_CLOSE, 0, 0);  // closing the main form ends the run
+    };
+  }
+  int shows = 0;
+};
+
+TEST_F(FrameworkTest, RunShowsTheMainFormByTheStartUpShowCommandUntilItCloses) {
+  struct Case {
+    const char* name;
+    int command;
+    bool maximized;
+  };
+  const Case cases[] = {
+      {"normal", SW_SHOWNORMAL, false},
+      {"default", SW_SHOWDEFAULT, false},
+      {"maximised", SW_SHOWMAXIMIZED, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MainTestForm* main_form = nullptr;
+    Application.CreateForm(main_form);
+    ASSERT_EQ(Application.MainForm(), main_form);
+    Application.SetShowCommandForTesting(c.command);
+    Application.Run();
+    EXPECT_EQ(main_form->shows, 1);
+    EXPECT_TRUE(::IsWindowVisible(main_form->Handle()));
+    EXPECT_EQ(::IsZoomed(main_form->Handle()) != FALSE, c.maximized);
+    Application.DestroyForms();
+  }
+}
+
+TEST_F(FrameworkTest, StartedMinimisedTheMainFormWaitsForTheRestore) {
+  MainTestForm* main_form = nullptr;
+  Application.CreateForm(main_form);
+  Application.SetShowCommandForTesting(SW_SHOWMINNOACTIVE);
+  int shows_before_restore = -1;
+  bool visible_before_restore = true;
+  main_form->SetMessageHandler(WM_APP, [&](fw::Message&) {
+    shows_before_restore = main_form->shows;
+    visible_before_restore = ::IsWindowVisible(main_form->Handle()) != FALSE;
+    ::PostMessageA(Application.Handle(), WM_SYSCOMMAND, SC_RESTORE, 0);
+  });
+  ::PostMessageA(main_form->Handle(), WM_APP, 0, 0);
+  Application.Run();
+  EXPECT_EQ(shows_before_restore, 0);
+  EXPECT_FALSE(visible_before_restore);
+  EXPECT_EQ(main_form->shows, 1);
+  EXPECT_FALSE(::IsIconic(Application.Handle()));
+}
+
+}  // namespace
