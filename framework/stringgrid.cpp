@@ -1,0 +1,587 @@
+#include "stringgrid.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+namespace fw {
+namespace {
+
+constexpr char kClassName[] = "TStringGrid";
+constexpr int kEditorId = 1;
+constexpr int kTextInset = 2;  // pixels between a cell's left/top edge and its text
+constexpr UINT kWantKeys = DLGC_WANTALLKEYS | DLGC_WANTTAB | DLGC_WANTARROWS | DLGC_WANTCHARS;
+
+void RegisterGridClass() {
+  static bool registered = false;
+  if (registered) return;
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = DefWindowProcA;  // replaced per window in Create
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  wc.lpszClassName = kClassName;
+  if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    throw std::runtime_error("cannot register the string grid's window class");
+  }
+  registered = true;
+}
+
+// A memory bitmap to paint into, copied to the window in one go.
+class BackBuffer {
+ public:
+  BackBuffer(HDC target, int width, int height)
+      : target_(target), width_(width), height_(height), dc_(CreateCompatibleDC(target)),
+        bitmap_(CreateCompatibleBitmap(target, std::max(width, 1), std::max(height, 1))),
+        old_(SelectObject(dc_, bitmap_)) {}
+  ~BackBuffer() {
+    BitBlt(target_, 0, 0, width_, height_, dc_, 0, 0, SRCCOPY);
+    SelectObject(dc_, old_);
+    DeleteObject(bitmap_);
+    DeleteDC(dc_);
+  }
+  BackBuffer(const BackBuffer&) = delete;
+  BackBuffer& operator=(const BackBuffer&) = delete;
+  HDC Dc() const { return dc_; }
+
+ private:
+  HDC target_;
+  int width_;
+  int height_;
+  HDC dc_;
+  HBITMAP bitmap_;
+  HGDIOBJ old_;
+};
+
+void Fill(HDC dc, int left, int top, int right, int bottom, int color_index) {
+  RECT r{left, top, right, bottom};
+  FillRect(dc, &r, GetSysColorBrush(color_index));
+}
+
+}  // namespace
+
+UINT CurrentShiftState() {
+  UINT shift = 0;
+  if (GetKeyState(VK_SHIFT) < 0) shift |= kShiftKey;
+  if (GetKeyState(VK_MENU) < 0) shift |= kAltKey;
+  if (GetKeyState(VK_CONTROL) < 0) shift |= kCtrlKey;
+  return shift;
+}
+
+StringGrid::StringGrid() {
+  OnError = [this](const std::exception& error) {
+    MessageBoxA(handle_ ? GetAncestor(handle_, GA_ROOT) : nullptr, error.what(), nullptr,
+                MB_OK | MB_ICONSTOP);
+  };
+}
+
+StringGrid::~StringGrid() {
+  if (handle_ && IsWindow(handle_)) DestroyWindow(handle_);
+}
+
+void StringGrid::Create(HWND parent, int id, const RECT& bounds) {
+  RegisterGridClass();
+  HWND hwnd = CreateWindowExA(WS_EX_CLIENTEDGE, kClassName, "",
+                              WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_HSCROLL | WS_VSCROLL |
+                                  WS_CLIPCHILDREN,
+                              bounds.left, bounds.top, bounds.right - bounds.left,
+                              bounds.bottom - bounds.top, parent,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                              GetModuleHandleA(nullptr), nullptr);
+  if (!hwnd) throw std::runtime_error("cannot create the string grid");
+  handle_ = hwnd;
+  SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&StringGrid::WindowProc));
+
+  editor_ = CreateWindowExA(0, "EDIT", "", WS_CHILD | ES_AUTOHSCROLL, 0, 0, 0, 0, hwnd,
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kEditorId)),
+                            GetModuleHandleA(nullptr), nullptr);
+  if (!editor_) throw std::runtime_error("cannot create the string grid's editor");
+  SetWindowLongPtrA(editor_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  // A Unicode subclass: the input method's characters reach the edit control unconverted.
+  editor_base_proc_ = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(editor_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&StringGrid::EditorProc)));
+  SendMessageA(editor_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(kTextInset, kTextInset));
+  if (!font_) font_ = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  SendMessageA(editor_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  Refresh();
+}
+
+void StringGrid::Refresh() {
+  if (!handle_) return;
+  UpdateScrollBars();
+  UpdateEditor(true);
+  InvalidateRect(handle_, nullptr, FALSE);
+}
+
+void StringGrid::SetFont(HFONT font) {
+  font_ = font ? font : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  if (editor_) {
+    SendMessageA(editor_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    SendMessageA(editor_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN,
+                 MAKELPARAM(kTextInset, kTextInset));
+  }
+  if (handle_) InvalidateRect(handle_, nullptr, FALSE);
+}
+
+int StringGrid::TextWidth(std::string_view text) const {
+  HDC dc = GetDC(handle_);
+  HGDIOBJ old = SelectObject(dc, font_);
+  SIZE size{};
+  GetTextExtentPoint32A(dc, text.data(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, old);
+  ReleaseDC(handle_, dc);
+  return size.cx;
+}
+
+SIZE StringGrid::ClientSize() const {
+  RECT r{};
+  GetClientRect(handle_, &r);
+  return {r.right, r.bottom};
+}
+
+int StringGrid::ClientWidth() {
+  UpdateScrollBars();
+  return ClientSize().cx;
+}
+
+int StringGrid::ClientHeight() {
+  UpdateScrollBars();
+  return ClientSize().cy;
+}
+
+void StringGrid::Report(const std::exception& error) {
+  try {
+    if (OnError) OnError(error);
+  } catch (...) {
+    // The report itself failed; nothing more can be said across the window procedure.
+  }
+}
+
+LRESULT CALLBACK StringGrid::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  auto* self = reinterpret_cast<StringGrid*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (!self) return DefWindowProcA(hwnd, msg, wparam, lparam);
+  try {
+    return self->HandleMessage(msg, wparam, lparam);
+  } catch (const std::exception& error) {
+    self->Report(error);
+  } catch (...) {
+    self->Report(std::runtime_error("unknown error in the string grid"));
+  }
+  return 0;
+}
+
+LRESULT CALLBACK StringGrid::EditorProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  auto* self = reinterpret_cast<StringGrid*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!self) return DefWindowProcW(hwnd, msg, wparam, lparam);
+  try {
+    return self->HandleEditorMessage(msg, wparam, lparam);
+  } catch (const std::exception& error) {
+    self->Report(error);
+  } catch (...) {
+    self->Report(std::runtime_error("unknown error in the string grid"));
+  }
+  return 0;
+}
+
+LRESULT StringGrid::HandleEditorMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
+  HWND editor = editor_;
+  switch (msg) {
+    case WM_GETDLGCODE:
+      return CallWindowProcW(editor_base_proc_, editor, msg, wparam, lparam) | kWantKeys;
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+      if (KeyDown(static_cast<WORD>(wparam), CurrentShiftState(), true)) return 0;
+      break;
+    case WM_CHAR:
+      // Keys the grid acts on would only beep in a one-line edit.
+      if (wparam == '\t' || wparam == '\r' || wparam == '\n' || wparam == VK_ESCAPE) return 0;
+      break;
+    case WM_NCDESTROY: {
+      const WNDPROC base = editor_base_proc_;
+      SetWindowLongPtrW(editor, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(base));
+      SetWindowLongPtrW(editor, GWLP_USERDATA, 0);
+      editor_ = nullptr;
+      return CallWindowProcW(base, editor, msg, wparam, lparam);
+    }
+    default:
+      break;
+  }
+  return CallWindowProcW(editor_base_proc_, editor, msg, wparam, lparam);
+}
+
+LRESULT StringGrid::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
+  HWND hwnd = handle_;
+  switch (msg) {
+    case WM_GETDLGCODE:
+      return kWantKeys;
+    case WM_SETFOCUS:
+      if (editor_ && IsWindowVisible(editor_)) SetFocus(editor_);
+      return 0;
+    case WM_SETFONT:
+      SetFont(reinterpret_cast<HFONT>(wparam));
+      return 0;
+    case WM_GETFONT:
+      return reinterpret_cast<LRESULT>(font_);
+    case WM_SIZE:
+      UpdateScrollBars();
+      UpdateEditor(false);
+      InvalidateRect(hwnd, nullptr, FALSE);
+      return 0;
+    case WM_ERASEBKGND:
+      return 1;  // WM_PAINT covers every pixel
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(hwnd, &ps);
+      RECT client{};
+      GetClientRect(hwnd, &client);
+      {
+        BackBuffer buffer(dc, client.right, client.bottom);
+        Paint(buffer.Dc(), client);
+      }
+      EndPaint(hwnd, &ps);
+      return 0;
+    }
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+      if (KeyDown(static_cast<WORD>(wparam), CurrentShiftState(), false)) return 0;
+      break;
+    case WM_CHAR:
+      // The editor was scrolled away: bring it back and let it take the character.
+      if (wparam >= 0x20 && editor_) {
+        CurrentChanged();
+        SetFocus(editor_);
+        SendMessageA(editor_, WM_CHAR, wparam, lparam);
+      }
+      return 0;
+    case WM_COMMAND:
+      if (reinterpret_cast<HWND>(lparam) == editor_ && editor_ && HIWORD(wparam) == EN_CHANGE &&
+          !loading_editor_ && editor_cell_.col >= 0) {
+        const int length = GetWindowTextLengthA(editor_);
+        std::string text(static_cast<std::size_t>(length) + 1, '\0');
+        text.resize(static_cast<std::size_t>(GetWindowTextA(editor_, text.data(), length + 1)));
+        model_.SetCell(editor_cell_.col, editor_cell_.row, std::move(text));
+      }
+      return 0;
+    case WM_LBUTTONDOWN:
+      MouseDown(static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam)), wparam);
+      return 0;
+    case WM_MOUSEMOVE:
+      MouseMove(static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam)));
+      return 0;
+    case WM_LBUTTONUP:
+      MouseUp(static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam)));
+      return 0;
+    case WM_CAPTURECHANGED:
+      drag_ = Drag::kNone;
+      return 0;
+    case WM_SETCURSOR:
+      if (LOWORD(lparam) == HTCLIENT && reinterpret_cast<HWND>(wparam) == hwnd) {
+        POINT p{};
+        GetCursorPos(&p);
+        ScreenToClient(hwnd, &p);
+        if (drag_ == Drag::kSizeCol || model_.ColBorderAt(p.x, p.y) >= 0) {
+          SetCursor(LoadCursor(nullptr, IDC_SIZEWE));
+          return TRUE;
+        }
+      }
+      break;
+    case WM_VSCROLL:
+      Scroll(SB_VERT, LOWORD(wparam));
+      return 0;
+    case WM_HSCROLL:
+      Scroll(SB_HORZ, LOWORD(wparam));
+      return 0;
+    case WM_MOUSEWHEEL: {
+      const int rows = -GET_WHEEL_DELTA_WPARAM(wparam) / WHEEL_DELTA * 3;
+      model_.SetTopRow(std::min(model_.TopRow() + rows, model_.MaxTopRow(ClientSize().cy)));
+      Refresh();
+      return 0;
+    }
+    case WM_NCDESTROY:
+      SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+      handle_ = nullptr;
+      break;
+    default:
+      break;
+  }
+  return DefWindowProcA(hwnd, msg, wparam, lparam);
+}
+
+bool StringGrid::KeyDown(WORD key, UINT shift, bool in_editor) {
+  HWND hwnd = handle_;
+  if (OnKeyDown) {
+    OnKeyDown(key, shift);
+    if (!IsWindow(hwnd)) return true;
+  }
+  if (key == 0) return true;
+  const bool with_shift = (shift & kShiftKey) != 0;
+  DWORD start = 0;
+  DWORD end = 0;
+  int length = 0;
+  if (in_editor) {
+    SendMessageA(editor_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    length = GetWindowTextLengthA(editor_);
+  }
+  switch (key) {
+    case VK_TAB:
+      if (shift & (kAltKey | kCtrlKey)) return false;
+      model_.Tab(with_shift);
+      break;
+    case VK_UP:
+      model_.Move(koe::GridMove::kUp, with_shift);
+      break;
+    case VK_DOWN:
+      model_.Move(koe::GridMove::kDown, with_shift);
+      break;
+    case VK_LEFT:
+      // In the editor the caret moves within the text; at the text's start (or with the whole
+      // text selected, as right after arriving) the key moves to the cell on the left.
+      if (in_editor && !with_shift && !(start == 0 && (end == 0 || end == static_cast<DWORD>(length)))) {
+        return false;
+      }
+      model_.Move(koe::GridMove::kLeft, with_shift);
+      break;
+    case VK_RIGHT:
+      if (in_editor && !with_shift &&
+          !(end == static_cast<DWORD>(length) && (start == end || start == 0))) {
+        return false;
+      }
+      model_.Move(koe::GridMove::kRight, with_shift);
+      break;
+    case VK_PRIOR:
+    case VK_NEXT: {
+      const int page = model_.FullyVisibleRows(ClientSize().cy);
+      const koe::GridCoord at = model_.Current();
+      model_.SetTopRow(model_.TopRow() + (key == VK_PRIOR ? -page : page));
+      model_.SetTopRow(std::min(model_.TopRow(), model_.MaxTopRow(ClientSize().cy)));
+      model_.SetCurrent(at.col, at.row + (key == VK_PRIOR ? -page : page), with_shift);
+      break;
+    }
+    case VK_RETURN:
+      if (in_editor) ToggleEditorSelection();
+      return true;
+    default:
+      return false;
+  }
+  CurrentChanged();
+  return true;
+}
+
+void StringGrid::ToggleEditorSelection() {
+  DWORD start = 0;
+  DWORD end = 0;
+  SendMessageA(editor_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  const auto length = static_cast<DWORD>(GetWindowTextLengthA(editor_));
+  if (start == end) {
+    SendMessageA(editor_, EM_SETSEL, 0, -1);
+  } else {
+    SendMessageA(editor_, EM_SETSEL, length, length);
+  }
+}
+
+void StringGrid::CurrentChanged() {
+  UpdateScrollBars();
+  model_.ScrollToCurrent(ClientSize().cx, ClientSize().cy);
+  UpdateScrollBars();
+  UpdateEditor(true);
+  InvalidateRect(handle_, nullptr, FALSE);
+}
+
+void StringGrid::UpdateScrollBars() {
+  if (!handle_ || updating_bars_) return;
+  updating_bars_ = true;
+  // Showing or hiding one bar changes the client size and so the other; two rounds settle it.
+  for (int round = 0; round < 2; ++round) {
+    const int width = ClientSize().cx;
+    const int height = ClientSize().cy;
+    model_.SetTopRow(std::min(model_.TopRow(), model_.MaxTopRow(height)));
+    model_.SetLeftCol(std::min(model_.LeftCol(), model_.MaxLeftCol(width)));
+
+    SCROLLINFO v{sizeof v, SIF_RANGE | SIF_PAGE | SIF_POS, 0, 0, 0, 0, 0};
+    v.nMax = model_.RowCount() - model_.FixedRows() - 1;
+    v.nPage = static_cast<UINT>(model_.RowCount() - model_.MaxTopRow(height));
+    v.nPos = model_.TopRow() - model_.FixedRows();
+    SetScrollInfo(handle_, SB_VERT, &v, TRUE);
+
+    SCROLLINFO h{sizeof h, SIF_RANGE | SIF_PAGE | SIF_POS, 0, 0, 0, 0, 0};
+    h.nMax = model_.ColCount() - model_.FixedCols() - 1;
+    h.nPage = static_cast<UINT>(model_.ColCount() - model_.MaxLeftCol(width));
+    h.nPos = model_.LeftCol() - model_.FixedCols();
+    SetScrollInfo(handle_, SB_HORZ, &h, TRUE);
+  }
+  updating_bars_ = false;
+}
+
+void StringGrid::Scroll(int bar, WORD request) {
+  SCROLLINFO info{sizeof info, SIF_ALL, 0, 0, 0, 0, 0};
+  GetScrollInfo(handle_, bar, &info);
+  int pos = info.nPos;
+  const int page = std::max(1, static_cast<int>(info.nPage));
+  switch (request) {
+    case SB_LINEUP: --pos; break;
+    case SB_LINEDOWN: ++pos; break;
+    case SB_PAGEUP: pos -= page; break;
+    case SB_PAGEDOWN: pos += page; break;
+    case SB_THUMBTRACK:  // follows the thumb while it is dragged
+    case SB_THUMBPOSITION: pos = info.nTrackPos; break;
+    case SB_TOP: pos = 0; break;
+    case SB_BOTTOM: pos = info.nMax; break;
+    default: return;
+  }
+  if (bar == SB_VERT) {
+    model_.SetTopRow(std::min(model_.FixedRows() + pos, model_.MaxTopRow(ClientSize().cy)));
+  } else {
+    model_.SetLeftCol(std::min(model_.FixedCols() + pos, model_.MaxLeftCol(ClientSize().cx)));
+  }
+  UpdateScrollBars();
+  UpdateEditor(false);
+  InvalidateRect(handle_, nullptr, FALSE);
+}
+
+void StringGrid::UpdateEditor(bool reload_text) {
+  if (!editor_) return;
+  const koe::GridCoord at = model_.Current();
+  koe::PixelRect cell;
+  if (!model_.CellPixels(at.col, at.row, cell)) {
+    const bool had_focus = GetFocus() == editor_;
+    ShowWindow(editor_, SW_HIDE);
+    if (had_focus) SetFocus(handle_);
+    return;
+  }
+  MoveWindow(editor_, cell.left, cell.top, cell.right - cell.left, cell.bottom - cell.top, TRUE);
+  if (reload_text || !(editor_cell_ == at)) {
+    editor_cell_ = at;
+    loading_editor_ = true;
+    SetWindowTextA(editor_, model_.Cell(at.col, at.row).c_str());
+    loading_editor_ = false;
+    SendMessageA(editor_, EM_SETSEL, 0, -1);
+  }
+  if (!IsWindowVisible(editor_)) {
+    ShowWindow(editor_, SW_SHOW);
+    if (GetFocus() == handle_) SetFocus(editor_);
+  }
+}
+
+int StringGrid::RowAtOrNearest(int y) const {
+  const koe::GridCoord cell = model_.CellAt(0, std::max(y, 0));
+  if (cell.row < 0) return model_.RowCount() - 1;
+  return std::max(cell.row, model_.TopRow());
+}
+
+void StringGrid::MouseDown(int x, int y, WPARAM keys) {
+  SetFocus(handle_);
+  const int border = model_.ColBorderAt(x, y);
+  if (border >= 0) {
+    int left = 0;
+    int right = 0;
+    model_.ColSpan(border, left, right);
+    drag_ = Drag::kSizeCol;
+    drag_from_ = border;
+    drag_offset_ = x - right;
+    SetCapture(handle_);
+    return;
+  }
+  const koe::GridCoord cell = model_.CellAt(x, y);
+  if (cell.col < 0) return;
+  if (cell.row >= model_.FixedRows() && cell.col < model_.FixedCols()) {
+    drag_ = Drag::kMoveRow;
+    drag_from_ = cell.row;
+    SetCapture(handle_);
+    return;
+  }
+  if (cell.row < model_.FixedRows() || cell.col < model_.FixedCols()) return;
+  model_.SetCurrent(cell.col, cell.row, (keys & MK_SHIFT) != 0);
+  CurrentChanged();
+  drag_ = Drag::kSelect;
+  SetCapture(handle_);
+  if (editor_ && IsWindowVisible(editor_)) SetFocus(editor_);
+}
+
+void StringGrid::MouseMove(int x, int y) {
+  switch (drag_) {
+    case Drag::kSizeCol: {
+      int left = 0;
+      int right = 0;
+      if (!model_.ColSpan(drag_from_, left, right)) return;
+      model_.SetColWidth(drag_from_, x - drag_offset_ - left);
+      UpdateScrollBars();
+      UpdateEditor(false);
+      InvalidateRect(handle_, nullptr, FALSE);
+      break;
+    }
+    case Drag::kSelect: {
+      const koe::GridCoord cell = model_.CellAt(x, y);
+      if (cell.col < model_.FixedCols() || cell.row < model_.FixedRows()) return;
+      if (cell == model_.Current()) return;
+      model_.SetCurrent(cell.col, cell.row, true);
+      CurrentChanged();
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void StringGrid::MouseUp(int x, int y) {
+  (void)x;
+  const Drag drag = drag_;
+  drag_ = Drag::kNone;
+  if (GetCapture() == handle_) ReleaseCapture();
+  if (drag == Drag::kMoveRow) {
+    const int to = RowAtOrNearest(y);
+    if (to != drag_from_ && to >= model_.FixedRows()) {
+      model_.MoveRow(drag_from_, to);
+      Refresh();
+    }
+  }
+}
+
+void StringGrid::Paint(HDC dc, const RECT& area) {
+  Fill(dc, area.left, area.top, area.right, area.bottom, COLOR_WINDOW);
+  HGDIOBJ old_font = SelectObject(dc, font_);
+  SetBkMode(dc, TRANSPARENT);
+  const koe::GridRect selection = model_.Selection();
+  const koe::GridCoord current = model_.Current();
+  const int line = model_.LineWidth();
+
+  for (int row = 0; row < model_.RowCount(); ++row) {
+    if (row == model_.FixedRows()) row = model_.TopRow();
+    int top = 0;
+    int bottom = 0;
+    if (!model_.RowSpan(row, top, bottom)) continue;
+    if (top >= area.bottom) break;
+    for (int col = 0; col < model_.ColCount(); ++col) {
+      if (col == model_.FixedCols()) col = model_.LeftCol();
+      int left = 0;
+      int right = 0;
+      if (!model_.ColSpan(col, left, right)) continue;
+      if (left >= area.right) break;
+      const bool fixed = row < model_.FixedRows() || col < model_.FixedCols();
+      RECT cell{left, top, right, bottom};
+      int text_color = COLOR_WINDOWTEXT;
+      if (fixed) {
+        Fill(dc, left, top, right, bottom, COLOR_BTNFACE);
+        DrawEdge(dc, &cell, BDR_RAISEDINNER, BF_RECT);
+        text_color = COLOR_BTNTEXT;
+      } else if (selection.Contains(col, row) && !(current == koe::GridCoord{col, row})) {
+        Fill(dc, left, top, right, bottom, COLOR_HIGHLIGHT);
+        text_color = COLOR_HIGHLIGHTTEXT;
+      }
+      // The grid lines after the cell: right and below.
+      const int line_color = fixed ? COLOR_3DDKSHADOW : COLOR_BTNFACE;
+      Fill(dc, right, top, right + line, bottom + line, line_color);
+      Fill(dc, left, bottom, right + line, bottom + line, line_color);
+      const std::string& text = model_.Cell(col, row);
+      if (!text.empty()) {
+        SetTextColor(dc, GetSysColor(text_color));
+        RECT clip{left + kTextInset, top + kTextInset, right - kTextInset, bottom};
+        ExtTextOutA(dc, clip.left, clip.top, ETO_CLIPPED, &clip, text.data(),
+                    static_cast<UINT>(text.size()), nullptr);
+      }
+    }
+  }
+  SelectObject(dc, old_font);
+}
+
+}  // namespace fw

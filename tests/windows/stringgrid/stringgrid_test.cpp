@@ -1,0 +1,321 @@
+// The string grid as a user drives it: keys into the editor, clicks and drags on cells, numbers
+// and titles; and the editor's rows written through the real profile functions and read back.
+#include "stringgrid.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "entry_format.h"
+#include "entry_join.h"
+
+namespace {
+
+using koe::GridCoord;
+using koe::GridRect;
+
+void Pump() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+// Holds Shift (or not) in the thread's keyboard state, as GetKeyState reports it.
+void SetShift(bool down) {
+  BYTE state[256];
+  GetKeyboardState(state);
+  state[VK_SHIFT] = down ? 0x80 : 0;
+  state[VK_LSHIFT] = down ? 0x80 : 0;
+  SetKeyboardState(state);
+}
+
+class StringGridTest : public testing::Test {
+ protected:
+  // One top-level window for all tests (showing a new one costs seconds under Wine).
+  static void SetUpTestSuite() {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "StringGridTestHost";
+    RegisterClassA(&wc);
+    host_ = CreateWindowExA(0, "StringGridTestHost", "grid", WS_OVERLAPPEDWINDOW, 10, 10, 600, 400,
+                            nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    ShowWindow(host_, SW_SHOW);
+    Pump();
+  }
+  static void TearDownTestSuite() {
+    DestroyWindow(host_);
+    Pump();
+  }
+
+  void SetUp() override {
+    ASSERT_NE(host_, nullptr);
+    grid_.Create(host_, 100, RECT{0, 0, 560, 330});
+    grid_.OnError = [this](const std::exception& e) { errors_.push_back(e.what()); };
+    // The readings editor's shape.
+    auto& m = grid_.Model();
+    m.SetFixedCols(1);
+    m.SetFixedRows(1);
+    m.SetColCount(3);
+    m.SetRowCount(501);
+    m.SetColWidth(0, grid_.TextWidth("WWW"));
+    m.SetColWidth(1, 50);
+    m.SetColWidth(2, m.LastColWidthToFill(grid_.ClientWidth()));
+    for (int r = 1; r <= 500; ++r) m.SetCell(0, r, std::to_string(r));
+    m.SetCurrent(1, 1);
+    grid_.Refresh();
+    SetFocus(grid_.Handle());
+    Pump();
+  }
+  void TearDown() override {
+    SetShift(false);
+    DestroyWindow(grid_.Handle());
+    Pump();
+  }
+
+  POINT CellCenter(int col, int row) {
+    koe::PixelRect r;
+    EXPECT_TRUE(grid_.Model().CellPixels(col, row, r)) << col << "," << row;
+    return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+  }
+  void Mouse(UINT msg, POINT p, WPARAM keys = 0) {
+    SendMessageA(grid_.Handle(), msg, keys, MAKELPARAM(p.x, p.y));
+  }
+  void Drag(POINT from, POINT to) {
+    Mouse(WM_LBUTTONDOWN, from, MK_LBUTTON);
+    Mouse(WM_MOUSEMOVE, POINT{(from.x + to.x) / 2, (from.y + to.y) / 2}, MK_LBUTTON);
+    Mouse(WM_MOUSEMOVE, to, MK_LBUTTON);
+    Mouse(WM_LBUTTONUP, to);
+  }
+  void Key(WORD vk) { SendMessageA(grid_.EditorHandle(), WM_KEYDOWN, vk, 1); }
+  void Type(const std::string& text) {
+    for (char c : text) SendMessageA(grid_.EditorHandle(), WM_CHAR, static_cast<BYTE>(c), 1);
+  }
+  std::string EditorText() {
+    char buffer[256] = {};
+    GetWindowTextA(grid_.EditorHandle(), buffer, sizeof buffer);
+    return buffer;
+  }
+
+  static inline HWND host_ = nullptr;
+  fw::StringGrid grid_;
+  std::vector<std::string> errors_;
+};
+
+TEST_F(StringGridTest, TheEditorIsOpenOnTheCurrentCellAndHasTheFocus) {
+  EXPECT_TRUE(IsWindowVisible(grid_.EditorHandle()));
+  EXPECT_EQ(GetFocus(), grid_.EditorHandle());
+  RECT r;
+  GetWindowRect(grid_.EditorHandle(), &r);
+  MapWindowPoints(nullptr, grid_.Handle(), reinterpret_cast<POINT*>(&r), 2);
+  koe::PixelRect cell;
+  ASSERT_TRUE(grid_.Model().CellPixels(1, 1, cell));
+  EXPECT_EQ(r.left, cell.left);
+  EXPECT_EQ(r.top, cell.top);
+  EXPECT_EQ(r.right, cell.right);
+}
+
+TEST_F(StringGridTest, TypingGoesIntoTheCellAtOnce) {
+  Mouse(WM_LBUTTONDOWN, CellCenter(1, 3));
+  Mouse(WM_LBUTTONUP, CellCenter(1, 3));
+  Type("ab");
+  EXPECT_EQ(grid_.Model().Cell(1, 3), "ab");
+  // Characters as the input method hands them over: "あ" as a character, "ア" as an IME character.
+  SendMessageW(grid_.EditorHandle(), WM_CHAR, 0x3042, 1);
+  SendMessageW(grid_.EditorHandle(), WM_IME_CHAR, 0x30A2, 1);
+  Pump();  // the IME character comes back as a posted character
+  EXPECT_EQ(grid_.Model().Cell(1, 3), "abあア");
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(StringGridTest, MovingToACellSelectsItsTextSoTypingReplacesIt) {
+  grid_.Model().SetCell(2, 4, "old");
+  grid_.Model().SetCurrent(1, 4);
+  grid_.Refresh();
+  Key(VK_TAB);
+  EXPECT_EQ(grid_.Model().Current(), (GridCoord{2, 4}));
+  EXPECT_EQ(EditorText(), "old");
+  DWORD start = 9, end = 9;
+  SendMessageA(grid_.EditorHandle(), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+               reinterpret_cast<LPARAM>(&end));
+  EXPECT_EQ(start, 0u);
+  EXPECT_EQ(end, 3u);
+  Key(VK_RETURN);  // Enter: whole text → none selected
+  SendMessageA(grid_.EditorHandle(), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+               reinterpret_cast<LPARAM>(&end));
+  EXPECT_EQ(start, end);
+  Key(VK_RETURN);  // and back
+  SendMessageA(grid_.EditorHandle(), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+               reinterpret_cast<LPARAM>(&end));
+  EXPECT_EQ(end - start, 3u);
+  Type("x");
+  EXPECT_EQ(grid_.Model().Cell(2, 4), "x");
+}
+
+TEST_F(StringGridTest, TabWrapsBothWaysAndNeverLeavesTheGrid) {
+  grid_.Model().SetCurrent(2, 500);
+  grid_.Refresh();
+  Key(VK_TAB);
+  EXPECT_EQ(grid_.Model().Current(), (GridCoord{1, 1}));
+  EXPECT_EQ(grid_.Model().TopRow(), 1);
+  SetShift(true);
+  Key(VK_TAB);
+  SetShift(false);
+  EXPECT_EQ(grid_.Model().Current(), (GridCoord{2, 500}));
+  EXPECT_GT(grid_.Model().TopRow(), 400) << "scrolled to the current cell";
+
+  // Through a dialog's key handling: the editor keeps Tab and Escape for itself.
+  std::vector<WORD> seen;
+  grid_.OnKeyDown = [&](WORD& key, UINT) { seen.push_back(key); };
+  for (WORD vk : {WORD{VK_TAB}, WORD{VK_ESCAPE}}) {
+    MSG msg{grid_.EditorHandle(), WM_KEYDOWN, vk, 1, 0, {}};
+    ASSERT_TRUE(IsDialogMessageA(host_, &msg));
+  }
+  EXPECT_EQ(seen, (std::vector<WORD>{VK_TAB, VK_ESCAPE}));
+  EXPECT_EQ(grid_.Model().Current(), (GridCoord{1, 1}));
+  EXPECT_EQ(GetFocus(), grid_.EditorHandle());
+}
+
+TEST_F(StringGridTest, KeysReachOnKeyDownFromTheEditorAndAZeroedKeyIsSwallowed) {
+  struct Seen {
+    WORD key;
+    UINT shift;
+  };
+  std::vector<Seen> seen;
+  grid_.OnKeyDown = [&](WORD& key, UINT shift) {
+    seen.push_back({key, shift});
+    if (key == VK_DOWN) key = 0;
+  };
+  Key(VK_ESCAPE);
+  SetShift(true);
+  Key(VK_DOWN);
+  SetShift(false);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].key, VK_ESCAPE);
+  EXPECT_EQ(seen[1].key, VK_DOWN);
+  EXPECT_EQ(seen[1].shift, static_cast<UINT>(fw::kShiftKey));
+  EXPECT_EQ(grid_.Model().Current(), (GridCoord{1, 1})) << "the swallowed Down did not move";
+}
+
+TEST_F(StringGridTest, AnErrorInAHandlerReachesTheHookNotTheSystem) {
+  grid_.OnKeyDown = [](WORD&, UINT) { throw std::runtime_error("boom"); };
+  Key('A');
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(errors_[0], "boom");
+}
+
+TEST_F(StringGridTest, ArrowsMoveAndShiftArrowsSelectABlock) {
+  Key(VK_DOWN);
+  Key(VK_RIGHT);  // whole text selected (empty cell): moves right
+  EXPECT_EQ(grid_.Model().Current(), (GridCoord{2, 2}));
+  SetShift(true);
+  Key(VK_DOWN);
+  Key(VK_DOWN);
+  Key(VK_LEFT);
+  SetShift(false);
+  EXPECT_EQ(grid_.Model().Selection(), (GridRect{1, 2, 2, 4}));
+
+  // Inside a text Left and Right move the caret, not the cell.
+  grid_.Model().SetCell(1, 6, "abc");
+  grid_.Model().SetCurrent(1, 6);
+  grid_.Refresh();
+  SendMessageA(grid_.EditorHandle(), EM_SETSEL, 1, 1);
+  Key(VK_LEFT);
+  Key(VK_RIGHT);
+  EXPECT_EQ(grid_.Model().Current(), (GridCoord{1, 6}));
+}
+
+TEST_F(StringGridTest, DraggingOverCellsSelectsABlock) {
+  Drag(CellCenter(1, 2), CellCenter(2, 5));
+  EXPECT_EQ(grid_.Model().Selection(), (GridRect{1, 2, 2, 5}));
+  Mouse(WM_LBUTTONDOWN, CellCenter(2, 3), MK_SHIFT);
+  Mouse(WM_LBUTTONUP, CellCenter(2, 3));
+  EXPECT_EQ(grid_.Model().Selection(), (GridRect{1, 2, 2, 3})) << "shift+click extends";
+}
+
+TEST_F(StringGridTest, DraggingNumberCellFiveToRowOneMovesTheRow) {
+  for (int r = 1; r <= 6; ++r) grid_.Model().SetCell(1, r, "k" + std::to_string(r));
+  Drag(CellCenter(0, 5), CellCenter(0, 1));
+  const char* expected[] = {"5", "1", "2", "3", "4", "6"};
+  for (int r = 1; r <= 6; ++r) {
+    EXPECT_EQ(grid_.Model().Cell(0, r), expected[r - 1]) << "row " << r;
+    EXPECT_EQ(grid_.Model().Cell(1, r), std::string("k") + expected[r - 1]) << "row " << r;
+  }
+  EXPECT_EQ(EditorText(), "k5") << "the editor shows the cell that now stands at (1, 1)";
+}
+
+TEST_F(StringGridTest, DraggingATitleBorderResizesTheColumn) {
+  int left = 0, right = 0;
+  ASSERT_TRUE(grid_.Model().ColSpan(1, left, right));
+  Drag(POINT{right, 5}, POINT{right + 30, 5});
+  EXPECT_EQ(grid_.Model().ColWidth(1), 80);
+  // A drag between data cells changes no width.
+  ASSERT_TRUE(grid_.Model().ColSpan(1, left, right));
+  Drag(POINT{right, CellCenter(1, 3).y}, POINT{right + 30, CellCenter(1, 3).y});
+  EXPECT_EQ(grid_.Model().ColWidth(1), 80);
+}
+
+TEST_F(StringGridTest, ScrollBarsScrollAndTheEditorFollowsItsCell) {
+  SCROLLINFO info{sizeof info, SIF_ALL, 0, 0, 0, 0, 0};
+  ASSERT_TRUE(GetScrollInfo(grid_.Handle(), SB_VERT, &info));
+  EXPECT_EQ(info.nMax, 499);
+  EXPECT_GT(info.nPage, 0u);
+  SendMessageA(grid_.Handle(), WM_VSCROLL, SB_PAGEDOWN, 0);
+  EXPECT_EQ(grid_.Model().TopRow(), 1 + static_cast<int>(info.nPage));
+  EXPECT_FALSE(IsWindowVisible(grid_.EditorHandle())) << "row 1 is scrolled away";
+  SendMessageA(grid_.Handle(), WM_VSCROLL, SB_TOP, 0);
+  EXPECT_TRUE(IsWindowVisible(grid_.EditorHandle()));
+  SendMessageA(grid_.Handle(), WM_VSCROLL, SB_BOTTOM, 0);
+  EXPECT_EQ(grid_.Model().TopRow(), grid_.Model().MaxTopRow(grid_.ClientHeight()));
+}
+
+// --- the editor's rows through the settings file ----------------------------------------
+
+std::string WindowsDirectoryFile(const char* name) {
+  char buffer[MAX_PATH];
+  const UINT length = GetWindowsDirectoryA(buffer, sizeof buffer);
+  return std::string(buffer, length) + "\\" + name;
+}
+
+std::vector<std::string> ThroughProfile(const std::string& file, const std::string& entry) {
+  EXPECT_TRUE(WritePrivateProfileStringA("読み方", "1", entry.c_str(), file.c_str()));
+  char buffer[2048] = {};
+  GetPrivateProfileStringA("読み方", "1", "", buffer, sizeof buffer, file.c_str());
+  return koe::SplitEntry(buffer);
+}
+
+TEST(EditorRowThroughProfile, AwkwardCellsComeBackAsTheyWere) {
+  const std::string file = WindowsDirectoryFile("StringGridJoinTest.ini");
+  DeleteFileA(file.c_str());
+  const std::vector<std::string> cells[] = {
+      {"a b", "c d"}, {"'a", "b'"}, {"a b", "c\""}, {"\"", "\""}, {" x ", ""}, {"亜", "あ, い"},
+      {"－", "　"},
+  };
+  for (const auto& pair : cells) EXPECT_EQ(ThroughProfile(file, koe::JoinEntryCells(pair[0], pair[1])), pair);
+
+  std::mt19937 rng(4711);
+  const std::vector<std::string> units = {"あ", "ア", "ソ", "表", "－", "　", " ", "\t", "\x01",
+                                          "\x1f", ",", "\"", "'", "a", "Z"};
+  std::uniform_int_distribution<int> length(0, 5);
+  std::uniform_int_distribution<std::size_t> pick(0, units.size() - 1);
+  auto random_cell = [&] {
+    std::string cell;
+    for (int n = length(rng); n > 0; --n) cell += units[pick(rng)];
+    return cell;
+  };
+  for (int i = 0; i < 400; ++i) {
+    const std::vector<std::string> pair{random_cell(), random_cell()};
+    const std::string entry = koe::JoinEntryCells(pair[0], pair[1]);
+    ASSERT_EQ(ThroughProfile(file, entry), pair) << "entry [" << entry << "]";
+  }
+  DeleteFileA(file.c_str());
+}
+
+}  // namespace
