@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -30,6 +31,8 @@ struct JoinCase {
   std::string reading;
   std::string entry;
 };
+
+void PrintTo(const JoinCase& c, std::ostream* os) { *os << c.what; }
 
 class JoinEntryCellsTest : public testing::TestWithParam<JoinCase> {};
 

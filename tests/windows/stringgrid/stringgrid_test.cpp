@@ -241,12 +241,12 @@ TEST_F(StringGridTest, DraggingOverCellsSelectsABlock) {
 }
 
 TEST_F(StringGridTest, DraggingNumberCellFiveToRowOneMovesTheRow) {
-  for (int r = 1; r <= 6; ++r) grid_.Model().SetCell(1, r, "k" + std::to_string(r));
+  for (int r = 1; r <= 6; ++r) grid_.Model().SetCell(1, r, std::string("k").append(std::to_string(r)));
   Drag(CellCenter(0, 5), CellCenter(0, 1));
   const char* expected[] = {"5", "1", "2", "3", "4", "6"};
   for (int r = 1; r <= 6; ++r) {
     EXPECT_EQ(grid_.Model().Cell(0, r), expected[r - 1]) << "row " << r;
-    EXPECT_EQ(grid_.Model().Cell(1, r), std::string("k") + expected[r - 1]) << "row " << r;
+    EXPECT_EQ(grid_.Model().Cell(1, r), std::string("k").append(expected[r - 1])) << "row " << r;
   }
   EXPECT_EQ(EditorText(), "k5") << "the editor shows the cell that now stands at (1, 1)";
 }
@@ -274,6 +274,23 @@ TEST_F(StringGridTest, ScrollBarsScrollAndTheEditorFollowsItsCell) {
   EXPECT_TRUE(IsWindowVisible(grid_.EditorHandle()));
   SendMessageA(grid_.Handle(), WM_VSCROLL, SB_BOTTOM, 0);
   EXPECT_EQ(grid_.Model().TopRow(), grid_.Model().MaxTopRow(grid_.ClientHeight()));
+}
+
+TEST_F(StringGridTest, PaintsFixedCellsLinesAndTheSelectedBlock) {
+  Drag(CellCenter(1, 2), CellCenter(2, 4));
+  UpdateWindow(grid_.Handle());
+  HDC dc = GetDC(grid_.Handle());
+  auto pixel = [&](POINT p) { return GetPixel(dc, p.x, p.y); };
+  const POINT title = CellCenter(2, 0);
+  const POINT number = CellCenter(0, 7);
+  koe::PixelRect plain;
+  ASSERT_TRUE(grid_.Model().CellPixels(1, 8, plain));
+  EXPECT_EQ(pixel(title), GetSysColor(COLOR_BTNFACE));
+  EXPECT_EQ(pixel(number), GetSysColor(COLOR_BTNFACE));
+  EXPECT_EQ(pixel(CellCenter(1, 3)), GetSysColor(COLOR_HIGHLIGHT)) << "inside the block";
+  EXPECT_EQ(pixel(POINT{plain.left + 3, plain.top + 3}), GetSysColor(COLOR_WINDOW));
+  EXPECT_NE(pixel(POINT{plain.right, plain.top + 3}), GetSysColor(COLOR_WINDOW)) << "line after a cell";
+  ReleaseDC(grid_.Handle(), dc);
 }
 
 // --- the editor's rows through the settings file ----------------------------------------
