@@ -153,7 +153,8 @@ int Client::DoneAll() const { return std::min({g_done[0], g_done[1], g_done[2]})
 bool Client::AllDoneEqual() const { return g_done[0] == g_done[1] && g_done[1] == g_done[2]; }
 
 std::unique_ptr<Koemado> Koemado::Start(const std::vector<std::string>& env, int show,
-                                        const std::string& exe, bool wait_for_window) {
+                                        const std::string& exe, bool wait_for_window,
+                                        const std::string& cwd) {
   std::vector<std::string> names;
   for (const auto& e : env) {
     const auto eq = e.find('=');
@@ -168,7 +169,7 @@ std::unique_ptr<Koemado> Koemado::Start(const std::vector<std::string>& env, int
   std::string cmd = "\"" + path + "\"";
   auto k = std::unique_ptr<Koemado>(new Koemado);
   const BOOL ok = CreateProcessA(path.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                 nullptr, &si, &k->pi_);
+                                 cwd.empty() ? nullptr : cwd.c_str(), &si, &k->pi_);
   for (const auto& n : names) SetEnvironmentVariableA(n.c_str(), nullptr);
   EXPECT_TRUE(ok) << "cannot start " << path << ": " << GetLastError();
   if (!ok) return nullptr;
@@ -202,6 +203,63 @@ HWND Koemado::FindMainWindow() const {
   return found;
 }
 
+// Wine keeps menus inside their process, so another process cannot read Koemado's menu bar;
+// the commands its items send are fixed by the order in which the main window builds them,
+// and the in-process main window test checks this same table against the real menu.
+const std::vector<std::pair<std::string, UINT>>& MenuCommands() {
+  static const std::vector<std::pair<std::string, UINT>> table = {
+      {"終了", 101},           {"声の設定", 103},           {"読み方の設定", 104},
+      {"目次", 106},           {"バージョン情報", 107},     {"コントロールバージョン", 109},
+      {"合成エンジンバージョン", 110}};
+  return table;
+}
+
+void Koemado::Command(const std::string& caption) {
+  for (const auto& [text, id] : MenuCommands()) {
+    if (text == caption) {
+      PostMessageA(main_, WM_COMMAND, id, 0);
+      return;
+    }
+  }
+  ADD_FAILURE() << "no menu item " << caption;
+}
+
+HWND Koemado::FindWindowOf(const char* cls, const char* caption) const {
+  HWND w = nullptr;
+  while ((w = FindWindowExA(nullptr, w, cls, caption)) != nullptr) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    if (pid == pi_.dwProcessId && IsWindowVisible(w)) return w;
+  }
+  return nullptr;
+}
+
+namespace {
+BOOL CALLBACK CollectText(HWND w, LPARAM lp) {
+  char buf[512] = {};
+  GetWindowTextA(w, buf, sizeof buf);
+  reinterpret_cast<std::vector<std::pair<HWND, std::string>>*>(lp)->emplace_back(w, buf);
+  return TRUE;
+}
+std::vector<std::pair<HWND, std::string>> Children(HWND parent) {
+  std::vector<std::pair<HWND, std::string>> children;
+  EnumChildWindows(parent, CollectText, reinterpret_cast<LPARAM>(&children));
+  return children;
+}
+}  // namespace
+
+std::vector<std::string> ChildTexts(HWND parent) {
+  std::vector<std::string> texts;
+  for (const auto& c : Children(parent)) texts.push_back(c.second);
+  return texts;
+}
+
+HWND FindChild(HWND parent, const std::string& text) {
+  for (const auto& c : Children(parent))
+    if (c.second == text) return c.first;
+  return nullptr;
+}
+
 void Koemado::Char(unsigned phase, std::uint32_t code, bool post) {
   if (post)
     PostMessageA(main_, koe::kWmKoeChar, phase, static_cast<LPARAM>(code));
@@ -227,29 +285,32 @@ int Koemado::Close() {
   return WaitExit();
 }
 
+namespace {
+struct BoxSearch {
+  DWORD pid;
+  HWND found;
+};
+// A message box: a visible dialog of the process with the message text's static (id 0xFFFF).
+BOOL CALLBACK FindBox(HWND w, LPARAM lp) {
+  auto* c = reinterpret_cast<BoxSearch*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  char cls[64] = {};
+  GetClassNameA(w, cls, sizeof cls);
+  if (pid == c->pid && std::string(cls) == "#32770" && IsWindowVisible(w) && GetDlgItem(w, 0xFFFF)) {
+    c->found = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+}  // namespace
+
 std::optional<MessageBoxSeen> Koemado::WaitForMessageBox(int timeout_ms) {
   std::optional<MessageBoxSeen> seen;
   WaitUntil(
       [&] {
-        struct Ctx {
-          DWORD pid;
-          HWND found;
-        } ctx{pi_.dwProcessId, nullptr};
-        EnumWindows(
-            [](HWND w, LPARAM lp) -> BOOL {
-              auto* c = reinterpret_cast<Ctx*>(lp);
-              DWORD pid = 0;
-              GetWindowThreadProcessId(w, &pid);
-              char cls[64] = {};
-              GetClassNameA(w, cls, sizeof cls);
-              if (pid == c->pid && std::string(cls) == "#32770" && IsWindowVisible(w) &&
-                  GetDlgItem(w, 0xFFFF)) {
-                c->found = w;
-                return FALSE;
-              }
-              return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&ctx));
+        BoxSearch ctx{pi_.dwProcessId, nullptr};
+        EnumWindows(FindBox, reinterpret_cast<LPARAM>(&ctx));
         if (!ctx.found) return false;
         MessageBoxSeen box;
         box.hwnd = ctx.found;

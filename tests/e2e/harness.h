@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -69,7 +68,7 @@ class Koemado {
   // ("NAME=value" pairs, set for the child only) and waits for its main window.
   static std::unique_ptr<Koemado> Start(const std::vector<std::string>& env = {},
                                         int show = SW_SHOWNORMAL, const std::string& exe = {},
-                                        bool wait_for_window = true);
+                                        bool wait_for_window = true, const std::string& cwd = {});
   ~Koemado();
 
   HWND Main() const { return main_; }
@@ -83,6 +82,10 @@ class Koemado {
   int Close();
   int WaitExit(int timeout_ms = 15000);
   HWND FindMainWindow() const;
+  // Chooses the menu item with this caption (posted, as a click would be).
+  void Command(const std::string& caption);
+  // A visible top-level window of this process with the given class and caption.
+  HWND FindWindowOf(const char* cls, const char* caption) const;
 
  private:
   PROCESS_INFORMATION pi_{};
@@ -95,6 +98,13 @@ void WriteIni(const std::string& raw, const std::string& name = "Koemado.ini");
 std::optional<std::string> ReadIni(const std::string& name = "Koemado.ini");
 void DeleteIni(const std::string& name = "Koemado.ini");
 std::string IniValue(const char* section, const char* key, const std::string& name = "Koemado.ini");
+
+// Caption -> command of each menu item that runs an action.
+const std::vector<std::pair<std::string, UINT>>& MenuCommands();
+
+// The texts of a window's children, in Z order (labels, buttons).
+std::vector<std::string> ChildTexts(HWND parent);
+HWND FindChild(HWND parent, const std::string& text);
 
 // Shift-JIS <-> UTF-8 for comparing with the transcript.
 std::string Utf8(const std::string& sjis);

@@ -6,12 +6,6 @@
 namespace e2e {
 namespace {
 
-std::string MenuText(HMENU menu, int pos) {
-  char buf[256] = {};
-  GetMenuStringA(menu, static_cast<UINT>(pos), buf, sizeof buf, MF_BYPOSITION);
-  return buf;
-}
-
 HWND FindAppWindow(DWORD pid) {
   HWND w = nullptr;
   while ((w = FindWindowExA(nullptr, w, "TApplication", nullptr)) != nullptr) {
@@ -62,32 +56,16 @@ TEST_F(Startup, WithoutSettingsFileAppliesDefaultsAndWritesNothing) {
   EXPECT_FALSE(ReadIni().has_value());
 }
 
-TEST_F(Startup, MenuTreeAndExitCommand) {
+TEST_F(Startup, ExitCommandEndsWithExitCode0AndWritesNothing) {
   WriteIni("[声の設定]\r\n速度=1\r\n");
   const auto before = ReadIni();
   auto k = Koemado::Start({Knob()});
   ASSERT_TRUE(k && k->Main());
-  HMENU bar = GetMenu(k->Main());
-  ASSERT_TRUE(bar);
-  ASSERT_EQ(GetMenuItemCount(bar), 3);
-  EXPECT_EQ(MenuText(bar, 0), "終了");
-  EXPECT_EQ(GetSubMenu(bar, 0), nullptr) << "終了 acts at once";
-  EXPECT_EQ(MenuText(bar, 1), "設定");
-  EXPECT_EQ(MenuText(bar, 2), "ヘルプ");
-  const std::vector<std::string> settings = {"声の設定", "読み方の設定"};
-  const std::vector<std::string> help = {"目次", "バージョン情報", "",
-                                         "コントロールバージョン", "合成エンジンバージョン"};
-  HMENU s = GetSubMenu(bar, 1), h = GetSubMenu(bar, 2);
-  ASSERT_EQ(GetMenuItemCount(s), 2);
-  ASSERT_EQ(GetMenuItemCount(h), 5);
-  for (int i = 0; i < 2; ++i) EXPECT_EQ(MenuText(s, i), settings[i]);
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(MenuText(h, i), help[i]);
-  EXPECT_TRUE(GetMenuState(h, 2, MF_BYPOSITION) & MF_SEPARATOR);
-
-  PostMessageA(k->Main(), WM_COMMAND, GetMenuItemID(bar, 0), 0);
+  k->Command("終了");
   EXPECT_EQ(k->WaitExit(), 0);
   EXPECT_EQ(ReadIni(), before);
   EXPECT_EQ(transcript_.Matching("save").size(), 0u);
+  EXPECT_EQ(transcript_.Matching("close").size(), 1u) << "the control is closed without saving";
 }
 
 TEST_F(Startup, SettingsFileValuesReachTheControl) {
@@ -151,7 +129,7 @@ TEST_F(Startup, FailingSpeakShowsErrorBoxAndPostsNothing) {
 }
 
 TEST_F(Startup, FailingPutWhenShownSkipsTheRestAndRunsOn) {
-  auto k = Koemado::Start({Knob(), "KOE_PTSVR_FAIL_DISPIDS=5"});
+  auto k = Koemado::Start({Knob(), "KOE_PTSVR_FAIL_DISPIDS=5"}, SW_SHOWNORMAL, {}, false);
   ASSERT_TRUE(k);
   const auto box = k->WaitForMessageBox();
   ASSERT_TRUE(box);
