@@ -1,0 +1,742 @@
+// The speech control as a container and Koemado see it: registration, creation, the dispatch
+// interface, events, hosting, persistence, the environment knobs and the transcript.
+#include <windows.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "protocol.h"
+#include "test_support.h"
+
+using namespace ptsvr_test;
+
+namespace {
+
+constexpr GUID kClsid = {0x44CF3B0C, 0x9F1F, 0x11D2, {0xB9, 0xD7, 0x08, 0x00, 0x5A, 0x4B, 0x5E, 0x6E}};
+constexpr GUID kDiid = {0x1F8E7F87, 0xA47F, 0x11D2, {0xB9, 0xD7, 0x08, 0x00, 0x5A, 0x4B, 0x5E, 0x6E}};
+constexpr GUID kEvents = {0x1F8E7F88, 0xA47F, 0x11D2, {0xB9, 0xD7, 0x08, 0x00, 0x5A, 0x4B, 0x5E, 0x6E}};
+constexpr wchar_t kClsidKey[] = L"CLSID\\{44CF3B0C-9F1F-11D2-B9D7-08005A4B5E6E}";
+namespace id = koe::dispid;
+
+std::wstring BesideTest(const wchar_t* name) {
+  wchar_t path[MAX_PATH];
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring dir(path);
+  return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
+}
+
+using RegFn = HRESULT(__stdcall*)();
+
+struct Server {
+  HMODULE module = LoadLibraryW(BesideTest(L"PtSvr.ocx").c_str());
+  RegFn Fn(const char* name) const { return reinterpret_cast<RegFn>(GetProcAddress(module, name)); }
+  HRESULT Register() const { return Fn("DllRegisterServer")(); }
+  HRESULT Unregister() const { return Fn("DllUnregisterServer")(); }
+  HRESULT CanUnloadNow() const { return Fn("DllCanUnloadNow")(); }
+};
+
+const Server& TheServer() {
+  static Server server;
+  return server;
+}
+
+std::optional<std::wstring> RegValue(const std::wstring& key, const wchar_t* name = nullptr) {
+  wchar_t data[512];
+  DWORD size = sizeof data;
+  if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size))
+    return std::nullopt;
+  return std::wstring(data);
+}
+
+DWORD SubkeyCount(HKEY root, const wchar_t* key) {
+  HKEY h;
+  DWORD n = 0;
+  if (RegOpenKeyExW(root, key, 0, KEY_READ, &h) == ERROR_SUCCESS) {
+    RegQueryInfoKeyW(h, nullptr, nullptr, nullptr, &n, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr);
+    RegCloseKey(h);
+  }
+  return n;
+}
+
+// Registers the control for the whole run and unregisters it at the end.
+class Registration : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    ASSERT_TRUE(TheServer().module);
+    ASSERT_EQ(TheServer().Register(), S_OK);
+  }
+  void TearDown() override { TheServer().Unregister(); }
+};
+
+ComPtr<IDispatch> Create(HRESULT* hr_out = nullptr) {
+  ComPtr<IDispatch> d;
+  const HRESULT hr = CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, kDiid,
+                                      reinterpret_cast<void**>(d.GetAddressOf()));
+  if (hr_out) *hr_out = hr;
+  return d;
+}
+
+// A control in the simulated engine that ends every utterance on the next turn of the loop.
+class ControlTest : public ::testing::Test {
+ protected:
+  ControlTest() : engine_(L"KOE_PTSVR_ENGINE", L"sim"), speed_(L"KOE_PTSVR_SIM_SPEED", L"0") {}
+  void SetUp() override {
+    control_ = Create();
+    ASSERT_TRUE(control_);
+  }
+  DWORD Advise(IUnknown* control, Sink& sink) {
+    ComPtr<IConnectionPointContainer> cpc;
+    EXPECT_EQ(control->QueryInterface(IID_PPV_ARGS(&cpc)), S_OK);
+    EXPECT_EQ(cpc->FindConnectionPoint(kEvents, &point_), S_OK);
+    DWORD cookie = 0;
+    EXPECT_EQ(point_->Advise(static_cast<IDispatch*>(&sink), &cookie), S_OK);
+    return cookie;
+  }
+  HRESULT Speak(const std::wstring& text) {
+    CallResult r;
+    Call(control_.Get(), id::kSpeak, DISPATCH_METHOD,
+         {Str(text.data(), static_cast<UINT>(text.size()))}, r);
+    return r.hr;
+  }
+  LONG GetI4(DISPID which) {
+    CallResult r;
+    Call(control_.Get(), which, DISPATCH_PROPERTYGET, {}, r);
+    EXPECT_EQ(r.hr, S_OK);
+    EXPECT_EQ(r.result.vt, VT_I4);
+    return r.result.lVal;
+  }
+
+  EnvVar engine_, speed_;
+  Sink sink_, other_;  // declared first: they outlive every control of the test
+  ComPtr<IDispatch> control_;
+  ComPtr<IConnectionPoint> point_;
+};
+
+constexpr DISPID kStart = koe::eventid::kOnStartSpeak, kStop = koe::eventid::kOnStopSpeak;
+
+// ---- Registration and creation ---------------------------------------------------------------
+
+TEST(Registration, RegistersTheControlAndUnregistersWithoutATrace) {
+  const Server& server = TheServer();
+  ASSERT_EQ(server.Unregister(), S_OK);
+  const DWORD clsids = SubkeyCount(HKEY_CLASSES_ROOT, L"CLSID");
+  EXPECT_FALSE(RegValue(kClsidKey));
+  HRESULT hr;
+  EXPECT_FALSE(Create(&hr));
+  EXPECT_EQ(hr, REGDB_E_CLASSNOTREG);
+
+  ASSERT_EQ(server.Register(), S_OK);
+  const std::wstring key = kClsidKey;
+  EXPECT_EQ(RegValue(key + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+  const auto path = RegValue(key + L"\\InprocServer32");
+  ASSERT_TRUE(path);
+  EXPECT_EQ(GetModuleHandleW(path->c_str()), server.module);
+  EXPECT_TRUE(RegValue(key + L"\\Control"));
+  EXPECT_EQ(RegValue(key + L"\\MiscStatus\\1"),
+            std::to_wstring(OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST |
+                            OLEMISC_INSIDEOUT | OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE));
+  const auto progid = RegValue(key + L"\\ProgID");
+  ASSERT_TRUE(progid);
+  EXPECT_EQ(RegValue(*progid + L"\\CLSID"), L"{44CF3B0C-9F1F-11D2-B9D7-08005A4B5E6E}");
+  CLSID from_progid{};
+  EXPECT_EQ(CLSIDFromProgID(progid->c_str(), &from_progid), S_OK);
+  EXPECT_EQ(from_progid, kClsid);
+  EXPECT_TRUE(RegValue(key + L"\\Version"));
+  EXPECT_EQ(SubkeyCount(HKEY_CLASSES_ROOT, L"CLSID"), clsids + 1);
+
+  ASSERT_EQ(server.Unregister(), S_OK);
+  EXPECT_FALSE(RegValue(kClsidKey));
+  EXPECT_FALSE(RegValue(*progid));
+  EXPECT_EQ(SubkeyCount(HKEY_CLASSES_ROOT, L"CLSID"), clsids);
+  EXPECT_EQ(server.Unregister(), S_OK);  // unregistering twice is harmless
+  ASSERT_EQ(server.Register(), S_OK);    // as the rest of the run expects
+}
+
+TEST(Creation, ObjectsAndLocksKeepTheServerLoaded) {
+  EnvVar engine(L"KOE_PTSVR_ENGINE", L"sim");
+  EXPECT_EQ(TheServer().CanUnloadNow(), S_OK);
+  auto control = Create();
+  ASSERT_TRUE(control);
+  EXPECT_EQ(TheServer().CanUnloadNow(), S_FALSE);
+  control.Reset();
+  EXPECT_EQ(TheServer().CanUnloadNow(), S_OK);
+
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(CoGetClassObject(kClsid, CLSCTX_INPROC_SERVER, nullptr, IID_PPV_ARGS(&factory)), S_OK);
+  EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+  factory.Reset();
+  EXPECT_EQ(TheServer().CanUnloadNow(), S_FALSE);
+  ASSERT_EQ(CoGetClassObject(kClsid, CLSCTX_INPROC_SERVER, nullptr, IID_PPV_ARGS(&factory)), S_OK);
+  EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+  ComPtr<IUnknown> aggregated;
+  EXPECT_EQ(factory->CreateInstance(reinterpret_cast<IUnknown*>(1), IID_IUnknown, &aggregated),
+            CLASS_E_NOAGGREGATION);
+  factory.Reset();
+  EXPECT_EQ(TheServer().CanUnloadNow(), S_OK);
+}
+
+TEST(Creation, AForcedCreationStatusIsReturned) {
+  EnvVar create(L"KOE_PTSVR_CREATE_HRESULT", L"80004005");
+  HRESULT hr;
+  EXPECT_FALSE(Create(&hr));
+  EXPECT_EQ(hr, E_FAIL);
+}
+
+TEST(Creation, WithoutAVoiceThatSpeaksTheSimulatedEngineIsUsed) {
+  EnvVar engine(L"KOE_PTSVR_ENGINE", L"auto");
+  EnvVar speed(L"KOE_PTSVR_SIM_SPEED", L"0");
+  EnvVar dialog(L"KOE_PTSVR_DIALOG", L"cancel");
+  Sink sink;  // outlives the control
+  auto control = Create();
+  ASSERT_TRUE(control);
+  // Under Wine no SAPI voice speaks; either way every utterance must end.
+  ComPtr<IConnectionPointContainer> cpc;
+  ComPtr<IConnectionPoint> point;
+  ASSERT_EQ(control.As(&cpc), S_OK);
+  ASSERT_EQ(cpc->FindConnectionPoint(kEvents, &point), S_OK);
+  DWORD cookie;
+  ASSERT_EQ(point->Advise(static_cast<IDispatch*>(&sink), &cookie), S_OK);
+  CallResult r;
+  Call(control.Get(), id::kSpeak, DISPATCH_METHOD, {Str(L"テスト", 3)}, r);
+  ASSERT_EQ(r.hr, S_OK);
+  EXPECT_TRUE(PumpUntil([&] { return sink.events.size() == 2; }, 10000));
+  point->Unadvise(cookie);
+}
+
+// ---- Dispatch interface ----------------------------------------------------------------------
+
+TEST_F(ControlTest, GetIDsOfNamesAnswersEveryMember) {
+  struct Case {
+    const wchar_t* name;
+    DISPID id;
+  } cases[] = {{L"Gender", 1}, {L"age", 2}, {L"ModeGuid", 3}, {L"Speed", 4}, {L"PITCH", 5},
+               {L"Volume", 6}, {L"UseButton", 7}, {L"UseWebSpeak", 8}, {L"EngineVersion", 10},
+               {L"VoiceSettings", 11}, {L"Speak", 16}, {L"AboutBox", DISPID_ABOUTBOX}};
+  for (const auto& c : cases) {
+    LPOLESTR name = const_cast<LPOLESTR>(c.name);
+    DISPID got = 0;
+    EXPECT_EQ(control_->GetIDsOfNames(IID_NULL, &name, 1, 0, &got), S_OK) << c.name;
+    EXPECT_EQ(got, c.id) << c.name;
+  }
+  LPOLESTR unknown = const_cast<LPOLESTR>(L"Shout");
+  DISPID got = 0;
+  EXPECT_EQ(control_->GetIDsOfNames(IID_NULL, &unknown, 1, 0, &got), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(got, DISPID_UNKNOWN);
+}
+
+TEST_F(ControlTest, PropertiesReadAndWriteWithConversion) {
+  struct Case {
+    DISPID which;
+    VARTYPE type;
+    LONG initial;  // as a number (booleans: 0 / -1)
+    VARIANT put;   // written with DISPATCH_PROPERTYPUT
+    LONG after;
+  } cases[] = {
+      {id::kGender, VT_I2, 1, I4(2), 2},
+      {id::kAge, VT_I2, 30, Str(L"45", 2), 45},
+      {id::kSpeed, VT_I4, 180, Str(L"200", 3), 200},
+      {id::kPitch, VT_I4, 80, I4(-5), -5},
+      {id::kVolume, VT_I4, 26214, I4(65535), 65535},
+      {id::kUseButton, VT_BOOL, 0, Bool(true), -1},
+      {id::kUseWebSpeak, VT_BOOL, 0, I4(1), -1},
+  };
+  for (auto& c : cases) {
+    CallResult r;
+    Call(control_.Get(), c.which, DISPATCH_PROPERTYGET, {}, r);
+    ASSERT_EQ(r.hr, S_OK) << c.which;
+    Variant as_i4;
+    ASSERT_EQ(r.result.vt, c.type) << c.which;
+    ASSERT_EQ(VariantChangeType(&as_i4, &r.result, 0, VT_I4), S_OK);
+    EXPECT_EQ(as_i4.lVal, c.initial) << c.which;
+    Call(control_.Get(), c.which, DISPATCH_PROPERTYPUT, {c.put}, r, true);
+    ASSERT_EQ(r.hr, S_OK) << c.which;
+    Call(control_.Get(), c.which, DISPATCH_PROPERTYGET | DISPATCH_METHOD, {}, r);
+    ASSERT_EQ(r.hr, S_OK) << c.which;
+    ASSERT_EQ(VariantChangeType(&as_i4, &r.result, 0, VT_I4), S_OK);
+    EXPECT_EQ(as_i4.lVal, c.after) << c.which;
+  }
+}
+
+TEST_F(ControlTest, ModeGuidIsAGuidInBraces) {
+  CallResult r;
+  Call(control_.Get(), id::kModeGuid, DISPATCH_PROPERTYGET, {}, r);
+  ASSERT_EQ(r.result.vt, VT_BSTR);
+  EXPECT_STREQ(r.result.bstrVal, L"{00000000-0000-0000-0000-000000000000}");
+  const wchar_t* text = L"{1f8e7f87-a47f-11d2-b9d7-08005a4b5e6e}";
+  Call(control_.Get(), id::kModeGuid, DISPATCH_PROPERTYPUT, {Str(text, 38)}, r, true);
+  EXPECT_EQ(r.hr, S_OK);
+  Call(control_.Get(), id::kModeGuid, DISPATCH_PROPERTYGET, {}, r);
+  EXPECT_STREQ(r.result.bstrVal, L"{1F8E7F87-A47F-11D2-B9D7-08005A4B5E6E}");
+  Call(control_.Get(), id::kModeGuid, DISPATCH_PROPERTYPUT, {Str(L"voice", 5)}, r, true);
+  EXPECT_EQ(r.hr, DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(r.arg_err, 0u);
+}
+
+TEST_F(ControlTest, WrongCallsAreRefusedWithTheDispatchErrors) {
+  VARIANT unknown;
+  VariantInit(&unknown);
+  unknown.vt = VT_UNKNOWN;
+  unknown.punkVal = nullptr;
+  struct Case {
+    const char* what;
+    DISPID which;
+    WORD flags;
+    std::vector<VARIANT> args;
+    bool put;
+    HRESULT hr;
+    UINT arg_err;  // 0xFFFF: untouched
+  } cases[] = {
+      {"unknown id", 9, DISPATCH_METHOD, {}, false, DISP_E_MEMBERNOTFOUND, 0xFFFF},
+      {"unknown id 17", 17, DISPATCH_PROPERTYGET, {}, false, DISP_E_MEMBERNOTFOUND, 0xFFFF},
+      {"speak without text", id::kSpeak, DISPATCH_METHOD, {}, false, DISP_E_BADPARAMCOUNT, 0xFFFF},
+      {"speak two texts", id::kSpeak, DISPATCH_METHOD, {Str(L"a", 1), Str(L"b", 1)}, false,
+       DISP_E_BADPARAMCOUNT, 0xFFFF},
+      {"speak a number", id::kSpeak, DISPATCH_METHOD, {I4(5)}, false, DISP_E_TYPEMISMATCH, 0},
+      {"speak as property", id::kSpeak, DISPATCH_PROPERTYGET, {}, false, DISP_E_MEMBERNOTFOUND,
+       0xFFFF},
+      {"engine version with arg", id::kEngineVersion, DISPATCH_METHOD, {I4(1)}, false,
+       DISP_E_BADPARAMCOUNT, 0xFFFF},
+      {"voice settings with arg", id::kVoiceSettings, DISPATCH_METHOD, {I4(1)}, false,
+       DISP_E_BADPARAMCOUNT, 0xFFFF},
+      {"about with arg", DISPID_ABOUTBOX, DISPATCH_METHOD, {I4(1)}, false, DISP_E_BADPARAMCOUNT,
+       0xFFFF},
+      {"get with arg", id::kSpeed, DISPATCH_PROPERTYGET, {I4(1)}, false, DISP_E_BADPARAMCOUNT,
+       0xFFFF},
+      {"put without name", id::kSpeed, DISPATCH_PROPERTYPUT, {I4(1)}, false, DISP_E_PARAMNOTFOUND,
+       0xFFFF},
+      {"put a word", id::kSpeed, DISPATCH_PROPERTYPUT, {Str(L"fast", 4)}, true,
+       DISP_E_TYPEMISMATCH, 0},
+      {"put an object", id::kPitch, DISPATCH_PROPERTYPUT, {unknown}, true, DISP_E_TYPEMISMATCH, 0},
+      {"put too big", id::kGender, DISPATCH_PROPERTYPUT, {I4(70000)}, true, DISP_E_OVERFLOW, 0},
+  };
+  for (auto& c : cases) {
+    CallResult r;
+    Call(control_.Get(), c.which, c.flags, c.args, r, c.put);
+    EXPECT_EQ(r.hr, c.hr) << c.what;
+    EXPECT_EQ(r.arg_err, c.arg_err) << c.what;
+  }
+  EXPECT_EQ(GetI4(id::kSpeed), 180);  // nothing was changed by a refused call
+  DISPPARAMS none{};
+  EXPECT_EQ(control_->Invoke(id::kSpeed, IID_IDispatch, 0, DISPATCH_PROPERTYGET, &none, nullptr,
+                             nullptr, nullptr),
+            DISP_E_UNKNOWNINTERFACE);
+}
+
+TEST_F(ControlTest, SpeakReturnsTrueAtOnce) {
+  CallResult r;
+  Call(control_.Get(), id::kSpeak, DISPATCH_METHOD, {Str(L"はい", 2)}, r);
+  EXPECT_EQ(r.hr, S_OK);
+  EXPECT_EQ(r.result.vt, VT_BOOL);
+  EXPECT_EQ(r.result.boolVal, VARIANT_TRUE);
+}
+
+// ---- Events ----------------------------------------------------------------------------------
+
+TEST_F(ControlTest, EachSpeakGetsItsOwnStartAndStopInOrderAndNeverDuringTheCall) {
+  Sink& sink = sink_;
+  Advise(control_.Get(), sink);
+  const std::wstring texts[] = {L"一つ目", L"", std::wstring(L"a\0b", 3), std::wstring(1, L'\0'),
+                                L"最後"};
+  for (const auto& t : texts) ASSERT_EQ(Speak(t), S_OK);
+  EXPECT_TRUE(sink.events.empty());  // nothing fires inside the speak calls
+  ASSERT_TRUE(PumpUntil([&] { return sink.events.size() >= 10; }));
+  PumpFor(50);
+  const std::vector<DISPID> expected = {kStart, kStop, kStart, kStop, kStart,
+                                        kStop,  kStart, kStop, kStart, kStop};
+  EXPECT_EQ(sink.events, expected);
+}
+
+TEST_F(ControlTest, ASpeakWhileSpeakingIsQueuedBehindTheCurrentOne) {
+  EnvVar slow(L"KOE_PTSVR_SIM_SPEED", L"20");  // about 0.1 s an utterance
+  ComPtr<IDispatch> control = Create();
+  ASSERT_TRUE(control);
+  Sink& sink = sink_;
+  Advise(control.Get(), sink);
+  CallResult r;
+  Call(control.Get(), id::kSpeak, DISPATCH_METHOD, {Str(L"ながい文章です", 7)}, r);
+  ASSERT_TRUE(PumpUntil([&] { return sink.events.size() == 1; }));
+  Call(control.Get(), id::kSpeak, DISPATCH_METHOD, {Str(L"次", 1)}, r);  // while speaking
+  ASSERT_TRUE(PumpUntil([&] { return sink.events.size() >= 4; }));
+  PumpFor(300);
+  EXPECT_EQ(sink.events, (std::vector<DISPID>{kStart, kStop, kStart, kStop}));
+}
+
+TEST_F(ControlTest, EverySinkHearsEveryEventAndUnadviseStopsOne) {
+  Sink &a = sink_, &b = other_;
+  const DWORD ca = Advise(control_.Get(), a);
+  const DWORD cb = Advise(control_.Get(), b);
+  EXPECT_NE(ca, cb);
+  ASSERT_EQ(Speak(L"両方"), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return a.events.size() == 2 && b.events.size() == 2; }));
+  EXPECT_EQ(point_->Unadvise(ca), S_OK);
+  EXPECT_EQ(point_->Unadvise(ca), CONNECT_E_NOCONNECTION);
+  EXPECT_EQ(a.refs(), 1);  // the control let go of the sink
+  ASSERT_EQ(Speak(L"片方"), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return b.events.size() == 4; }));
+  EXPECT_EQ(a.events.size(), 2u);
+  EXPECT_EQ(point_->Unadvise(cb), S_OK);
+}
+
+TEST_F(ControlTest, ASinkMayUnadviseOrSpeakAgainFromInsideAnEvent) {
+  Sink &leaver = sink_, &talker = other_;
+  DWORD leaver_cookie = 0;
+  leaver.on_event = [&](DISPID) { point_->Unadvise(leaver_cookie); };
+  int again = 1;
+  talker.on_event = [&](DISPID e) {
+    if (e == kStop && again-- > 0) Speak(L"もう一度");
+  };
+  leaver_cookie = Advise(control_.Get(), leaver);
+  Advise(control_.Get(), talker);
+  ASSERT_EQ(Speak(L"最初"), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return talker.events.size() == 4; }));
+  PumpFor(50);
+  EXPECT_EQ(leaver.events, (std::vector<DISPID>{kStart}));
+  EXPECT_EQ(talker.events, (std::vector<DISPID>{kStart, kStop, kStart, kStop}));
+}
+
+TEST_F(ControlTest, ASinkThatReleasesTheLastReferenceDuringAnEventIsSafe) {
+  Sink& sink = sink_;
+  Advise(control_.Get(), sink);
+  point_.Reset();
+  bool released = false;
+  sink.on_event = [&](DISPID e) {
+    if (e == kStop && !released) {
+      released = true;
+      control_.Reset();
+    }
+  };
+  ASSERT_EQ(Speak(L"さようなら"), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return released; }));
+  PumpFor(50);
+  EXPECT_EQ(sink.refs(), 1);
+  EXPECT_EQ(TheServer().CanUnloadNow(), S_OK);
+}
+
+TEST_F(ControlTest, ConnectionPointAndClassInfoNameTheEventInterface) {
+  ComPtr<IConnectionPointContainer> cpc;
+  ASSERT_EQ(control_.As(&cpc), S_OK);
+  ComPtr<IConnectionPoint> point;
+  EXPECT_EQ(cpc->FindConnectionPoint(IID_IPropertyNotifySink, &point), CONNECT_E_NOCONNECTION);
+  ASSERT_EQ(cpc->FindConnectionPoint(kEvents, &point), S_OK);
+  IID iid{};
+  EXPECT_EQ(point->GetConnectionInterface(&iid), S_OK);
+  EXPECT_EQ(iid, kEvents);
+  ComPtr<IConnectionPointContainer> back;
+  EXPECT_EQ(point->GetConnectionPointContainer(&back), S_OK);
+  EXPECT_EQ(back.Get(), cpc.Get());
+  ComPtr<IProvideClassInfo2> info;
+  ASSERT_EQ(control_.As(&info), S_OK);
+  GUID guid{};
+  EXPECT_EQ(info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &guid), S_OK);
+  EXPECT_EQ(guid, kEvents);
+  ComPtr<IUnknown> not_a_sink;
+  DWORD cookie = 0;
+  ComPtr<IStream> stream;
+  ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+  EXPECT_EQ(point->Advise(stream.Get(), &cookie), CONNECT_E_CANNOTCONNECT);
+}
+
+// ---- Hosting -----------------------------------------------------------------------------------
+
+TEST_F(ControlTest, ActivatesInPlaceInAWindowOfItsOwnAndDeactivates) {
+  ComPtr<IOleObject> ole;
+  ASSERT_EQ(control_.As(&ole), S_OK);
+  DWORD misc = 0;
+  EXPECT_EQ(ole->GetMiscStatus(DVASPECT_CONTENT, &misc), S_OK);
+  EXPECT_TRUE(misc & OLEMISC_SETCLIENTSITEFIRST);
+  EXPECT_TRUE(misc & OLEMISC_ACTIVATEWHENVISIBLE);
+  Site site;
+  ASSERT_EQ(ole->SetClientSite(&site), S_OK);
+  RECT pos{0, 2, 160, 32};
+  ASSERT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.window(), &pos), S_OK);
+  EXPECT_EQ(site.calls, (std::vector<std::string>{"CanInPlaceActivate", "OnInPlaceActivate",
+                                                   "GetWindowContext"}));
+  ComPtr<IOleInPlaceObject> inplace;
+  ASSERT_EQ(control_.As(&inplace), S_OK);
+  HWND view = nullptr;
+  ASSERT_EQ(inplace->GetWindow(&view), S_OK);
+  EXPECT_EQ(GetParent(view), site.window());
+  RECT rc;
+  GetWindowRect(view, &rc);
+  EXPECT_EQ(rc.right - rc.left, 160);
+  EXPECT_EQ(rc.bottom - rc.top, 30);
+  RECT moved{10, 5, 210, 45};
+  EXPECT_EQ(inplace->SetObjectRects(&moved, &moved), S_OK);
+  GetWindowRect(view, &rc);
+  EXPECT_EQ(rc.right - rc.left, 200);
+  PumpFor(20);  // paints
+
+  EXPECT_EQ(inplace->InPlaceDeactivate(), S_OK);
+  EXPECT_FALSE(IsWindow(view));
+  EXPECT_EQ(site.calls.back(), "OnInPlaceDeactivate");
+  ASSERT_EQ(ole->DoVerb(OLEIVERB_SHOW, nullptr, &site, 0, site.window(), &pos), S_OK);
+  ASSERT_EQ(inplace->GetWindow(&view), S_OK);
+  EXPECT_EQ(ole->Close(OLECLOSE_NOSAVE), S_OK);
+  EXPECT_FALSE(IsWindow(view));
+  EXPECT_EQ(ole->SetClientSite(nullptr), S_OK);
+  inplace.Reset();
+  ole.Reset();
+  control_.Reset();
+  EXPECT_EQ(site.Release(), 0u);  // no reference to the site is left behind
+}
+
+TEST_F(ControlTest, DrawPaintsIntoAnyDeviceContext) {
+  ComPtr<IViewObject2> view;
+  ASSERT_EQ(control_.As(&view), S_OK);
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, 160, 30);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  RECTL bounds{0, 0, 160, 30};
+  EXPECT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr,
+                       nullptr, 0),
+            S_OK);
+  // The state text is drawn on the button-face background.
+  int text_pixels = 0;
+  for (int x = 4; x < 156; ++x)
+    for (int y = 4; y < 26; ++y)
+      if (GetPixel(dc, x, y) != GetSysColor(COLOR_BTNFACE)) ++text_pixels;
+  EXPECT_GT(text_pixels, 20);
+  EXPECT_EQ(view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0),
+            DV_E_DVASPECT);
+  SIZEL size{};
+  EXPECT_EQ(view->GetExtent(DVASPECT_CONTENT, -1, nullptr, &size), S_OK);
+  EXPECT_GT(size.cx, size.cy);
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+}
+
+TEST(Hosting, WithoutInPlaceSupportTheObjectOffersNoInPlaceObject) {
+  EnvVar engine(L"KOE_PTSVR_ENGINE", L"sim");
+  EnvVar no(L"KOE_PTSVR_NO_INPLACE", L"1");
+  auto control = Create();
+  ASSERT_TRUE(control);
+  ComPtr<IOleInPlaceObject> inplace;
+  EXPECT_EQ(control.As(&inplace), E_NOINTERFACE);
+  ComPtr<IOleObject> ole;
+  EXPECT_EQ(control.As(&ole), S_OK);
+}
+
+// ---- Persistence -------------------------------------------------------------------------------
+
+std::vector<BYTE> Saved(IUnknown* control) {
+  ComPtr<IPersistStreamInit> persist;
+  EXPECT_EQ(control->QueryInterface(IID_PPV_ARGS(&persist)), S_OK);
+  ComPtr<IStream> stream;
+  EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+  EXPECT_EQ(persist->Save(stream.Get(), TRUE), S_OK);
+  STATSTG stat{};
+  stream->Stat(&stat, STATFLAG_NONAME);
+  std::vector<BYTE> bytes(stat.cbSize.LowPart);
+  LARGE_INTEGER zero{};
+  stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+  ULONG read = 0;
+  stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read);
+  return bytes;
+}
+
+HRESULT LoadBytes(IUnknown* control, const std::vector<BYTE>& bytes) {
+  ComPtr<IPersistStreamInit> persist;
+  EXPECT_EQ(control->QueryInterface(IID_PPV_ARGS(&persist)), S_OK);
+  ComPtr<IStream> stream;
+  EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+  stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
+  LARGE_INTEGER zero{};
+  stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+  return persist->Load(stream.Get());
+}
+
+TEST_F(ControlTest, ANewControlSavesExactlyTheShippedControlData) {
+  std::ifstream file(BesideTest(L"ControlData.bin").c_str(), std::ios::binary);
+  const std::vector<BYTE> shipped{std::istreambuf_iterator<char>(file), {}};
+  ASSERT_EQ(shipped.size(), 69u);
+  ComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(control_.As(&persist), S_OK);
+  EXPECT_EQ(persist->InitNew(), S_OK);
+  EXPECT_EQ(Saved(control_.Get()), shipped);
+  ULARGE_INTEGER max{};
+  EXPECT_EQ(persist->GetSizeMax(&max), S_OK);
+  EXPECT_EQ(max.QuadPart, 69u);
+  CLSID clsid{};
+  EXPECT_EQ(persist->GetClassID(&clsid), S_OK);
+  EXPECT_EQ(clsid, kClsid);
+}
+
+TEST_F(ControlTest, SavedStateLoadsIntoAnotherControl) {
+  CallResult r;
+  Call(control_.Get(), id::kSpeed, DISPATCH_PROPERTYPUT, {I4(222)}, r, true);
+  Call(control_.Get(), id::kPitch, DISPATCH_PROPERTYPUT, {I4(95)}, r, true);
+  Call(control_.Get(), id::kVolume, DISPATCH_PROPERTYPUT, {I4(1234)}, r, true);
+  Call(control_.Get(), id::kUseWebSpeak, DISPATCH_PROPERTYPUT, {Bool(true)}, r, true);
+  const auto bytes = Saved(control_.Get());
+  ASSERT_EQ(bytes.size(), 69u);
+  control_ = Create();
+  ASSERT_EQ(LoadBytes(control_.Get(), bytes), S_OK);
+  EXPECT_EQ(GetI4(id::kSpeed), 222);
+  EXPECT_EQ(GetI4(id::kPitch), 95);
+  EXPECT_EQ(GetI4(id::kVolume), 1234);
+  Call(control_.Get(), id::kUseWebSpeak, DISPATCH_PROPERTYGET, {}, r);
+  EXPECT_EQ(r.result.boolVal, VARIANT_TRUE);
+}
+
+TEST_F(ControlTest, LoadRejectsForeignOrShortData) {
+  const auto good = Saved(control_.Get());
+  auto wrong_signature = good;
+  wrong_signature[0] ^= 0xFF;
+  auto wrong_version = good;
+  wrong_version[4] = 9;
+  const std::vector<BYTE> short_data(good.begin(), good.begin() + 40);
+  const std::vector<BYTE> empty;
+  for (const std::vector<BYTE>* bytes : std::initializer_list<const std::vector<BYTE>*>{
+           &wrong_signature, &wrong_version, &short_data, &empty})
+    EXPECT_EQ(LoadBytes(control_.Get(), *bytes), E_FAIL);
+  EXPECT_EQ(GetI4(id::kSpeed), 180);
+}
+
+// ---- Knobs and transcript ------------------------------------------------------------------------
+
+TEST(Knobs, ListedCallsFailWithTheDescriptionThenRecover) {
+  EnvVar engine(L"KOE_PTSVR_ENGINE", L"sim");
+  EnvVar speed(L"KOE_PTSVR_SIM_SPEED", L"0");
+  EnvVar ids(L"KOE_PTSVR_FAIL_DISPIDS", L"16,5");
+  EnvVar count(L"KOE_PTSVR_FAIL_COUNT", L"3");
+  auto control = Create();
+  ASSERT_TRUE(control);
+  struct Step {
+    DISPID which;
+    WORD flags;
+    HRESULT hr;
+  } steps[] = {
+      {id::kSpeed, DISPATCH_PROPERTYGET, S_OK},                // not listed
+      {id::kSpeak, DISPATCH_METHOD, DISP_E_EXCEPTION},         // 1
+      {id::kPitch, DISPATCH_PROPERTYGET, DISP_E_EXCEPTION},    // 2
+      {id::kSpeak, DISPATCH_METHOD, DISP_E_EXCEPTION},         // 3
+      {id::kSpeak, DISPATCH_METHOD, S_OK},                     // recovered
+      {id::kPitch, DISPATCH_PROPERTYGET, S_OK},
+  };
+  for (const auto& s : steps) {
+    CallResult r;
+    std::vector<VARIANT> args;
+    if (s.which == id::kSpeak) args.push_back(Str(L"あ", 1));
+    Call(control.Get(), s.which, s.flags, args, r);
+    EXPECT_EQ(r.hr, s.hr) << s.which;
+    if (s.hr == DISP_E_EXCEPTION) {
+      EXPECT_EQ(r.description, L"音声エンジンが応答しません。");
+    }
+  }
+}
+
+TEST(Knobs, FailTextReplacesTheDescription) {
+  EnvVar engine(L"KOE_PTSVR_ENGINE", L"sim");
+  EnvVar ids(L"KOE_PTSVR_FAIL_DISPIDS", L"11");
+  EnvVar text(L"KOE_PTSVR_FAIL_TEXT", L"エンジン故障");
+  auto control = Create();
+  CallResult r;
+  Call(control.Get(), id::kVoiceSettings, DISPATCH_METHOD, {}, r);
+  EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(r.description, L"エンジン故障");
+}
+
+TEST(Knobs, TheDialogAnswerIsStoredInSpeedPitchAndVolume) {
+  EnvVar engine(L"KOE_PTSVR_ENGINE", L"sim");
+  struct Case {
+    const wchar_t* answer;
+    LONG speed, pitch, volume;
+  } cases[] = {{L"ok:200,90,30000", 200, 90, 30000}, {L"cancel", 180, 80, 26214},
+               {L"ok:-1,0,99999", -1, 0, 99999}};
+  for (const auto& c : cases) {
+    EnvVar dialog(L"KOE_PTSVR_DIALOG", c.answer);
+    auto control = Create();
+    CallResult r;
+    for (DISPID method : {id::kVoiceSettings, id::kEngineVersion, id::kAboutBox}) {
+      Call(control.Get(), method, DISPATCH_METHOD, {}, r);
+      EXPECT_EQ(r.hr, S_OK) << method;
+    }
+    const LONG expected[] = {c.speed, c.pitch, c.volume};
+    for (DISPID which : {id::kSpeed, id::kPitch, id::kVolume}) {
+      Call(control.Get(), which, DISPATCH_PROPERTYGET, {}, r);
+      EXPECT_EQ(r.result.lVal, expected[which - id::kSpeed]) << c.answer;
+    }
+  }
+}
+
+TEST(Transcript, RecordsCallsEventsAndLifecycleInOrder) {
+  const std::wstring path = TempFilePath(L"pts");
+  {
+    EnvVar engine(L"KOE_PTSVR_ENGINE", L"sim");
+    EnvVar speed(L"KOE_PTSVR_SIM_SPEED", L"0");
+    EnvVar transcript(L"KOE_PTSVR_TRANSCRIPT", path.c_str());
+    EnvVar dialog(L"KOE_PTSVR_DIALOG", L"ok:200,90,30000");
+    EnvVar fail(L"KOE_PTSVR_FAIL_DISPIDS", L"6");
+    auto control = Create();
+    ASSERT_TRUE(control);
+    CallResult r;
+    Call(control.Get(), id::kSpeed, DISPATCH_PROPERTYPUT, {I4(210)}, r, true);
+    Call(control.Get(), id::kPitch, DISPATCH_PROPERTYGET, {}, r);
+    Call(control.Get(), id::kUseButton, DISPATCH_PROPERTYPUT, {Bool(true)}, r, true);
+    Call(control.Get(), id::kVolume, DISPATCH_PROPERTYGET, {}, r);
+    const wchar_t text[] = L"a\\b\0c\r\n声";
+    Call(control.Get(), id::kSpeak, DISPATCH_METHOD, {Str(text, 8)}, r);
+    for (DISPID method : {id::kEngineVersion, id::kVoiceSettings, id::kAboutBox})
+      Call(control.Get(), method, DISPATCH_METHOD, {}, r);
+    // Readable while the control still has it open.
+    EXPECT_TRUE(PumpUntil([&] { return ReadLines(path).size() == 11; }));
+    Saved(control.Get());
+    ComPtr<IOleObject> ole;
+    ASSERT_EQ(control.As(&ole), S_OK);
+    Site site;
+    ole->SetClientSite(&site);
+    ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.window(), nullptr);
+    ole->Close(OLECLOSE_NOSAVE);
+    ole->SetClientSite(nullptr);
+  }
+  const std::vector<std::wstring> expected = {
+      L"create",
+      L"put Speed=210",
+      L"get Pitch=80",
+      L"put UseButton=true",
+      L"fail 6 80020009",
+      L"speak a\\\\b\\0c\\r\\n声",
+      L"call 10",
+      L"call 11",
+      L"call -552",
+      L"event OnStartSpeak",
+      L"event OnStopSpeak",
+      L"save",
+      L"activate",
+      L"close",
+  };
+  auto lines = ReadLines(path);
+  // The two events come from the message loop, so they may sit anywhere after the speak line.
+  EXPECT_EQ(lines.size(), expected.size());
+  auto without_events = [](std::vector<std::wstring> v) {
+    v.erase(std::remove_if(v.begin(), v.end(), [](auto& l) { return l.rfind(L"event ", 0) == 0; }),
+            v.end());
+    return v;
+  };
+  EXPECT_EQ(without_events(lines), without_events(expected));
+  const auto speak = std::find(lines.begin(), lines.end(), expected[5]);
+  const auto start = std::find(lines.begin(), lines.end(), L"event OnStartSpeak");
+  const auto stop = std::find(lines.begin(), lines.end(), L"event OnStopSpeak");
+  EXPECT_TRUE(speak < start && start < stop && stop != lines.end());
+  DeleteFileW(path.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (FAILED(OleInitialize(nullptr))) return 2;
+  ::testing::AddGlobalTestEnvironment(new Registration);
+  const int result = RUN_ALL_TESTS();
+  OleUninitialize();
+  return result;
+}
