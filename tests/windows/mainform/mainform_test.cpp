@@ -1,0 +1,127 @@
+// The main window as the program builds it, in-process with the real speech control: its menu
+// bar (which Wine does not let another process read), its action list and its layout.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "KMDIni.h"
+#include "PTSVRLib_TLB.h"
+#include "application.h"
+#include "main.h"
+
+using fw::Application;
+
+namespace {
+
+class MainWindow : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    HMODULE ocx = LoadLibraryA("PtSvr.ocx");
+    ASSERT_TRUE(ocx);
+    auto reg = reinterpret_cast<HRESULT(WINAPI*)()>(
+        reinterpret_cast<void*>(GetProcAddress(ocx, "DllRegisterServer")));
+    ASSERT_EQ(reg(), S_OK);
+    KMDIni_Initialize();
+    Application.Initialize();
+    Application.SetTitle("Koemado V2.0");
+    Application.CreateForm(MainForm);
+    MainForm->Show();
+  }
+  static void TearDownTestSuite() {
+    Application.DestroyForms();
+    KMDIni_Finalize();
+    Application.Uninitialize();
+  }
+};
+
+std::string MenuText(HMENU menu, int pos) {
+  char buf[256] = {};
+  GetMenuStringA(menu, static_cast<UINT>(pos), buf, sizeof buf, MF_BYPOSITION);
+  return buf;
+}
+
+struct Item {
+  std::string caption;  // "" for a separator
+  UINT command;         // 0: a drop-down
+  std::vector<Item> children;
+};
+
+void ExpectMenu(HMENU menu, const std::vector<Item>& want, const std::string& path) {
+  ASSERT_EQ(GetMenuItemCount(menu), static_cast<int>(want.size())) << path;
+  for (int i = 0; i < static_cast<int>(want.size()); ++i) {
+    const Item& w = want[i];
+    SCOPED_TRACE(path + "/" + w.caption);
+    EXPECT_EQ(MenuText(menu, i), w.caption);
+    if (w.caption.empty()) {
+      EXPECT_TRUE(GetMenuState(menu, i, MF_BYPOSITION) & MF_SEPARATOR);
+    } else if (w.command == 0) {
+      ASSERT_TRUE(GetSubMenu(menu, i));
+      ExpectMenu(GetSubMenu(menu, i), w.children, path + "/" + w.caption);
+    } else {
+      EXPECT_EQ(GetSubMenu(menu, i), nullptr) << "acts at once";
+      EXPECT_EQ(GetMenuItemID(menu, i), w.command);
+    }
+  }
+}
+
+// The commands are those the end-to-end client sends for each caption.
+TEST_F(MainWindow, MenuBarHasTheCommandsByCaption) {
+  ExpectMenu(GetMenu(MainForm->Handle()),
+             {{"終了", 101, {}},
+              {"設定", 0, {{"声の設定", 103, {}}, {"読み方の設定", 104, {}}}},
+              {"ヘルプ",
+               0,
+               {{"目次", 106, {}},
+                {"バージョン情報", 107, {}},
+                {"", 0, {}},
+                {"コントロールバージョン", 109, {}},
+                {"合成エンジンバージョン", 110, {}}}}},
+             "");
+}
+
+TEST_F(MainWindow, ActionListHoldsTheSevenActionsInOrder) {
+  const std::vector<std::string> want = {"終了", "バージョン情報", "コントロールバージョン",
+                                         "合成エンジンバージョン", "声の設定", "読み方の設定", "目次"};
+  ASSERT_EQ(MainForm->ActionList1.Count(), want.size());
+  for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(MainForm->ActionList1.At(i)->Caption, want[i]);
+}
+
+TEST_F(MainWindow, ToolBarHoldsTheControlAndTheStatusBarSitsBelow) {
+  char cls[64] = {};
+  GetClassNameA(MainForm->Handle(), cls, sizeof cls);
+  EXPECT_STREQ(cls, "TMainForm");
+  RECT client{};
+  GetClientRect(MainForm->Handle(), &client);
+  EXPECT_EQ(client.right, 234);
+
+  auto child_rect = [](HWND child, HWND parent) {
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  };
+  const RECT bar = child_rect(MainForm->ToolBar1.Handle(), MainForm->Handle());
+  EXPECT_EQ(bar.top, 0);
+  EXPECT_EQ(bar.bottom - bar.top, 34);
+  EXPECT_EQ(bar.right - bar.left, 234);
+
+  ASSERT_TRUE(MainForm->PtSvr->Handle());
+  EXPECT_EQ(GetParent(MainForm->PtSvr->Handle()), MainForm->ToolBar1.Handle());
+  const RECT ctl = child_rect(MainForm->PtSvr->Handle(), MainForm->ToolBar1.Handle());
+  EXPECT_EQ(ctl.left, 0);
+  EXPECT_EQ(ctl.top, 2);
+  EXPECT_EQ(ctl.right - ctl.left, 160);
+  EXPECT_EQ(ctl.bottom - ctl.top, 30);
+
+  const RECT status = child_rect(MainForm->StatusBar1.Handle(), MainForm->Handle());
+  EXPECT_EQ(status.bottom, client.bottom);
+  EXPECT_EQ(status.bottom - status.top, 19);
+  char text[16] = "x";
+  GetWindowTextA(MainForm->StatusBar1.Handle(), text, sizeof text);
+  EXPECT_STREQ(text, "");
+}
+
+}  // namespace
