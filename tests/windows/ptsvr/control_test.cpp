@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "protocol.h"
@@ -523,6 +524,74 @@ TEST(Hosting, WithoutInPlaceSupportTheObjectOffersNoInPlaceObject) {
   EXPECT_EQ(control.As(&inplace), E_NOINTERFACE);
   ComPtr<IOleObject> ole;
   EXPECT_EQ(control.As(&ole), S_OK);
+}
+
+// The real windows: a timer on this thread answers them from inside their modal loops.
+struct ModalAnswer {
+  const wchar_t* caption;
+  std::function<void(HWND)> answer;
+  std::wstring seen_text;
+  bool answered = false;
+};
+ModalAnswer* g_answer = nullptr;
+
+void CALLBACK AnswerModal(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND box = FindWindowW(nullptr, g_answer->caption);
+  if (!box || g_answer->answered) return;
+  KillTimer(nullptr, timer);
+  g_answer->answered = true;
+  wchar_t text[512] = {};
+  GetDlgItemTextW(box, 0xFFFF, text, 512);  // a message box's text
+  g_answer->seen_text = text;
+  g_answer->answer(box);
+}
+
+void RunModal(IDispatch* control, DISPID method, ModalAnswer& answer) {
+  g_answer = &answer;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, AnswerModal);
+  CallResult r;
+  Call(control, method, DISPATCH_METHOD, {}, r);
+  KillTimer(nullptr, timer);
+  g_answer = nullptr;
+  EXPECT_EQ(r.hr, S_OK);
+  EXPECT_TRUE(answer.answered) << "returned before its window was answered";
+}
+
+TEST_F(ControlTest, TheVoiceDialogStoresWhatTheUserTypesOnOkOnly) {
+  Site site;  // the dialog's owner comes from the site
+  ComPtr<IOleObject> ole;
+  ASSERT_EQ(control_.As(&ole), S_OK);
+  ole->SetClientSite(&site);
+  HWND owner = nullptr;
+  ModalAnswer ok{L"声の設定", [&](HWND dlg) {
+                   owner = GetWindow(dlg, GW_OWNER);
+                   SetDlgItemInt(dlg, 110, 250, TRUE);
+                   SetDlgItemInt(dlg, 111, 95, TRUE);
+                   SetDlgItemInt(dlg, 112, 40000, TRUE);
+                   PostMessageW(dlg, WM_COMMAND, IDOK, 0);
+                 }};
+  RunModal(control_.Get(), id::kVoiceSettings, ok);
+  EXPECT_EQ(owner, site.window());
+  EXPECT_EQ(GetI4(id::kSpeed), 250);
+  EXPECT_EQ(GetI4(id::kPitch), 95);
+  EXPECT_EQ(GetI4(id::kVolume), 40000);
+  ModalAnswer cancel{L"声の設定", [](HWND dlg) {
+                       SetDlgItemInt(dlg, 110, 60, TRUE);
+                       PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
+                     }};
+  RunModal(control_.Get(), id::kVoiceSettings, cancel);
+  EXPECT_EQ(GetI4(id::kSpeed), 250);
+  ole->SetClientSite(nullptr);
+}
+
+TEST_F(ControlTest, EngineVersionAndAboutShowTheirBoxesUntilClosed) {
+  ModalAnswer version{L"合成エンジンバージョン",
+                      [](HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }};
+  RunModal(control_.Get(), id::kEngineVersion, version);
+  EXPECT_NE(version.seen_text.find(L"模擬音声エンジン"), std::wstring::npos) << version.seen_text;
+  ModalAnswer about{L"PtSvr について", [](HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }};
+  RunModal(control_.Get(), id::kAboutBox, about);
+  EXPECT_NE(about.seen_text.find(L"バージョン"), std::wstring::npos) << about.seen_text;
 }
 
 // ---- Persistence -------------------------------------------------------------------------------
