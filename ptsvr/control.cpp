@@ -23,6 +23,8 @@
 //   KOE_PTSVR_FAIL_DISPIDS=<id,id,...>  Invoke of those dispatch ids fails with DISP_E_EXCEPTION
 //   KOE_PTSVR_FAIL_TEXT=<text>    the failure's description (default "音声エンジンが応答しません。")
 //   KOE_PTSVR_FAIL_COUNT=<n>      only the first n such calls fail, later ones succeed
+//   KOE_PTSVR_FAIL_AFTER=<n>      the first n listed calls succeed before the failures begin
+//   KOE_PTSVR_EXTRA_STOPS=<n>     every end of speech raises n more OnStopSpeak events at once
 //   KOE_PTSVR_CREATE_HRESULT=<hex>  IClassFactory::CreateInstance fails with that status
 //   KOE_PTSVR_DIALOG=ok:<speed>,<pitch>,<volume>|cancel
 //                                 VoiceSettings answers as if the user pressed OK with those values
@@ -245,6 +247,7 @@ IFACEMETHODIMP PtSvrControl::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DI
 bool PtSvrControl::ShouldFail(DISPID id) {
   const auto& ids = knobs_.fail_dispids;
   if (std::find(ids.begin(), ids.end(), static_cast<long>(id)) == ids.end()) return false;
+  if (++listed_calls_ <= knobs_.fail_after) return false;
   if (knobs_.fail_count >= 0 && failures_ >= knobs_.fail_count) return false;
   ++failures_;
   return true;
@@ -458,6 +461,7 @@ void PtSvrControl::EndUtterance() {
   speaking_ = false;
   StateChanged();
   Fire(koe::eventid::kOnStopSpeak, L"OnStopSpeak");
+  for (long i = 0; i < knobs_.extra_stops; ++i) Fire(koe::eventid::kOnStopSpeak, L"OnStopSpeak");
   if (!queue_.empty()) PostStartNext();
 }
 

@@ -185,6 +185,7 @@ class PtSvrControl final : public IDispatch,
   ControlState state_;
   bool dirty_ = false;
   long failures_ = 0;
+  long listed_calls_ = 0;
 
   HWND notify_ = nullptr;  // hidden message window: engine messages and the speech queue
   HWND view_ = nullptr;    // the in-place window

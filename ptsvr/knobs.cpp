@@ -43,6 +43,14 @@ Knobs Knobs::FromEnvironment() {
     const auto n = ParseDispidList(Narrow(*v));
     if (n.size() == 1 && n[0] >= 0) k.fail_count = n[0];
   }
+  if (auto v = Env(L"KOE_PTSVR_FAIL_AFTER")) {
+    const auto n = ParseDispidList(Narrow(*v));
+    if (n.size() == 1 && n[0] >= 0) k.fail_after = n[0];
+  }
+  if (auto v = Env(L"KOE_PTSVR_EXTRA_STOPS")) {
+    const auto n = ParseDispidList(Narrow(*v));
+    if (n.size() == 1 && n[0] >= 0) k.extra_stops = n[0];
+  }
   if (auto v = Env(L"KOE_PTSVR_DIALOG")) k.dialog = ParseDialogAnswer(Narrow(*v));
   if (auto v = Env(L"KOE_PTSVR_NO_INPLACE")) k.no_inplace = *v == L"1";
   return k;

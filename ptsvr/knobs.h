@@ -21,6 +21,8 @@ struct Knobs {
   std::vector<long> fail_dispids;
   std::wstring fail_text = L"音声エンジンが応答しません。";
   long fail_count = -1;  // -1: every listed call fails
+  long fail_after = 0;   // the first n listed calls succeed before any fails
+  long extra_stops = 0;  // OnStopSpeak events fired after each real one (a misbehaving engine)
   std::optional<DialogAnswer> dialog;  // set: no dialog or box is shown
   bool no_inplace = false;
 

@@ -281,6 +281,7 @@ int Koemado::WaitExit(int timeout_ms) {
 }
 
 int Koemado::Close() {
+  if (!main_) main_ = FindMainWindow();
   if (main_ && IsWindow(main_)) PostMessageA(main_, WM_CLOSE, 0, 0);
   return WaitExit();
 }
