@@ -321,7 +321,8 @@ bool StringGrid::KeyDown(WORD key, UINT shift, bool in_editor) {
   int length = 0;
   if (in_editor) {
     SendMessageA(editor_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-    length = GetWindowTextLengthA(editor_);
+    // The editor is a Unicode control: its positions count UTF-16 units, not Shift-JIS bytes.
+    length = GetWindowTextLengthW(editor_);
   }
   switch (key) {
     case VK_TAB:
@@ -372,7 +373,7 @@ void StringGrid::ToggleEditorSelection() {
   DWORD start = 0;
   DWORD end = 0;
   SendMessageA(editor_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-  const auto length = static_cast<DWORD>(GetWindowTextLengthA(editor_));
+  const auto length = static_cast<DWORD>(GetWindowTextLengthW(editor_));
   if (start == end) {
     SendMessageA(editor_, EM_SETSEL, 0, -1);
   } else {

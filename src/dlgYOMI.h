@@ -1,13 +1,63 @@
-// The readings editor dialog. For now the bare form: caption, size and place. Its grid and its
-// OK and cancel buttons, and the code that fills the grid from KoemadoIni->Readings and writes it
-// back, are added to this class (members and constructor) when the editor is built.
+// The readings editor: a modal dialog with a grid of 500 numbered rows (key, reading) over the
+// readings list. Each showing refills the grid from KoemadoIni->Readings; OK writes every row
+// back and saves the settings file; Cancel, Escape and the close box change nothing.
 #pragma once
 
+#include <windows.h>
+
+#include <string>
+
+#include "controls.h"
 #include "forms.h"
+#include "stringgrid.h"
+
+// Owns one icon handle.
+class IconHandle {
+ public:
+  explicit IconHandle(HICON icon = nullptr) : icon_(icon) {}
+  ~IconHandle();
+  IconHandle(const IconHandle&) = delete;
+  IconHandle& operator=(const IconHandle&) = delete;
+  HICON Get() const { return icon_; }
+
+ private:
+  HICON icon_;
+};
 
 class TdlgYomikata : public fw::Form {
  public:
   TdlgYomikata();
+
+  // Data rows of the grid, below its title row.
+  static constexpr int kDataRows = 500;
+
+ private:
+  // Cells, editor and row heights use this font; it outlives the grid.
+  fw::Font grid_font_;
+  IconHandle ok_glyph_, help_glyph_, cancel_glyph_;
+
+ public:
+  // Components, in creation order: the button bar comes first in the focus order.
+  fw::Panel Panel1;
+  fw::StringGrid StringGrid1;
+  fw::Button BtnOK;
+  fw::Button BitBtn3;
+  fw::Button BtnCancel;
+
+  // Handlers.
+  void FormShow();
+  void StringGrid1KeyDown(WORD& Key, UINT Shift);
+  void BtnOKClick();
+
+ private:
+  void LayoutChildren();
+  void FocusGrid();
+
+  int number_col_width_ = 0;  // width of column 0, measured at each showing
+  int stored_cols_ = 3;       // columns that any showing may have written (fields beyond the second)
+  // Distances of the buttons' left edges from the bar's right edge, kept when the dialog is resized.
+  int ok_from_right_ = 0, help_from_right_ = 0, cancel_from_right_ = 0;
+  HWND last_focus_ = nullptr;  // focus to give back when the dialog is activated again
 };
 
 extern TdlgYomikata* dlgYomikata;

@@ -141,7 +141,9 @@ void TMainForm::actVoisepropertyExecute() {
 
 void TMainForm::actYomikataExecute() { dlgYomikata->ShowModal(); }
 
-void TMainForm::actHelpExecute() {
+void TMainForm::actHelpExecute() { OpenHelpContents(Handle()); }
+
+void OpenHelpContents(HWND owner) {
   char program[MAX_PATH] = {};
   const DWORD length = ::GetModuleFileNameA(nullptr, program, MAX_PATH);
   const std::string page = HelpPagePathFor(std::string(program, length));
@@ -150,7 +152,7 @@ void TMainForm::actHelpExecute() {
   const bool fits = full_length != 0 && full_length < sizeof full;
   const std::string shown = fits ? std::string(full, full_length) : page;
   if (!fits ||
-      reinterpret_cast<INT_PTR>(::ShellExecuteA(Handle(), "open", full, "", "", SW_SHOWNORMAL)) <= 32) {
+      reinterpret_cast<INT_PTR>(::ShellExecuteA(owner, "open", full, "", "", SW_SHOWNORMAL)) <= 32) {
     char text[600];
     std::snprintf(text, sizeof text, "ヘルプ ファイル %s を開けません", shown.c_str());
     throw fw::EKoemadoError(text);

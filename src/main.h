@@ -67,5 +67,9 @@ extern TMainForm* MainForm;
 // is made, also when no window of the class exists.
 void PostKoeDone();
 
+// Opens the manual's contents page with the shell, the owner window as the parent of anything the
+// shell shows. Raises fw::EKoemadoError ("ヘルプ ファイル <path> を開けません") when it cannot.
+void OpenHelpContents(HWND owner);
+
 // The page of the HTML manual for a program file path: its directory + "..\Help\...\HID00000001.htm".
 std::string HelpPagePathFor(const std::string& program_path);

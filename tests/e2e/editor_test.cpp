@@ -1,0 +1,358 @@
+// The readings editor as the user meets it: the grid's cell editor shows the text of the cell it
+// stands on, keys and characters go to it, the buttons are pressed; what the dialog saved is read
+// from the settings file and what it changed is heard in the next client character's speech.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+// The dialog's windows, found from another process.
+struct EditorWindows {
+  HWND dialog = nullptr;
+  HWND grid = nullptr;
+  HWND editor = nullptr;  // the cell editor, a child EDIT of the grid
+  HWND ok = nullptr;
+  HWND help = nullptr;
+  HWND cancel = nullptr;
+};
+
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+  return info.hwndFocus;
+}
+
+// What an edit control of another process holds (GetWindowText would read only its title).
+std::string Text(HWND window) {
+  char buf[512] = {};
+  SendMessageA(window, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf));
+  return buf;
+}
+
+// Keys sent straight to the cell editor are handled in order with the characters typed after
+// them; keys that must pass the dialog's own key handling (or wake its loop) are posted.
+void Key(HWND editor, WORD vk) { SendMessageA(editor, WM_KEYDOWN, vk, 0); }
+void Type(HWND editor, const std::wstring& text) {
+  for (wchar_t c : text) SendMessageW(editor, WM_CHAR, c, 1);
+}
+
+RECT ClientRectIn(HWND window, HWND dialog) {
+  RECT r;
+  GetWindowRect(window, &r);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+int Width(HWND window) {
+  RECT r;
+  GetWindowRect(window, &r);
+  return r.right - r.left;
+}
+
+class EditorDialog : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { RegisterControl(); }
+  void SetUp() override { DeleteIni(); }
+  void TearDown() override { DeleteIni(); }
+
+  void Start() {
+    koemado_ = Koemado::Start({"KOE_PTSVR_TRANSCRIPT=" + transcript_.Path(), "KOE_PTSVR_SIM_SPEED=0"});
+    ASSERT_TRUE(koemado_);
+    ASSERT_TRUE(transcript_.WaitForLines("put Volume=", 1));
+  }
+
+  // Opens the dialog from the menu command and waits until the cell editor has the focus.
+  EditorWindows Open() {
+    EditorWindows w;
+    koemado_->Command("読み方の設定");
+    EXPECT_TRUE(WaitUntil([&] {
+      return (w.dialog = koemado_->FindWindowOf("TdlgYomikata", "読み方の設定")) != nullptr;
+    }));
+    if (!w.dialog) return w;
+    w.grid = FindWindowExA(w.dialog, nullptr, "TStringGrid", nullptr);
+    w.editor = FindWindowExA(w.grid, nullptr, "Edit", nullptr);
+    w.ok = FindChild(w.dialog, "OK");
+    w.help = FindChild(w.dialog, "ヘルプ(&H)");
+    w.cancel = FindChild(w.dialog, "キャンセル");
+    EXPECT_TRUE(w.grid && w.editor && w.ok && w.help && w.cancel);
+    EXPECT_TRUE(WaitUntil([&] { return FocusOf(w.dialog) == w.editor; }))
+        << "the cell editor has the focus at every showing";
+    EXPECT_FALSE(IsWindowEnabled(koemado_->Main())) << "modal";
+    return w;
+  }
+
+  bool Closed(const EditorWindows& w) {
+    return WaitUntil([&] { return !IsWindowVisible(w.dialog) && IsWindowEnabled(koemado_->Main()); });
+  }
+
+  // The reading the program now gives the character: the text the control is asked to speak.
+  std::string Spoken(const std::string& sjis) {
+    const auto before = transcript_.Speaks().size();
+    koemado_->Say(sjis);
+    if (!WaitUntil([&] { return transcript_.Speaks().size() > before; })) return "(nothing spoken)";
+    return transcript_.Speaks().back();
+  }
+
+  Transcript transcript_;
+  std::unique_ptr<Koemado> koemado_;
+};
+
+TEST_F(EditorDialog, ShowsTheDefaultsAndOkWritesAll500Rows) {
+  Start();
+  const EditorWindows w = Open();
+  ASSERT_TRUE(w.editor);
+  // Tab walks key, reading, then the next row's key.
+  EXPECT_EQ(Text(w.editor), "－");
+  Key(w.editor, VK_TAB);
+  EXPECT_EQ(Text(w.editor), "　");
+  Key(w.editor, VK_TAB);
+  EXPECT_EQ(Text(w.editor), "‥");
+  Key(w.editor, VK_TAB);
+  EXPECT_EQ(Text(w.editor), "　");
+  Key(w.editor, VK_TAB);
+  EXPECT_EQ(Text(w.editor), "");
+  EXPECT_FALSE(ReadIni().has_value());
+
+  PostMessageA(w.ok, BM_CLICK, 0, 0);
+  ASSERT_TRUE(Closed(w));
+  EXPECT_EQ(IniValue("読み方", "1"), "－,　");
+  EXPECT_EQ(IniValue("読み方", "2"), "‥,　");
+  for (const char* key : {"3", "4", "250", "499", "500"}) EXPECT_EQ(IniValue("読み方", key), ",") << key;
+  EXPECT_EQ(IniValue("読み方", "501"), "");
+  EXPECT_EQ(IniValue("声の設定", "速度"), "180") << "the voice values are saved with the list";
+  EXPECT_EQ(koemado_->Close(), 0);
+}
+
+TEST_F(EditorDialog, TypedEntryIsSavedAndReadsTheNextCharacter) {
+  Client client;
+  Start();
+  const EditorWindows w = Open();
+  ASSERT_TRUE(w.editor);
+  Key(w.editor, VK_DOWN);
+  Key(w.editor, VK_DOWN);
+  Type(w.editor, L"あ");
+  Key(w.editor, VK_TAB);
+  Type(w.editor, L"エー");
+  EXPECT_EQ(Text(w.editor), "エー");
+
+  // While the dialog is open the client is served with the list as it stood.
+  EXPECT_EQ(Spoken("あ"), Utf8("あ"));
+  EXPECT_FALSE(ReadIni().has_value());
+
+  PostMessageA(w.ok, BM_CLICK, 0, 0);
+  ASSERT_TRUE(Closed(w));
+  EXPECT_EQ(IniValue("読み方", "3"), "あ,エー");
+  EXPECT_EQ(IniValue("読み方", "1"), "－,　");
+  EXPECT_EQ(Spoken("あ"), Utf8("エー"));
+  EXPECT_EQ(Spoken("かあ"), Utf8("かエー"));
+}
+
+TEST_F(EditorDialog, CancelEscapeAndCloseBoxChangeNothing) {
+  WriteIni("[読み方]\r\n1=あ,ア\r\n");
+  const std::string file = *ReadIni();
+  Start();
+  struct Way {
+    const char* what;
+    std::function<void(const EditorWindows&)> close;
+  };
+  const Way ways[] = {
+      {"Cancel button", [](const EditorWindows& w) { PostMessageA(w.cancel, BM_CLICK, 0, 0); }},
+      {"Escape in the cell editor",
+       [](const EditorWindows& w) { PostMessageA(w.editor, WM_KEYDOWN, VK_ESCAPE, 0); }},
+      {"Escape on a button", [](const EditorWindows& w) { PostMessageA(w.ok, WM_KEYDOWN, VK_ESCAPE, 0); }},
+      {"close box", [](const EditorWindows& w) { PostMessageA(w.dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.what);
+    const EditorWindows w = Open();
+    ASSERT_TRUE(w.editor);
+    // The editor stands where the last showing left it: row 1 at first, row 10 afterwards.
+    for (int i = 0; i < 40; ++i) Key(w.editor, VK_UP);
+    Key(w.editor, VK_LEFT);
+    EXPECT_EQ(Text(w.editor), "あ") << "the entry's key, not the text typed over it last time";
+    Type(w.editor, L"い");
+    for (int i = 0; i < 9; ++i) Key(w.editor, VK_DOWN);
+    EXPECT_EQ(Text(w.editor), "") << "row 10 has no entry and shows nothing";
+    Type(w.editor, L"う");
+
+    way.close(w);
+    ASSERT_TRUE(Closed(w));
+    EXPECT_EQ(ReadIni(), file);
+    EXPECT_EQ(Spoken("あい"), Utf8("アい"));
+  }
+  // The next OK saves the list as it is, without any of the text typed before.
+  const EditorWindows w = Open();
+  PostMessageA(w.ok, BM_CLICK, 0, 0);
+  ASSERT_TRUE(Closed(w));
+  EXPECT_EQ(IniValue("読み方", "1"), "あ,ア");
+  EXPECT_EQ(IniValue("読み方", "10"), ",");
+}
+
+TEST_F(EditorDialog, EnterStaysInTheGridAndPressesAFocusedButton) {
+  Start();
+  const EditorWindows w = Open();
+  ASSERT_TRUE(w.editor);
+  PostMessageA(w.editor, WM_KEYDOWN, VK_RETURN, 0);
+  PostMessageA(w.editor, WM_CHAR, '\r', 0);
+  Pump(300);
+  EXPECT_TRUE(IsWindowVisible(w.dialog));
+  EXPECT_EQ(FocusOf(w.dialog), w.editor);
+
+  // Tab from the grid stays in the grid; from the buttons it goes OK, Help, Cancel.
+  PostMessageA(w.editor, WM_KEYDOWN, VK_TAB, 0);
+  Pump(300);
+  EXPECT_EQ(FocusOf(w.dialog), w.editor);
+  // A press released outside the button focuses it without clicking it.
+  PostMessageA(w.ok, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  PostMessageA(w.ok, WM_LBUTTONUP, 0, MAKELPARAM(static_cast<WORD>(-50), static_cast<WORD>(-50)));
+  ASSERT_TRUE(WaitUntil([&] { return FocusOf(w.dialog) == w.ok; }));
+  PostMessageA(w.ok, WM_KEYDOWN, VK_TAB, 0);
+  ASSERT_TRUE(WaitUntil([&] { return FocusOf(w.dialog) == w.help; }));
+  PostMessageA(w.help, WM_KEYDOWN, VK_TAB, 0);
+  ASSERT_TRUE(WaitUntil([&] { return FocusOf(w.dialog) == w.cancel; }));
+  EXPECT_TRUE(IsWindowVisible(w.dialog));
+
+  PostMessageA(w.cancel, WM_KEYDOWN, VK_RETURN, 0);
+  ASSERT_TRUE(Closed(w));
+  EXPECT_FALSE(ReadIni().has_value()) << "Enter pressed Cancel, not OK";
+}
+
+TEST_F(EditorDialog, DraggingRow5ToTheTopMakesItTheFirstEntry) {
+  WriteIni("[読み方]\r\n1=あ,ア\r\n2=い,イ\r\n5=か,カ\r\n");
+  Start();
+  const EditorWindows w = Open();
+  ASSERT_TRUE(w.editor);
+  // Rows are the grid model's default height plus one line: row r starts at r × 25.
+  const int row_pitch = 24 + 1;
+  auto at_row = [&](int row) { return MAKELPARAM(3, row * row_pitch + row_pitch / 2); };
+  PostMessageA(w.grid, WM_LBUTTONDOWN, MK_LBUTTON, at_row(5));
+  PostMessageA(w.grid, WM_MOUSEMOVE, MK_LBUTTON, at_row(3));
+  PostMessageA(w.grid, WM_MOUSEMOVE, MK_LBUTTON, at_row(1));
+  PostMessageA(w.grid, WM_LBUTTONUP, 0, at_row(1));
+  // The editor keeps its place on screen, now over the moved row.
+  EXPECT_TRUE(WaitUntil([&] { return Text(w.editor) == "か"; })) << Text(w.editor);
+  Key(w.editor, VK_DOWN);
+  EXPECT_EQ(Text(w.editor), "あ");
+
+  PostMessageA(w.ok, BM_CLICK, 0, 0);
+  ASSERT_TRUE(Closed(w));
+  EXPECT_EQ(IniValue("読み方", "1"), "か,カ");
+  EXPECT_EQ(IniValue("読み方", "2"), "あ,ア");
+  EXPECT_EQ(IniValue("読み方", "3"), "い,イ");
+  EXPECT_EQ(IniValue("読み方", "5"), ",");
+  EXPECT_EQ(IniValue("読み方", "6"), ",");
+}
+
+TEST_F(EditorDialog, ReadOnlyFileShowsTheErrorAndTheNewListIsUsedAnyway) {
+  WriteIni("[読み方]\r\n1=あ,ア\r\n");
+  const std::string file = *ReadIni();
+  ASSERT_TRUE(SetFileAttributesA(IniPath().c_str(), FILE_ATTRIBUTE_READONLY));
+  Start();
+  // Wine run by root writes read-only files all the same; there the file is held open without
+  // sharing instead, which is refused too (only now: the program has read it at start).
+  std::unique_ptr<void, decltype(&CloseHandle)> held(nullptr, &CloseHandle);
+  HANDLE probe = CreateFileA(IniPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (probe != INVALID_HANDLE_VALUE) {
+    CloseHandle(probe);
+    held.reset(CreateFileA(IniPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
+  }
+  const EditorWindows w = Open();
+  ASSERT_TRUE(w.editor);
+  Key(w.editor, VK_TAB);
+  Type(w.editor, L"エー");
+  PostMessageA(w.ok, BM_CLICK, 0, 0);
+
+  const auto box = koemado_->WaitForMessageBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->caption, "Koemado V2.0");
+  EXPECT_EQ(box->text, "Koemado.ini に書き込めません.");
+  koemado_->DismissMessageBox(*box);
+  ASSERT_TRUE(Closed(w)) << "the dialog closes with OK all the same";
+  held.reset();
+  EXPECT_EQ(ReadIni(), file);
+  EXPECT_EQ(Spoken("あ"), Utf8("エー"));
+
+  // The next showing shows the list in use, not the file.
+  const EditorWindows again = Open();
+  Key(again.editor, VK_UP);
+  Key(again.editor, VK_LEFT);
+  EXPECT_EQ(Text(again.editor), "あ");
+  Key(again.editor, VK_TAB);
+  EXPECT_EQ(Text(again.editor), "エー");
+  PostMessageA(again.cancel, BM_CLICK, 0, 0);
+  ASSERT_TRUE(Closed(again));
+}
+
+TEST_F(EditorDialog, HelpButtonOpensTheManualAndKeepsTheDialog) {
+  Start();
+  const EditorWindows w = Open();
+  ASSERT_TRUE(w.help);
+  PostMessageA(w.help, BM_CLICK, 0, 0);
+  // The test program has no manual beside it: the same error as the main window's help command.
+  const auto box = koemado_->WaitForMessageBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->caption, "Koemado V2.0");
+  EXPECT_NE(box->text.find("Help\\Koemado_html\\html\\HID00000001.htm"), std::string::npos) << box->text;
+  koemado_->DismissMessageBox(*box);
+  Pump(200);
+  EXPECT_TRUE(IsWindowVisible(w.dialog));
+  // The error box hands the activation to the application window; coming back to the dialog
+  // puts the focus where it was: on the button that was clicked.
+  SetForegroundWindow(w.dialog);
+  EXPECT_TRUE(WaitUntil([&] { return FocusOf(w.dialog) == w.help; }));
+  EXPECT_TRUE(IsWindowEnabled(w.dialog));
+  PostMessageA(w.editor, WM_KEYDOWN, VK_ESCAPE, 0);
+  ASSERT_TRUE(Closed(w));
+  EXPECT_FALSE(ReadIni().has_value());
+}
+
+TEST_F(EditorDialog, LayoutFollowsTheDialogsSizeAndColumn2FillsAtTheNextShowing) {
+  Start();
+  EditorWindows w = Open();
+  ASSERT_TRUE(w.editor);
+  RECT client;
+  GetClientRect(w.dialog, &client);
+  // At the designed size the buttons stand where the layout puts them, 8 below the bar's top.
+  const RECT ok = ClientRectIn(w.ok, w.dialog);
+  const RECT help = ClientRectIn(w.help, w.dialog);
+  const RECT cancel = ClientRectIn(w.cancel, w.dialog);
+  EXPECT_EQ(std::vector<long>({ok.left, cancel.left, help.left}), std::vector<long>({296, 376, 464}));
+  EXPECT_EQ(std::vector<long>({ok.right - ok.left, cancel.right - cancel.left, help.right - help.left}),
+            std::vector<long>({75, 80, 75}));
+  EXPECT_EQ(ok.top, client.bottom - 41 + 8);
+  const RECT grid = ClientRectIn(w.grid, w.dialog);
+  EXPECT_EQ(grid.right, client.right);
+  EXPECT_EQ(grid.bottom, client.bottom - 41);
+
+  Key(w.editor, VK_TAB);  // onto column 2: the editor is as wide as the column
+  const int column2 = Width(w.editor);
+
+  // Wider while shown: the grid and the bar take the change, the columns stay.
+  RECT outer;
+  GetWindowRect(w.dialog, &outer);
+  SetWindowPos(w.dialog, nullptr, 0, 0, outer.right - outer.left + 100, outer.bottom - outer.top + 30,
+               SWP_NOMOVE | SWP_NOZORDER);
+  EXPECT_EQ(ClientRectIn(w.ok, w.dialog).left, 396);
+  EXPECT_EQ(ClientRectIn(w.cancel, w.dialog).top, ok.top + 30);
+  EXPECT_EQ(Width(w.grid), grid.right - grid.left + 100);
+  EXPECT_EQ(Width(w.editor), column2);
+  PostMessageA(w.cancel, BM_CLICK, 0, 0);
+  ASSERT_TRUE(Closed(w));
+
+  // The next showing widens column 2 to the new width.
+  w = Open();
+  EXPECT_EQ(Width(w.editor), column2 + 100);
+
+  // Never narrower than 300 for the grid.
+  SetWindowPos(w.dialog, nullptr, 0, 0, 100, outer.bottom - outer.top, SWP_NOMOVE | SWP_NOZORDER);
+  EXPECT_EQ(Width(w.grid), 300);
+  PostMessageA(w.cancel, BM_CLICK, 0, 0);
+  ASSERT_TRUE(Closed(w));
+}
+
+}  // namespace
+}  // namespace e2e
