@@ -231,3 +231,31 @@ TEST_F(Help, MissingPageShowsTheErrorBoxNamingIt) {
 
 }  // namespace
 }  // namespace e2e
+
+namespace e2e {
+namespace {
+
+// The unpacked ZIP package: the program run from its folder opens the manual that came with it.
+// Run by tests/package/check_package.sh, which unpacks the package and names its folder.
+class Package : public Help {};
+
+TEST_F(Package, HelpOpensTheManualUnpackedBesideTheProgram) {
+  const std::string dir = PathFromEnv("KOE_TEST_PACKAGE_DIR");
+  if (dir.empty()) GTEST_SKIP() << "run by check_package.sh";
+  const std::string page = dir + "\\Help\\Koemado_html\\html\\HID00000001.htm";
+  ASSERT_NE(GetFileAttributesA(page.c_str()), INVALID_FILE_ATTRIBUTES) << page;
+  auto k = Koemado::Start({"KOE_PTSVR_TRANSCRIPT=" + transcript_.Path()}, SW_SHOWNORMAL, {}, true,
+                          "C:\\");
+  ASSERT_TRUE(k && k->Main());
+  k->Say("ほうそう");
+  ASSERT_TRUE(transcript_.WaitForLines("speak ", 1));
+  k->Command("目次");
+  ASSERT_TRUE(WaitUntil([&] { return !Opened().empty(); }));
+  EXPECT_EQ(CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, Opened().c_str(), -1, page.c_str(), -1),
+            CSTR_EQUAL)
+      << Opened() << " vs " << page;
+  EXPECT_EQ(k->Close(), 0);
+}
+
+}  // namespace
+}  // namespace e2e
