@@ -7,11 +7,11 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 . scripts/wine-env.sh
-text=${1:-こんにちは。Koemado の声です。}
+text=${1:-こんにちは。声窓がお話しします。}
 
 bash scripts/setup.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j "$(nproc)" --target Koemado PtSvr koesend
+cmake --build --preset windows -j "$(nproc)" --target Koemado ptsvr koesend
 
 build="$root/build/windows"
 export WINEPREFIX="$build/wineprefix"
@@ -23,12 +23,19 @@ cleanup() {
   if [ "$on_xvfb" = 1 ] && [ -n "$koemado_pid" ]; then
     kill "$koemado_pid" 2>/dev/null || true
     wait "$koemado_pid" 2>/dev/null || true
+    wine reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null 2>&1 || true
   fi
   koe_wineserver_stop
   koe_display_stop
 }
 trap cleanup EXIT
 koe_display_start
+if [ "$on_xvfb" = 1 ]; then
+  # No window manager on the virtual display: a Wine desktop window draws the window frames.
+  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  wineserver -w
+fi
 # A kept-alive wineserver only on the virtual display: on yours, Koemado outlives this script.
 [ "$on_xvfb" = 0 ] || koe_wineserver_start
 
