@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# Performance report: builds the native core benchmark (build/native) and Koemado, PtSvr.ocx and
+# the Windows measuring programs (build/windows), runs them, and prints one markdown table with
+# the figures, the goals beside them, and the machine they were measured on.
+#
+#   usage: scripts/bench-report.sh
+#   environment: KOE_BENCH_JOBS        build jobs (default: nproc)
+#                KOE_BENCH_NATIVE_TREE / KOE_BENCH_WINDOWS_TREE   other build trees
+#                KOE_BENCH_NO_BUILD=1  measure what is already built
+#
+# The Windows figures come from relay_bench (tests/bench/windows) under Wine on a virtual
+# display. It uses a Wine prefix of its own (<windows tree>/bench-prefix), so the 500-entry
+# settings file it writes for the run never meets the tests' prefix; the file is deleted at the
+# end, and the display and wineserver this script starts are stopped by PID.
+# The raw output of every step is kept in <windows tree>/bench-report.log.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+. scripts/wine-env.sh
+
+jobs=${KOE_BENCH_JOBS:-$(nproc)}
+native=$(realpath -m "${KOE_BENCH_NATIVE_TREE:-build/native}")
+win=$(realpath -m "${KOE_BENCH_WINDOWS_TREE:-build/windows}")
+
+# --- build ---------------------------------------------------------------------------------
+if [ "${KOE_BENCH_NO_BUILD:-0}" != 1 ]; then
+  echo "bench: building (jobs $jobs) ..." >&2
+  cmake --preset native -B "$native" >/dev/null
+  cmake --build "$native" -j "$jobs" --target core_bench >/dev/null
+  cmake --preset windows -B "$win" >/dev/null
+  cmake --build "$win" -j "$jobs" --target Koemado ptsvr bare_window relay_bench >/dev/null
+fi
+core_bench="$native/tests/bench/core_bench"
+koemado="$win/src/Koemado.exe"
+ocx="$win/ptsvr/PtSvr.ocx"
+bare="$win/tests/bench/windows/bare_window.exe"
+relay="$win/tests/bench/windows/relay_bench.exe"
+for f in "$core_bench" "$koemado" "$ocx" "$bare" "$relay"; do
+  [ -f "$f" ] || { echo "bench: $f is missing" >&2; exit 1; }
+done
+log="$win/bench-report.log"
+: >"$log"
+
+# --- native: per-character cost of the core ----------------------------------------------------
+echo "bench: core_bench ..." >&2
+core_out=$("$core_bench" --benchmark_color=false)
+printf '%s\n' "$core_out" >>"$log"
+# Summary lines: "<name>  <ns> ns/char   plain scan <ns> ns   scan/indexed <x>x"
+core_fig() { printf '%s\n' "$core_out" | awk -v n="$1" -v f="$2" '$1==n && $3=="ns/char" {print $f}'; }
+char2=$(core_fig BM_Char_Defaults 2);         scan2=$(core_fig BM_Char_Defaults 6)
+char500=$(core_fig BM_Char_500_NoEntry 2);    scan500=$(core_fig BM_Char_500_NoEntry 6)
+char500l=$(core_fig BM_Char_500_LastEntry 2); scan500l=$(core_fig BM_Char_500_LastEntry 6)
+
+# --- Windows, under Wine ---------------------------------------------------------------------
+export WINEPREFIX="$win/bench-prefix"
+koe_prefix_init
+wrote_ini=0
+cleanup() {
+  if [ "$wrote_ini" = 1 ]; then wine "$relay" delete-ini >/dev/null 2>&1 || true; fi
+  koe_wineserver_stop
+  koe_display_stop
+}
+trap cleanup EXIT
+saved_display=${DISPLAY:-}
+unset DISPLAY  # always a virtual display: windows popping up on a desktop would disturb the figures
+koe_display_start
+koe_wineserver_start
+
+wine regsvr32 /s "$(winepath -w "$ocx")"
+export KOE_PTSVR_ENGINE=sim     # Wine has no voice; the simulated engine ...
+export KOE_PTSVR_SIM_SPEED=0    # ... ends each utterance on the next turn of the message loop
+wk=$(winepath -w "$koemado")
+wb=$(winepath -w "$bare")
+transcript="$win/bench-transcript.txt"
+wt=$(winepath -w "$transcript")
+
+declare -A R
+run() {  # run MODE args...: relay_bench, its output to the log, its RESULT lines into R
+  echo "bench: relay_bench $1 ..." >&2
+  local out
+  out=$(wine "$relay" "$@" 2>&1 | tr -d '\r') || true
+  printf '%s\n' "$out" >>"$log"
+  while read -r _ name value; do R[$name]=$value; done < <(printf '%s\n' "$out" | grep '^RESULT ')
+}
+wine "$relay" write-ini >>"$log" 2>&1
+wrote_ini=1
+run throughput --koemado "$wk" --bare "$wb" --chars 20000 --rounds 5
+run latency --koemado "$wk" --transcript "$wt" --utterances 200
+run startup --koemado "$wk" --bare "$wb" --runs 10
+run memory --koemado "$wk" --chars 100000
+run idle --koemado "$wk" --seconds 10
+wine "$relay" delete-ini >/dev/null 2>&1 && wrote_ini=0
+rm -f "$transcript"
+[ -z "$saved_display" ] || export DISPLAY="$saved_display"
+
+# --- the table ---------------------------------------------------------------------------------
+v() { echo "${R[$1]:-}"; }
+fmt() { [ -n "$2" ] && printf "$1" "$2" || printf 'n/a'; }
+judge() {  # judge EXPR (awk condition over x) VALUE
+  [ -n "$2" ] || { printf 'n/a'; return; }
+  awk -v x="$2" "BEGIN { exit !($1) }" && printf 'met' || printf '**missed**'
+}
+kib() { awk -v k="$1" 'BEGIN { printf "%.0f KiB", k }'; }
+size() { awk -v b="$(stat -c %s "$1")" 'BEGIN { printf "%.0f KiB (%d bytes)", b / 1024, b }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1f", a / b; else printf "n/a" }'; }
+
+idle_api=$(v idle_cpu_api_ms); idle_linux=$(v idle_cpu_linux_ms); idle_sw=$(v idle_switches)
+idle_text="$(fmt '%.1f ms' "$idle_api") (GetProcessTimes)"
+[ -z "$idle_linux" ] || idle_text="$idle_text; $(fmt '%.0f ms' "$idle_linux") (Linux, 10 ms ticks), $(fmt '%.0f' "$idle_sw") context switches"
+idle_judge=$(judge 'x <= 10' "${idle_linux:-$idle_api}")
+[ -z "$idle_sw" ] || { [ "$idle_sw" = 0 ] || idle_judge="$idle_judge (CPU); **$idle_sw wake-ups**"; }
+
+mem() {  # PrivateUsage where the system reports it (Wine reports 0), and Linux's RssAnon
+  local p; p=$(v "memory_private_$1_kib")
+  if [ -n "$p" ] && [ "$p" != 0 ]; then printf '%s (PrivateUsage)' "$(kib "$p")"; else printf 'PrivateUsage n/a (0 under Wine)'; fi
+  [ -z "$(v "memory_rssanon_$1_kib")" ] || printf '; %s anonymous resident (Linux RssAnon of the Wine process)' "$(kib "$(v "memory_rssanon_$1_kib")")"
+}
+per_char="middle character $(fmt '%.0f µs' "$(v throughput_koemado_middle_us)") vs $(fmt '%.0f µs' "$(v throughput_bare_middle_us)"), first $(fmt '%.0f' "$(v throughput_koemado_first_us)") vs $(fmt '%.0f' "$(v throughput_bare_first_us)"), last $(fmt '%.0f' "$(v throughput_koemado_last_us)") vs $(fmt '%.0f' "$(v throughput_bare_last_us)")"
+cpu_model=$(awk -F': ' '/^model name/ {print $2; exit}' /proc/cpuinfo)
+cat <<EOF
+
+## Koemado performance
+
+| measure | figure | compared with | goal | |
+|---|---|---|---|---|
+| per character, 2 entries (defaults), native core | $(fmt '%.1f ns' "$char2") | plain scan $(fmt '%.1f ns' "$scan2") ($(ratio "$scan2" "$char2")× slower) | | |
+| per character, 500 entries, no entry matches (worst case), native core | $(fmt '%.1f ns' "$char500") | plain scan $(fmt '%.1f ns' "$scan500") ($(ratio "$scan500" "$char500")× slower) | < 1 µs | $(judge 'x < 1000' "$char500") |
+| per character, 500 entries, match at the 500th entry, native core | $(fmt '%.1f ns' "$char500l") | plain scan $(fmt '%.1f ns' "$scan500l") ($(ratio "$scan500l" "$char500l")× slower) | < 1 µs | $(judge 'x < 1000' "$char500l") |
+| relay throughput, 500 entries, SendMessage, utterances of 10 | $(fmt '%.0f chars/s' "$(v throughput_koemado_cps)") | bare window $(fmt '%.0f chars/s' "$(v throughput_bare_cps)"); ratio $(fmt '%.2f' "$(v throughput_ratio)"). Per SendMessage, Koemado vs bare: $per_char | ≥ 0.9× bare | $(judge 'x >= 0.9' "$(v throughput_ratio)") |
+| last character → speak call made (SendMessage returns) | median $(fmt '%.0f µs' "$(v latency_return_median_us)"), p95 $(fmt '%.0f µs' "$(v latency_return_p95_us)") | | | |
+| last character → speak line in the control's transcript | median $(fmt '%.0f µs' "$(v latency_line_median_us)"), p95 $(fmt '%.0f µs' "$(v latency_line_p95_us)") | | | |
+| start-up: CreateProcess → main window visible (median of 10) | $(fmt '%.0f ms' "$(v startup_koemado_ms)") | bare window $(fmt '%.0f ms' "$(v startup_bare_ms)"); ratio $(fmt '%.2f' "$(v startup_ratio)") | ≤ 1.5× bare | $(judge 'x <= 1.5' "$(v startup_ratio)") |
+| CPU time while idle for 10 s (after one utterance) | $idle_text | | ~0 | $idle_judge |
+| private memory after start | $(mem start) | | | |
+| private memory after 100,000 characters | $(mem after) | | | |
+| size of Koemado.exe (Release, static runtime) | $(size "$koemado") | | | |
+| size of PtSvr.ocx | $(size "$ocx") | | | |
+
+Measured $(date '+%Y-%m-%d %H:%M %Z') on $(nproc) CPUs, ${cpu_model:-unknown CPU}, $(wine --version) (Koemado under Wine on Xvfb, the simulated speech engine ending each utterance at once; the native core from ${native#"$root"/}). Ratios compare figures measured in the same run. Raw output: ${log#"$root"/}.
+EOF
