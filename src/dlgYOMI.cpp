@@ -17,6 +17,7 @@ constexpr int kPanelHeight = 41;
 constexpr int kButtonTop = 8;
 constexpr int kMinGridWidth = 300;
 constexpr int kGlyphSize = 16;
+constexpr int kNumberMargins = 2 + 2;  // the grid draws a cell's text 2 pixels in from its edges
 // Posted to the dialog by FormShow: the grid takes the focus once the dialog is up.
 constexpr UINT kMsgFocusGrid = WM_APP + 1;
 
@@ -196,7 +197,12 @@ void TdlgYomikata::FormShow() {
   grid.SetColCount(3);
   grid.SetRowCount(grid.FixedRows() + kDataRows);
 
-  number_col_width_ = StringGrid1.TextWidth("WWW");
+  // "WWW" in the grid's font; its half-width W is no wider than a digit, so the column is made
+  // wide enough for the last row number with the cell's text margins where "WWW" falls short.
+  char last_number[16];
+  std::snprintf(last_number, sizeof last_number, "%d", kDataRows);
+  number_col_width_ = std::max(StringGrid1.TextWidth("WWW"),
+                               StringGrid1.TextWidth(last_number) + kNumberMargins);
   grid.SetColWidth(0, number_col_width_);
   grid.SetColWidth(1, 50);
   grid.SetColWidth(2, grid.LastColWidthToFill(StringGrid1.ClientWidth()));

@@ -328,6 +328,18 @@ TEST_F(EditorDialog, LayoutFollowsTheDialogsSizeAndColumn2FillsAtTheNextShowing)
   EXPECT_EQ(grid.right, client.right);
   EXPECT_EQ(grid.bottom, client.bottom - 41);
 
+  // The editor on column 1 starts after the number column, which holds "500" with the margins.
+  POINT editor_at{0, 0};
+  MapWindowPoints(w.editor, w.grid, &editor_at, 1);
+  HFONT font = CreateFontA(-13, 0, 0, 0, FW_NORMAL, 0, 0, 0, SHIFTJIS_CHARSET, 0, 0, 0, 0, "ＭＳ ゴシック");
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old_font = SelectObject(dc, font);
+  SIZE number{};
+  GetTextExtentPoint32A(dc, "500", 3, &number);
+  DeleteObject(SelectObject(dc, old_font));
+  ReleaseDC(nullptr, dc);
+  EXPECT_GE(editor_at.x - 1, number.cx + 4);
+
   Key(w.editor, VK_TAB);  // onto column 2: the editor is as wide as the column
   const int column2 = Width(w.editor);
 
