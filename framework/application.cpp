@@ -119,11 +119,16 @@ void ApplicationObject::ShowException(const std::exception& error) {
   try {
     const std::string text = koe::ErrorBoxText(error.what());
     const UINT type = MB_OK | MB_ICONSTOP;
+    // The box is owned by the application window, which becomes active when it closes: give the
+    // activation back to the window the user was working in (a dialog, the main window).
+    const HWND active = ::GetActiveWindow();
     if (message_box_) {
       message_box_(Handle(), text, title_, type);
     } else {
       ::MessageBoxA(Handle(), text.c_str(), title_.c_str(), type);
     }
+    if (active && active != Handle() && ::IsWindow(active) && ::IsWindowVisible(active))
+      ::SetActiveWindow(active);
   } catch (...) {
     // Nothing more can be shown.
   }

@@ -9,7 +9,6 @@
 namespace fw {
 namespace {
 
-const char kFormProperty[] = "KoemadoForm";
 
 HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
 
@@ -115,9 +114,14 @@ Form::~Form() {
   }
 }
 
+// A form's window keeps its Form in GWLP_USERDATA. Read on every message, so no window property:
+// under Wine a property lookup is a round trip to the server, a window long is not. Windows of
+// other classes (the control's, message boxes) are told apart by their window procedure.
 Form* Form::FromHandle(HWND hwnd) {
   if (!hwnd) return nullptr;
-  return static_cast<Form*>(::GetPropA(hwnd, kFormProperty));
+  if (::GetWindowLongPtrA(hwnd, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(&Form::WindowProc))
+    return nullptr;
+  return reinterpret_cast<Form*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
 }
 
 LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -125,11 +129,11 @@ LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
   if (msg == WM_NCCREATE) {
     form = static_cast<Form*>(reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams);
     form->handle_ = hwnd;
-    ::SetPropA(hwnd, kFormProperty, form);
+    ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
   }
   if (!form) return ::DefWindowProcA(hwnd, msg, wparam, lparam);
   if (msg == WM_NCDESTROY) {
-    ::RemovePropA(hwnd, kFormProperty);
+    ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
     form->handle_ = nullptr;
     return ::DefWindowProcA(hwnd, msg, wparam, lparam);
   }
