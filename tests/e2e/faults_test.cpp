@@ -31,6 +31,13 @@ class Faults : public ::testing::Test {
   Transcript transcript_;
 };
 
+std::string ReadCorpus(const char* file) {
+  std::ifstream in(PathFromEnv("KOE_TEST_CORPUS") + "\\" + file, std::ios::binary);
+  std::stringstream raw;
+  raw << in.rdbuf();
+  return raw.str();
+}
+
 struct CorpusCase {
   const char* file;
   std::optional<int> speed, pitch, volume;  // nothing: whatever the profile functions make of it
@@ -57,11 +64,9 @@ TEST_F(Faults, StartsOnEveryDamagedSettingsFileAndAppliesWhatItCanRead) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    std::ifstream in(dir + "\\" + c.file, std::ios::binary);
-    ASSERT_TRUE(in) << dir;
-    std::stringstream raw;
-    raw << in.rdbuf();
-    WriteIni(raw.str());
+    const std::string raw = ReadCorpus(c.file);
+    ASSERT_FALSE(raw.empty()) << dir;
+    WriteIni(raw);
     Transcript t;
     Client client;
     auto k = Koemado::Start({"KOE_PTSVR_TRANSCRIPT=" + t.Path(), "KOE_PTSVR_SIM_SPEED=0"});
@@ -78,6 +83,36 @@ TEST_F(Faults, StartsOnEveryDamagedSettingsFileAndAppliesWhatItCanRead) {
     std::cout << "[ corpus ] " << c.file << ": " << puts[0] << ", " << puts[1] << ", " << puts[2]
               << "; " << c.probe << " -> " << (t.Speaks().empty() ? "(silent)" : t.Speaks()[0].substr(0, 40))
               << "\n";
+    EXPECT_EQ(k->Close(), 0);
+  }
+}
+
+// The editor shows such lists and OK writes the 500 rows back in their written form; keys the
+// program never reads stay as they were.
+TEST_F(Faults, EditorWritesDamagedListsBackAsShown) {
+  struct Case {
+    const char* file;
+    std::vector<std::pair<const char*, std::string>> keys;  // key -> value after OK
+  };
+  const std::vector<Case> cases = {
+      {"many_keys.ini",
+       {{"1", "あ,いち"}, {"2", "字,よみ2"}, {"500", "字,よみ500"}, {"501", "字,よみ501"},
+        {"600", "か,ろっぴゃく"}, {"10000", "字,よみ10000"}}},
+      {"long_values.ini", {{"1", "あ," + std::string(2044, 'x')}, {"2", ","}, {"500", ","}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    WriteIni(ReadCorpus(c.file));
+    auto k = StartWith({});
+    ASSERT_TRUE(k);
+    k->Command("読み方の設定");
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (dialog = k->FindWindowOf("TdlgYomikata", "読み方の設定")); }));
+    HWND ok = FindChild(dialog, "OK");
+    ASSERT_TRUE(ok);
+    PostMessageA(ok, BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(dialog); }));
+    for (const auto& [key, value] : c.keys) EXPECT_EQ(IniValue("読み方", key), value) << key;
     EXPECT_EQ(k->Close(), 0);
   }
 }
