@@ -81,7 +81,7 @@ TEST_F(Faults, StartsOnEveryDamagedSettingsFileAndAppliesWhatItCanRead) {
     EXPECT_TRUE(WaitUntil([&] { return client.DoneAll() == 1; }));
     if (c.spoken) EXPECT_EQ(t.Speaks(), std::vector<std::string>{Utf8(*c.spoken)});
     std::cout << "[ corpus ] " << c.file << ": " << puts[0] << ", " << puts[1] << ", " << puts[2]
-              << "; " << c.probe << " -> " << (t.Speaks().empty() ? "(silent)" : t.Speaks()[0].substr(0, 40))
+              << "; " << Utf8(c.probe) << " -> " << (t.Speaks().empty() ? "(silent)" : t.Speaks()[0].substr(0, 40))
               << "\n";
     EXPECT_EQ(k->Close(), 0);
   }
