@@ -8,7 +8,6 @@
 
 #include "errors.h"
 #include "ini_rules.h"
-#include "sjis.h"
 
 namespace {
 
@@ -43,20 +42,6 @@ std::string RunningProgramPath() {
   }
 }
 
-// True when the Shift-JIS text ends with a '\' that is a separator, not a trail byte.
-bool EndsWithSeparator(std::string_view text) {
-  bool last_is_separator = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (koe::IsLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) {
-      ++i;
-      last_is_separator = false;
-    } else {
-      last_is_separator = text[i] == '\\';
-    }
-  }
-  return last_is_separator;
-}
-
 // Where the profile functions keep a file named without a directory: the Windows directory.
 std::string ProfilePathOf(const std::string& bare_name) {
   std::string directory(MAX_PATH, '\0');
@@ -69,7 +54,8 @@ std::string ProfilePathOf(const std::string& bare_name) {
     }
     directory.resize(length);  // length is the size needed, terminator included
   }
-  if (!EndsWithSeparator(directory)) directory += '\\';
+  // The directory part of a path ends at its last separator that is not a trail byte.
+  if (koe::DirectoryPartLength(directory) != directory.size()) directory += '\\';
   return directory + bare_name;
 }
 
