@@ -96,9 +96,11 @@ std::vector<std::uint32_t> ProseCodes() {
   return codes;
 }
 
-constexpr int kUtteranceLength = 10;
+// Characters per utterance (--length, default 10). Every end of an utterance costs the relay a
+// speak call and three FindWindowA + PostMessageA; long utterances show the per-character cost alone.
+int kUtteranceLength = 10;
 
-// The n-th message of an endless stream of 10-character utterances over the prose.
+// The n-th message of an endless stream of utterances over the prose.
 struct Stream {
   std::vector<std::uint32_t> codes = ProseCodes();
   std::size_t next = 0;
@@ -752,6 +754,7 @@ int main(int argc, char** argv) {
     if (k.rfind("--", 0) != 0) return Usage();
     o.v[k.substr(2)] = argv[i + 1];
   }
+  kUtteranceLength = static_cast<int>(std::max(2L, o.Num("length", 10)));
   if (mode == "write-ini") return WriteIni();
   if (mode == "delete-ini") return DeleteIni();
   if (mode == "throughput") return Throughput(o);
