@@ -119,16 +119,13 @@ void ApplicationObject::ShowException(const std::exception& error) {
   try {
     const std::string text = koe::ErrorBoxText(error.what());
     const UINT type = MB_OK | MB_ICONSTOP;
-    // The box is owned by the application window, which becomes active when it closes: give the
-    // activation back to the window the user was working in (a dialog, the main window).
-    const HWND active = ::GetActiveWindow();
+    // Owned by the application window, which is activated when the box closes and hands the
+    // activation on to the form the user was working in (HandleAppMessage, WM_ACTIVATE).
     if (message_box_) {
       message_box_(Handle(), text, title_, type);
     } else {
       ::MessageBoxA(Handle(), text.c_str(), title_.c_str(), type);
     }
-    if (active && active != Handle() && ::IsWindow(active) && ::IsWindowVisible(active))
-      ::SetActiveWindow(active);
   } catch (...) {
     // Nothing more can be shown.
   }
@@ -156,6 +153,17 @@ LRESULT ApplicationObject::HandleAppMessage(HWND hwnd, UINT msg, WPARAM wparam, 
       return 0;
     case WM_SIZE:
       if (wparam != SIZE_MINIMIZED && hwnd == handle_) ShowPendingMainForm();
+      break;
+    case WM_ACTIVATE:
+      // The application window only carries the task bar button: when it is activated (the user
+      // restores the program, or a box it owned closes), the window last active goes on.
+      if (LOWORD(wparam) != WA_INACTIVE && hwnd == handle_) {
+        const HWND last = last_active_form_;
+        if (last && ::IsWindow(last) && ::IsWindowVisible(last) && ::IsWindowEnabled(last)) {
+          ::SetActiveWindow(last);
+          return 0;
+        }
+      }
       break;
     case WM_SYSCOMMAND:
       if ((wparam & 0xFFF0) == SC_RESTORE) {

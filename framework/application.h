@@ -61,6 +61,9 @@ class ApplicationObject {
   // Minimises the application to its task bar button; the forms it owns are hidden with it.
   void Minimize();
 
+  // A form became active; it gets the activation back when the application window is activated.
+  void NoteActiveForm(HWND form) { last_active_form_ = form; }
+
   // The standard error box: owned by the application window, caption the title, stop icon, OK.
   void ShowException(const std::exception& error);
   void ShowUnknownException();
@@ -84,6 +87,7 @@ class ApplicationObject {
   std::string help_file_;
   bool com_initialized_ = false;
   bool terminated_ = false;
+  HWND last_active_form_ = nullptr;  // the form the user worked in last
   bool main_form_pending_ = false;  // started minimised: the main form is shown at the first restore
   int show_command_for_testing_ = 0;
   Form* main_form_ = nullptr;

@@ -137,6 +137,7 @@ LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
     form->handle_ = nullptr;
     return ::DefWindowProcA(hwnd, msg, wparam, lparam);
   }
+  if (msg == WM_ACTIVATE && LOWORD(wparam) != WA_INACTIVE) Application.NoteActiveForm(hwnd);
   try {
     return form->HandleFormMessage(msg, wparam, lparam);
   } catch (const std::exception& error) {

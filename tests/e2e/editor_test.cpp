@@ -300,9 +300,14 @@ TEST_F(EditorDialog, HelpButtonOpensTheManualAndKeepsTheDialog) {
   koemado_->DismissMessageBox(*box);
   Pump(200);
   EXPECT_TRUE(IsWindowVisible(w.dialog));
-  // The error box hands the activation to the application window; coming back to the dialog
-  // puts the focus where it was: on the button that was clicked.
-  SetForegroundWindow(w.dialog);
+  // When the error box closes the dialog is active again, the focus where it was: on the button
+  // that was clicked.
+  EXPECT_TRUE(WaitUntil([&] {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(w.dialog, nullptr), &info);
+    return info.hwndActive == w.dialog;
+  }));
   EXPECT_TRUE(WaitUntil([&] { return FocusOf(w.dialog) == w.help; }));
   EXPECT_TRUE(IsWindowEnabled(w.dialog));
   PostMessageA(w.editor, WM_KEYDOWN, VK_ESCAPE, 0);

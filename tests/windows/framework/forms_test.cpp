@@ -350,4 +350,22 @@ TEST_F(FrameworkTest, StartedMinimisedTheMainFormWaitsForTheRestore) {
   EXPECT_FALSE(::IsIconic(Application.Handle()));
 }
 
+struct PlainForm : fw::Form {
+  PlainForm() : fw::Form(Layout("TTestPlain")) {}
+};
+
+TEST_F(FrameworkTest, RestoringTheApplicationActivatesTheWindowLastActive) {
+  PlainForm* form = nullptr;
+  Application.CreateForm(form);
+  form->Show();
+  Pump();
+  ASSERT_EQ(::GetActiveWindow(), form->Handle()) << "app " << Application.Handle();
+  Application.Minimize();
+  Pump();
+  ::SendMessageA(Application.Handle(), WM_SYSCOMMAND, SC_RESTORE, 0);
+  Pump();
+  EXPECT_FALSE(::IsIconic(Application.Handle()));
+  EXPECT_EQ(::GetActiveWindow(), form->Handle());
+}
+
 }  // namespace
