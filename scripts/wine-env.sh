@@ -61,7 +61,9 @@ koe_wineserver_start() {
 
 koe_wineserver_stop() {
   if [ -n "$KOE_WINESERVER_PID" ]; then
-    kill "$KOE_WINESERVER_PID" 2>/dev/null || true
+    # Our prefix's server, told to stop, ends the programs still attached to it (the background
+    # services, the desktop); killing its process alone would leave them behind.
+    wineserver -k >/dev/null 2>&1 || kill "$KOE_WINESERVER_PID" 2>/dev/null || true
     wait "$KOE_WINESERVER_PID" 2>/dev/null || true
     KOE_WINESERVER_PID=
   fi
