@@ -136,14 +136,7 @@ void ApplicationObject::ShowUnknownException() {
 }
 
 LRESULT CALLBACK ApplicationObject::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  try {
-    return Application.HandleAppMessage(hwnd, msg, wparam, lparam);
-  } catch (const std::exception& error) {
-    Application.ShowException(error);
-  } catch (...) {
-    Application.ShowUnknownException();
-  }
-  return 0;
+  return ShowingErrors([&] { return Application.HandleAppMessage(hwnd, msg, wparam, lparam); });
 }
 
 LRESULT ApplicationObject::HandleAppMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {

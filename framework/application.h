@@ -98,4 +98,18 @@ class ApplicationObject {
 // The one application object of the process.
 extern ApplicationObject Application;
 
+// The edge of every window procedure of the framework: runs fn and returns its result. An error
+// that escapes fn goes to the standard error box instead of across Windows, and the result is 0.
+template <class Fn>
+LRESULT ShowingErrors(Fn&& fn) noexcept {
+  try {
+    return fn();
+  } catch (const std::exception& error) {
+    Application.ShowException(error);
+  } catch (...) {
+    Application.ShowUnknownException();
+  }
+  return 0;
+}
+
 }  // namespace fw

@@ -74,7 +74,7 @@ const char* PaintedControl::Register(const char* window_class) {
 }
 
 LRESULT CALLBACK PaintedControl::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  try {
+  return ShowingErrors([&]() -> LRESULT {
     auto* control = dynamic_cast<PaintedControl*>(FromHandle(hwnd));
     if (control && msg == WM_PAINT) {
       PAINTSTRUCT ps;
@@ -91,14 +91,8 @@ LRESULT CALLBACK PaintedControl::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, 
         return 0;
       }
     }
-  } catch (const std::exception& error) {
-    Application.ShowException(error);
-    return 0;
-  } catch (...) {
-    Application.ShowUnknownException();
-    return 0;
-  }
-  return ::DefWindowProcA(hwnd, msg, wparam, lparam);
+    return ::DefWindowProcA(hwnd, msg, wparam, lparam);
+  });
 }
 
 // ---- ToolBar ----

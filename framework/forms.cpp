@@ -138,14 +138,7 @@ LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
     return ::DefWindowProcA(hwnd, msg, wparam, lparam);
   }
   if (msg == WM_ACTIVATE && LOWORD(wparam) != WA_INACTIVE) Application.NoteActiveForm(hwnd);
-  try {
-    return form->HandleFormMessage(msg, wparam, lparam);
-  } catch (const std::exception& error) {
-    Application.ShowException(error);
-  } catch (...) {
-    Application.ShowUnknownException();
-  }
-  return 0;
+  return ShowingErrors([&] { return form->HandleFormMessage(msg, wparam, lparam); });
 }
 
 LRESULT Form::HandleFormMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -202,13 +195,10 @@ void Form::Show(int command) {
   if (OnCreateChildWindows) OnCreateChildWindows();
   if (position_ == FormPosition::ScreenCenter) CenterOnScreen();
   visible_ = true;
-  try {
+  ShowingErrors([&]() -> LRESULT {
     if (OnShow) OnShow();
-  } catch (const std::exception& error) {
-    Application.ShowException(error);
-  } catch (...) {
-    Application.ShowUnknownException();
-  }
+    return 0;
+  });
   ::ShowWindow(handle_, command);
   if (default_button_) ::SetFocus(default_button_->Handle());
   ::UpdateWindow(handle_);
