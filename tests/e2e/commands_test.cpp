@@ -8,20 +8,7 @@
 namespace e2e {
 namespace {
 
-class Commands : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { RegisterControl(); }
-  void SetUp() override { DeleteIni(); }
-  void TearDown() override { DeleteIni(); }
-  std::unique_ptr<Koemado> StartWith(std::vector<std::string> env) {
-    env.push_back("KOE_PTSVR_TRANSCRIPT=" + transcript_.Path());
-    env.push_back("KOE_PTSVR_SIM_SPEED=0");
-    auto k = Koemado::Start(env);
-    if (k) EXPECT_TRUE(transcript_.WaitForLines("put Volume=", 1));
-    return k;
-  }
-  Transcript transcript_;
-};
+class Commands : public ProgramTest {};
 
 TEST_F(Commands, VoiceSettingsConfirmedStoresTheControlsValues) {
   auto k = StartWith({"KOE_PTSVR_DIALOG=ok:200,-90,70000"});

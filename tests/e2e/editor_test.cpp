@@ -52,16 +52,11 @@ int Width(HWND window) {
   return r.right - r.left;
 }
 
-class EditorDialog : public ::testing::Test {
+class EditorDialog : public ProgramTest {
  protected:
-  static void SetUpTestSuite() { RegisterControl(); }
-  void SetUp() override { DeleteIni(); }
-  void TearDown() override { DeleteIni(); }
-
   void Start() {
-    koemado_ = Koemado::Start({"KOE_PTSVR_TRANSCRIPT=" + transcript_.Path(), "KOE_PTSVR_SIM_SPEED=0"});
+    koemado_ = StartWith({});
     ASSERT_TRUE(koemado_);
-    ASSERT_TRUE(transcript_.WaitForLines("put Volume=", 1));
   }
 
   // Opens the dialog from the menu command and waits until the cell editor has the focus.
@@ -96,7 +91,6 @@ class EditorDialog : public ::testing::Test {
     return transcript_.Speaks().back();
   }
 
-  Transcript transcript_;
   std::unique_ptr<Koemado> koemado_;
 };
 

@@ -13,22 +13,12 @@
 namespace e2e {
 namespace {
 
-class Faults : public ::testing::Test {
+class Faults : public ProgramTest {
  protected:
-  static void SetUpTestSuite() { RegisterControl(); }
-  void SetUp() override { DeleteIni(); }
   void TearDown() override {
     RemoveDirectoryA(IniPath().c_str());
-    DeleteIni();
+    ProgramTest::TearDown();
   }
-  std::unique_ptr<Koemado> StartWith(std::vector<std::string> env, bool wait_shown = true) {
-    env.push_back("KOE_PTSVR_TRANSCRIPT=" + transcript_.Path());
-    env.push_back("KOE_PTSVR_SIM_SPEED=0");
-    auto k = Koemado::Start(env, SW_SHOWNORMAL, {}, wait_shown);
-    if (k && wait_shown) EXPECT_TRUE(transcript_.WaitForLines("put Volume=", 1));
-    return k;
-  }
-  Transcript transcript_;
 };
 
 std::string ReadCorpus(const char* file) {

@@ -387,4 +387,12 @@ std::uint32_t Code(const std::string& sjis) {
   return koesend::ToMessages(sjis).at(0).code;
 }
 
+std::unique_ptr<Koemado> ProgramTest::StartWith(std::vector<std::string> env, bool wait_shown) {
+  env.push_back("KOE_PTSVR_TRANSCRIPT=" + transcript_.Path());
+  env.push_back("KOE_PTSVR_SIM_SPEED=0");
+  auto k = Koemado::Start(env, SW_SHOWNORMAL, {}, wait_shown);
+  if (k && wait_shown) EXPECT_TRUE(transcript_.WaitForLines("put Volume=", 1));
+  return k;
+}
+
 }  // namespace e2e

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -111,5 +113,18 @@ std::string Utf8(const std::string& sjis);
 
 // The code a client sends for the first character of a Shift-JIS text.
 std::uint32_t Code(const std::string& sjis);
+
+// A test that starts Koemado with the control's transcript and its simulated engine at its
+// fastest, from no settings file, with our control registered.
+class ProgramTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { RegisterControl(); }
+  void SetUp() override { DeleteIni(); }
+  void TearDown() override { DeleteIni(); }
+  // Starts the program with these environment additions; when shown, waits until the stored
+  // voice values have reached the control.
+  std::unique_ptr<Koemado> StartWith(std::vector<std::string> env, bool wait_shown = true);
+  Transcript transcript_;
+};
 
 }  // namespace e2e
