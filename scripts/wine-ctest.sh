@@ -6,7 +6,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd); shift
 . "$here/wine-env.sh"
 export WINEPREFIX="$build/wineprefix"
-koe_prefix_init
+KOE_WINE_BITS=$(sed -n 's/^KOE_WINE_BITS:[A-Z]*=//p' "$build/CMakeCache.txt")
+export KOE_WINE_BITS=${KOE_WINE_BITS:-32}
+koe_prefix_init || exit 1
 trap 'koe_wineserver_stop; koe_display_stop' EXIT
 koe_display_start
 koe_wineserver_start

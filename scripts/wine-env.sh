@@ -1,6 +1,10 @@
 # Shell functions for running Windows programs under Wine. Source this file.
+# KOE_WINE_BITS=32|64 (default 32) says which Windows programs the prefix runs: 32 uses Debian's
+# `wine` (its 32-bit loader) and a win32 prefix; 64 uses the 64-bit loader and a win64 prefix.
 # koe_wine_env        exports the environment every Wine run needs (WINEPREFIX must be set)
-# koe_prefix_init     makes WINEPREFIX ready once (wineboot, no crash dialog)
+# koe_wine            runs a Windows program (or a Wine tool: reg, regsvr32, winepath.exe, ...)
+# koe_prefix_init     makes WINEPREFIX ready once (wineboot, no crash dialog); fails when Wine cannot run
+# koe_probe_32        whether this machine runs 32-bit Windows programs, by running one
 # koe_display_start   starts Xvfb on a free display when DISPLAY is unset; koe_display_stop stops it
 # koe_wineserver_start / koe_wineserver_stop   keep one wineserver alive for the prefix
 
@@ -8,19 +12,51 @@ koe_wine_env() {
   export WINEDEBUG=${WINEDEBUG:--all}
   export LC_ALL=ja_JP.UTF-8 LANG=ja_JP.UTF-8
   export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-  export WINEARCH=win32
+  if [ "${KOE_WINE_BITS:-32}" = 64 ]; then
+    # Debian's wine, wine-stable and the tool wrappers (wineboot, regsvr32) take the 32-bit loader
+    # whenever wine32 is installed, also where it cannot run: name the 64-bit one for everything.
+    export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
+  else
+    export WINEARCH=win32
+    unset WINELOADER
+  fi
+}
+
+koe_wine() {
+  if [ "${KOE_WINE_BITS:-32}" = 64 ]; then
+    /usr/lib/wine/wine64 "$@"
+  else
+    wine "$@"
+  fi
 }
 
 koe_prefix_init() {
   koe_wine_env
   if [ -f "$WINEPREFIX/.koe-ready" ]; then return 0; fi
   mkdir -p "$WINEPREFIX"
-  echo "wine: preparing prefix $WINEPREFIX" >&2
-  wineboot -i >/dev/null 2>&1 || true
-  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  echo "wine: preparing the ${KOE_WINE_BITS:-32}-bit prefix $WINEPREFIX" >&2
+  if ! koe_wine wineboot.exe -i >/dev/null 2>&1; then
+    echo "wine: the ${KOE_WINE_BITS:-32}-bit prefix could not be made" >&2
+    wineserver -k >/dev/null 2>&1 || true
+    return 1
+  fi
+  koe_wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   wineserver -w
   touch "$WINEPREFIX/.koe-ready"
 }
+
+# usage: koe_probe_32 PREFIX PROGRAM.exe [args...]   (a 32-bit Windows program that exits 0)
+# Succeeds when the program ran in a 32-bit prefix. Where the kernel cannot execute 32-bit Linux
+# programs, Wine's 32-bit loader fails at once with "Exec format error".
+koe_probe_32() (
+  export WINEPREFIX=$1 KOE_WINE_BITS=32
+  shift
+  koe_prefix_init 2>/dev/null || exit 1
+  timeout 120 wine "$@" >/dev/null 2>&1 </dev/null
+  rc=$?
+  wineserver -k >/dev/null 2>&1 || true
+  exit $rc
+)
 
 KOE_XVFB_PID=
 koe_display_start() {
@@ -54,9 +90,14 @@ koe_wineserver_start() {
   KOE_WINESERVER_PID=$!
   # Start the prefix's background services (and the desktop) now, detached from our output:
   # started by a test instead, they would inherit its pipes and CTest would wait on them forever.
-  wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
-  setsid wine explorer.exe /desktop >/dev/null 2>&1 </dev/null &
+  koe_wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
+  setsid "$(koe_loader)" explorer.exe /desktop >/dev/null 2>&1 </dev/null &
   sleep 0.5
+}
+
+# The loader koe_wine uses, as one program name (for setsid and the like).
+koe_loader() {
+  if [ "${KOE_WINE_BITS:-32}" = 64 ]; then echo /usr/lib/wine/wine64; else command -v wine; fi
 }
 
 koe_wineserver_stop() {

@@ -1,34 +1,65 @@
 #!/usr/bin/env bash
-# Makes the ZIP package, unpacks it into the Wine prefix as a user would, registers the control
-# from there, runs Koemado from the unpacked folder and opens the manual.
-# usage: check_package.sh BUILD_DIR E2E_TEST_EXE WINEPREFIX
+# Makes the ZIP package of a Windows build tree and checks what a user gets.
+# usage: check_package.sh BUILD_DIR ZIP_NAME BITS [E2E_TEST_EXE WINEPREFIX]
+# Always: the ZIP holds exactly the program, the control, koesend, the manual and the Shift-JIS
+# README, and the programs (and the program's manifest) are of the tree's width (32: i386,
+# 64: x86-64). With the test program
+# and the prefix: the ZIP unpacked into the prefix as a user would, the control registered from
+# there, Koemado run from the unpacked folder and the manual opened.
 set -euo pipefail
-build=$1 e2e=$2
+build=$1 zip=$2 bits=$3
 here=$(cd "$(dirname "$0")" && pwd)
 cd "$build"
 cpack -G ZIP >/dev/null
-zip="$build/Koemado-2.1-win32.zip"
-dest="$3/drive_c/KoemadoPackageTest"
+if [ $# -ge 5 ]; then
+  e2e=$4 prefix=$5
+  dest="$prefix/drive_c/KoemadoPackageTest"
+else
+  prefix= dest=$(mktemp -d)
+fi
+trap 'rm -rf "$dest"' EXIT
 rm -rf "$dest"
 mkdir -p "$dest"
-unzip -q "$zip" -d "$dest"
+unzip -q "$build/$zip" -d "$dest"
+
+# The machine field of a PE file's header, four hex digits: 014c (i386) or 8664 (x86-64).
+pe_machine() {
+  local at
+  at=$(od -An -tu4 -j 60 -N 4 "$1" | tr -d ' ')
+  od -An -tx2 -j $((at + 4)) -N 2 "$1" | tr -d ' '
+}
+want_machine=014c
+[ "$bits" = 64 ] && want_machine=8664
 
 status=0
 for f in Koemado/Koemado.exe Koemado/PtSvr.ocx Koemado/koesend.exe README_ja.txt \
          Help/Koemado_html/html/HID00000001.htm; do
   if [ ! -f "$dest/$f" ]; then echo "package lacks $f"; status=1; fi
 done
+[ $status = 0 ] || exit $status
+for f in Koemado/Koemado.exe Koemado/PtSvr.ocx Koemado/koesend.exe; do
+  machine=$(pe_machine "$dest/$f")
+  if [ "$machine" != "$want_machine" ]; then
+    echo "$f in $zip is for machine $machine, not the $bits-bit $want_machine"; status=1
+  fi
+done
+# The common controls of version 6 (button images, themes) come only with a manifest that names
+# the program's own processor.
+want_arch=x86
+[ "$bits" = 64 ] && want_arch=amd64
+archs=$(grep -ao 'processorArchitecture="[^"]*"' "$dest/Koemado/Koemado.exe" | sort -u | tr '\n' ' ')
+if [ "$archs" != "processorArchitecture=\"$want_arch\" " ]; then
+  echo "Koemado.exe's manifest names $archs, not $want_arch only"; status=1
+fi
 unexpected=$(cd "$dest" && find . -type f | grep -vE '^\./(Koemado/(Koemado\.exe|PtSvr\.ocx|koesend\.exe)|README_ja\.txt|Help/Koemado_html/html/[^/]+)$' || true)
 if [ -n "$unexpected" ]; then echo "package holds unexpected files: $unexpected"; status=1; fi
 if ! iconv -f CP932 -t UTF-8 "$dest/README_ja.txt" | grep -q 'regsvr32'; then
   echo "README_ja.txt is not Shift-JIS text with the install steps"; status=1
 fi
 [ $status = 0 ] || exit $status
+[ -n "$prefix" ] || { echo "$zip: contents as expected ($bits-bit)"; exit 0; }
 
 export KOE_TEST_PACKAGE_DIR='C:\KoemadoPackageTest'
 export KOE_TEST_EXE='C:\KoemadoPackageTest\Koemado\Koemado.exe'
 export KOE_TEST_OCX='C:\KoemadoPackageTest\Koemado\PtSvr.ocx'
-rc=0
-"$here/../../scripts/wine-run" "$3" "$e2e" --gtest_filter='Package.*' || rc=$?
-rm -rf "$dest"
-exit $rc
+"$here/../../scripts/wine-run" "$prefix" "$bits" "$e2e" --gtest_filter='Package.*'
