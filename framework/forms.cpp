@@ -248,9 +248,16 @@ int Form::ShowModal() {
   return modal_result_;
 }
 
+void Form::SetModalResult(int result) {
+  modal_result_ = result;
+  // The modal loop looks at the result after each message it takes from the queue, and a sent
+  // message is handled inside that wait without ending it: wake the loop.
+  if (modal_ && result != mrNone && handle_) ::PostMessageA(handle_, WM_NULL, 0, 0);
+}
+
 void Form::Close() {
   if (modal_) {
-    modal_result_ = mrCancel;
+    SetModalResult(mrCancel);
     return;
   }
   CloseAction action = CloseAction::Hide;

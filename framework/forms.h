@@ -90,7 +90,9 @@ class Form {
   // being dispatched to every window until the modal result is set; returns it and hides the form.
   int ShowModal();
   int ModalResult() const { return modal_result_; }
-  void SetModalResult(int result) { modal_result_ = result; }
+  // Setting a result other than mrNone while the form is modal ends its loop, also when it is set
+  // by a message sent from another thread or program (a click by an accessibility tool).
+  void SetModalResult(int result);
   bool Modal() const { return modal_; }
 
   // Asks the form to close: a modal form ends with mrCancel; otherwise OnClose decides; closing

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "application.h"
@@ -264,6 +266,9 @@ TEST_F(FrameworkTest, ModalLoopKeepsDispatchingToOtherWindowsAndReturnsTheResult
       {"Esc presses the cancel button", true, WM_KEYDOWN, VK_ESCAPE, fw::mrCancel},
       {"Esc without a cancel button does nothing", false, WM_KEYDOWN, VK_ESCAPE, 42},
       {"title-bar close", false, WM_CLOSE, 0, fw::mrCancel},
+      // Sent, not posted, from another thread, as another program or an accessibility tool
+      // clicks: nothing else is queued, yet the loop must end.
+      {"OK button clicked from another thread", false, BM_CLICK, 1, fw::mrOk},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -278,13 +283,31 @@ TEST_F(FrameworkTest, ModalLoopKeepsDispatchingToOtherWindowsAndReturnsTheResult
     dialog.SetMessageHandler(WM_APP + 1, [&](fw::Message&) {
       if (dialog.ModalResult() == fw::mrNone) dialog.SetModalResult(42);
     });
+    const HANDLE returned = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread clicker;
+    std::atomic<bool> woken_late{false};
     dialog.OnShow = [&] {
       ::PostMessageA(other.Handle(), WM_APP, 0, 0);
       const HWND target = c.msg == WM_CLOSE ? dialog.Handle() : dialog.ok.Handle();
+      if (c.wparam == 1) {
+        clicker = std::thread([&, target] {
+          ::Sleep(300);  // the loop is waiting by now, with nothing in the queue
+          ::SendMessageA(target, c.msg, 0, 0);
+          if (::WaitForSingleObject(returned, 5000) == WAIT_TIMEOUT) {
+            woken_late = true;
+            ::PostMessageA(dialog.Handle(), WM_APP + 1, 0, 0);
+          }
+        });
+        return;
+      }
       ::PostMessageA(target, c.msg, c.wparam, 0);
       ::PostMessageA(dialog.Handle(), WM_APP + 1, 0, 0);
     };
     EXPECT_EQ(dialog.ShowModal(), c.result);
+    ::SetEvent(returned);
+    if (clicker.joinable()) clicker.join();
+    ::CloseHandle(returned);
+    EXPECT_FALSE(woken_late) << "the loop waited for an unrelated message";
     EXPECT_EQ(other_got, 1);
     EXPECT_FALSE(other_enabled_meanwhile);
     EXPECT_TRUE(::IsWindowEnabled(other.Handle()));
