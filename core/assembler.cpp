@@ -17,7 +17,7 @@ constexpr std::size_t kKeptCapacity = 4096;
 UtteranceAssembler::UtteranceAssembler(SpeakFn speak, DoneFn done)
     : speak_(std::move(speak)), done_(std::move(done)) {}
 
-void UtteranceAssembler::OnChar(std::uint32_t phase, std::uint32_t code,
+void UtteranceAssembler::OnChar(std::uintptr_t phase, std::uintptr_t code,
                                 const ReadingsList& readings) {
   if (phase == kPhaseWhole || phase == kPhaseFirst) {
     if (buffer_.capacity() > kKeptCapacity)

@@ -20,8 +20,9 @@ class UtteranceAssembler {
   UtteranceAssembler(SpeakFn speak, DoneFn done);
 
   // One WM_KOE_CHAR: phase in wParam, character code in lParam (bits 8..15 first byte,
-  // bits 0..7 second byte, higher bits ignored).
-  void OnChar(std::uint32_t phase, std::uint32_t code, const ReadingsList& readings);
+  // bits 0..7 second byte, higher bits ignored). Both at the full width of the message's
+  // parameters: in a 64-bit build a wParam above 32 bits is another phase, never 0 or 3.
+  void OnChar(std::uintptr_t phase, std::uintptr_t code, const ReadingsList& readings);
 
   // The main window's show handler marks that nothing has been said yet.
   void ResetNothingToSpeak() { nothing_to_speak_ = true; }

@@ -117,8 +117,8 @@ void TMainForm::FormShow() {
 void TMainForm::FormClose(fw::CloseAction& /*Action*/) {}
 
 void TMainForm::WMKoeChar(fw::Message& Message) {
-  assembler_.OnChar(static_cast<std::uint32_t>(Message.WParam),
-                    static_cast<std::uint32_t>(Message.LParam), KoemadoIni->Readings);
+  assembler_.OnChar(Message.WParam, static_cast<std::uintptr_t>(Message.LParam),
+                    KoemadoIni->Readings);
 }
 
 void TMainForm::PtSvrStopSpeak() { PostKoeDone(); }

@@ -33,7 +33,7 @@ class AssemblerTest : public testing::Test {
     readings_.AppendDefaults();
   }
 
-  void Send(std::uint32_t phase, std::uint32_t code) { assembler_.OnChar(phase, code, readings_); }
+  void Send(std::uintptr_t phase, std::uintptr_t code) { assembler_.OnChar(phase, code, readings_); }
   std::vector<std::string> TakeEvents() { return std::exchange(events_, {}); }
 
   ReadingsList readings_;
@@ -118,6 +118,10 @@ TEST_F(AssemblerTest, HigherBitsOfTheCodeAreIgnored) {
   assembler_.ResetNothingToSpeak();
   Send(kPhaseWhole, 0xABCD0000u | kA);
   EXPECT_EQ(TakeEvents(), Events{"speak:あ"_sj});
+  if constexpr (sizeof(std::uintptr_t) > 4) {  // a 64-bit build's lParam is wider still
+    Send(kPhaseWhole, (std::uintptr_t{0xFF} << 40) | kA);
+    EXPECT_EQ(TakeEvents(), Events{"speak:あ"_sj});
+  }
 }
 
 TEST_F(AssemblerTest, KeyOfTwoSingleByteCharactersMatchesTheirCode) {
@@ -150,9 +154,17 @@ TEST_F(AssemblerTest, AbandonedUtteranceMakesTheNextOneSpeakable) {
 TEST_F(AssemblerTest, OtherPhasesOnlyAddTheCharacter) {
   assembler_.ResetNothingToSpeak();
   Send(kPhaseFirst, kA);
-  for (std::uint32_t phase : {4u, 5u, 0xFFFFFFFFu}) Send(phase, kI);
+  std::vector<std::uintptr_t> phases = {4u, 5u, 0xFFFFFFFFu};
+  if constexpr (sizeof(std::uintptr_t) > 4) {
+    // A 64-bit build's wParam holds more than 32 bits: these are other phases, not 0 and 3.
+    phases.push_back((std::uintptr_t{1} << 32) | kPhaseWhole);
+    phases.push_back((std::uintptr_t{1} << 32) | kPhaseLast);
+  }
+  for (std::uintptr_t phase : phases) Send(phase, kI);
   EXPECT_TRUE(TakeEvents().empty());
-  EXPECT_EQ(assembler_.Buffer(), "亜いいい"_sj);
+  std::string want = "亜"_sj;
+  for (std::size_t i = 0; i < phases.size(); ++i) want += "い"_sj;
+  EXPECT_EQ(assembler_.Buffer(), want);
   EXPECT_FALSE(assembler_.NothingToSpeak());
 }
 
