@@ -64,12 +64,20 @@ TEST_F(Faults, StartsOnEveryDamagedSettingsFileAndAppliesWhatItCanRead) {
     ASSERT_TRUE(t.WaitForLines("put Volume=", 1));
     const auto puts = t.Matching("put ");
     ASSERT_EQ(puts.size(), 3u);
-    if (c.speed) EXPECT_EQ(puts[0], Put("Speed", *c.speed));
-    if (c.pitch) EXPECT_EQ(puts[1], Put("Pitch", *c.pitch));
-    if (c.volume) EXPECT_EQ(puts[2], Put("Volume", *c.volume));
+    if (c.speed) {
+      EXPECT_EQ(puts[0], Put("Speed", *c.speed));
+    }
+    if (c.pitch) {
+      EXPECT_EQ(puts[1], Put("Pitch", *c.pitch));
+    }
+    if (c.volume) {
+      EXPECT_EQ(puts[2], Put("Volume", *c.volume));
+    }
     k->Char(0, Code(c.probe));
     EXPECT_TRUE(WaitUntil([&] { return client.DoneAll() == 1; }));
-    if (c.spoken) EXPECT_EQ(t.Speaks(), std::vector<std::string>{Utf8(*c.spoken)});
+    if (c.spoken) {
+      EXPECT_EQ(t.Speaks(), std::vector<std::string>{Utf8(*c.spoken)});
+    }
     std::cout << "[ corpus ] " << c.file << ": " << puts[0] << ", " << puts[1] << ", " << puts[2]
               << "; " << Utf8(c.probe) << " -> " << (t.Speaks().empty() ? "(silent)" : t.Speaks()[0].substr(0, 40))
               << "\n";

@@ -391,7 +391,9 @@ std::unique_ptr<Koemado> ProgramTest::StartWith(std::vector<std::string> env, bo
   env.push_back("KOE_PTSVR_TRANSCRIPT=" + transcript_.Path());
   env.push_back("KOE_PTSVR_SIM_SPEED=0");
   auto k = Koemado::Start(env, SW_SHOWNORMAL, {}, wait_shown);
-  if (k && wait_shown) EXPECT_TRUE(transcript_.WaitForLines("put Volume=", 1));
+  if (k && wait_shown) {
+    EXPECT_TRUE(transcript_.WaitForLines("put Volume=", 1));
+  }
   return k;
 }
 

@@ -105,8 +105,9 @@ struct Stream {
   std::vector<std::uint32_t> codes = ProseCodes();
   std::size_t next = 0;
   unsigned Phase() const {
-    const std::size_t k = next % kUtteranceLength;
-    return k == 0 ? koe::kPhaseFirst : k == kUtteranceLength - 1 ? koe::kPhaseLast : koe::kPhaseMiddle;
+    const auto length = static_cast<std::size_t>(kUtteranceLength);
+    const std::size_t k = next % length;
+    return k == 0 ? koe::kPhaseFirst : k == length - 1 ? koe::kPhaseLast : koe::kPhaseMiddle;
   }
   std::uint32_t Code() const { return codes[next % codes.size()]; }
 };

@@ -38,7 +38,8 @@ class HostTest : public ::testing::Test {
     ASSERT_EQ(S_OK, ::CoInitialize(nullptr));
     g_ocx = ::LoadLibraryA("PtSvr.ocx");
     ASSERT_NE(nullptr, g_ocx) << "PtSvr.ocx beside the test";
-    auto reg = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(::GetProcAddress(g_ocx, "DllRegisterServer"));
+    auto reg = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(::GetProcAddress(g_ocx, "DllRegisterServer")));
     ASSERT_NE(nullptr, reg);
     ASSERT_EQ(S_OK, reg());
     WNDCLASSA wc{};
@@ -272,7 +273,8 @@ TEST_F(HostTest, HandlerErrorGoesToTheReporterAndTheControlGetsOk) {
 }
 
 TEST_F(HostTest, TeardownClosesWithoutSavingAndReleases) {
-  auto can_unload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(::GetProcAddress(g_ocx, "DllCanUnloadNow"));
+  auto can_unload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+      reinterpret_cast<void*>(::GetProcAddress(g_ocx, "DllCanUnloadNow")));
   ASSERT_NE(nullptr, can_unload);
   auto ptsvr = Make();
   ptsvr->HandleNeeded();

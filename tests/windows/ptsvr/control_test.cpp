@@ -35,7 +35,9 @@ using RegFn = HRESULT(__stdcall*)();
 
 struct Server {
   HMODULE module = LoadLibraryW(BesideTest(L"PtSvr.ocx").c_str());
-  RegFn Fn(const char* name) const { return reinterpret_cast<RegFn>(GetProcAddress(module, name)); }
+  RegFn Fn(const char* name) const {
+    return reinterpret_cast<RegFn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  }
   HRESULT Register() const { return Fn("DllRegisterServer")(); }
   HRESULT Unregister() const { return Fn("DllUnregisterServer")(); }
   HRESULT CanUnloadNow() const { return Fn("DllCanUnloadNow")(); }
@@ -530,7 +532,7 @@ TEST(Hosting, WithoutInPlaceSupportTheObjectOffersNoInPlaceObject) {
 struct ModalAnswer {
   const wchar_t* caption;
   std::function<void(HWND)> answer;
-  std::wstring seen_text;
+  std::wstring seen_text{};
   bool answered = false;
 };
 ModalAnswer* g_answer = nullptr;
