@@ -40,6 +40,22 @@ void ReportOleError(const std::exception& error) noexcept {
   }
 }
 
+namespace {
+
+// The edge of every site method that runs code of ours: nothing it raises goes back to the control.
+template <class Fn>
+void ReportingErrors(Fn&& fn) noexcept {
+  try {
+    fn();
+  } catch (const std::exception& e) {
+    ReportOleError(e);
+  } catch (...) {
+    ReportOleError(std::runtime_error("不明なエラーが発生しました"));
+  }
+}
+
+}  // namespace
+
 // ---- The site ------------------------------------------------------------------------------
 
 // The helpers below are the faces of one site object: each answers its own interface and hands
@@ -155,34 +171,55 @@ class NamelessDispatch : public Base {
   }
 };
 
-// Ambient properties: the control runs in user mode, not in a designer; nothing else is offered.
+// Ambient properties, as a container that runs its controls (not a designer) gives them: user
+// mode, no hatching or grab handles, not UI-dead, no message reflection, not the default
+// button, Japanese locale. Everything else is left to the control's own defaults.
 class AmbientDispatch : public NamelessDispatch<SiteFace<IDispatch>> {
  public:
   using NamelessDispatch::NamelessDispatch;
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result,
                                    EXCEPINFO*, UINT*) override {
-    if (id != DISPID_AMBIENT_USERMODE || !(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
+    if (!(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
+    VARIANT value;
+    ::VariantInit(&value);
+    switch (id) {
+      case DISPID_AMBIENT_USERMODE:
+        V_VT(&value) = VT_BOOL;
+        V_BOOL(&value) = VARIANT_TRUE;
+        break;
+      case DISPID_AMBIENT_SHOWHATCHING:
+      case DISPID_AMBIENT_SHOWGRABHANDLES:
+      case DISPID_AMBIENT_UIDEAD:
+      case DISPID_AMBIENT_MESSAGEREFLECT:
+      case DISPID_AMBIENT_DISPLAYASDEFAULT:
+        V_VT(&value) = VT_BOOL;
+        V_BOOL(&value) = VARIANT_FALSE;
+        break;
+      case DISPID_AMBIENT_LOCALEID:
+        V_VT(&value) = VT_I4;
+        V_I4(&value) = 0x411;
+        break;
+      default:
+        return DISP_E_MEMBERNOTFOUND;
+    }
     if (!result) return E_POINTER;
-    ::VariantInit(result);
-    V_VT(result) = VT_BOOL;
-    V_BOOL(result) = VARIANT_TRUE;
+    *result = value;
     return S_OK;
   }
 };
 
-// The event sink: answers the control's event interface and IDispatch itself (so the control's
-// IDispatch for events is not the ambient one), everything else through the site.
+// The event sink: an object of its own (its IUnknown is not the site's), answering only the
+// control's event interface, IDispatch and IUnknown. It shares the site's lifetime.
 class EventSink : public NamelessDispatch<SiteFace<IDispatch>> {
  public:
   EventSink(OleSite* site, const IID& events_iid) : NamelessDispatch(site), events_iid_(events_iid) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == events_iid_) {
-      *ppv = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return SiteQueryInterface(site_, riid, ppv);
+    *ppv = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IDispatch && riid != events_iid_) return E_NOINTERFACE;
+    *ppv = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
                                    EXCEPINFO*, UINT*) override;
@@ -196,7 +233,7 @@ class EventSink : public NamelessDispatch<SiteFace<IDispatch>> {
 class OleSite {
  public:
   OleSite(OleControlHost* host, const IID& events_iid)
-      : host_(host), events_iid_(events_iid), client_(this), inplace_site_(this), frame_(this),
+      : host_(host), client_(this), inplace_site_(this), frame_(this),
         control_site_(this), ambient_(this), sink_(this, events_iid) {}
   OleSite(const OleSite&) = delete;
   OleSite& operator=(const OleSite&) = delete;
@@ -222,8 +259,6 @@ class OleSite {
       face = &control_site_;
     } else if (riid == IID_IDispatch) {
       face = &ambient_;
-    } else if (riid == events_iid_) {
-      face = &sink_;
     } else {
       return E_NOINTERFACE;
     }
@@ -264,7 +299,6 @@ class OleSite {
 
   LONG refs_ = 1;
   OleControlHost* host_ = nullptr;
-  IID events_iid_;
   std::map<DISPID, OleEventHandler> handlers_;
   ClientSite client_;
   InPlaceSite inplace_site_;
@@ -306,11 +340,7 @@ HRESULT STDMETHODCALLTYPE InPlaceSite::GetWindowContext(IOleInPlaceFrame** frame
 HRESULT STDMETHODCALLTYPE InPlaceSite::OnPosRectChange(const RECT* rect) {
   if (!rect) return E_POINTER;
   if (OleControlHost* host = site_->Host()) {
-    try {
-      host->SetBounds(*rect);
-    } catch (const std::exception& e) {
-      ReportOleError(e);
-    }
+    ReportingErrors([&] { host->SetBounds(*rect); });
   } else {
     site_->bounds = *rect;
   }
@@ -328,16 +358,12 @@ HRESULT STDMETHODCALLTYPE EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPP
   if (result) ::VariantInit(result);
   // A handler may free the host (and with it our reference to the site) while it runs.
   ComPtr<IDispatch> keep_alive(this);
-  OleEventHandler handler = site_->Handler(id);
-  if (!handler) return S_OK;
-  DISPPARAMS none{nullptr, nullptr, 0, 0};
-  try {
-    handler(params ? params : &none);
-  } catch (const std::exception& e) {
-    ReportOleError(e);
-  } catch (...) {
-    ReportOleError(std::runtime_error("unknown exception in an event handler"));
-  }
+  ReportingErrors([&] {
+    if (OleEventHandler handler = site_->Handler(id)) {
+      DISPPARAMS none{nullptr, nullptr, 0, 0};
+      handler(params ? params : &none);
+    }
+  });
   return S_OK;
 }
 
@@ -353,28 +379,21 @@ OleControlHost::OleControlHost(const CLSID& clsid, const IID& dispatch_iid, cons
   site_ = new OleSite(this, events_iid_);
 }
 
+// In the order containers tear a control down: out of its window, events disconnected, closed
+// without saving, the site taken back, released.
 OleControlHost::~OleControlHost() {
-  Deactivate();
+  if (inplace_) inplace_->InPlaceDeactivate();
+  inplace_.Reset();
+  if (connection_) {
+    connection_->Unadvise(cookie_);
+    connection_.Reset();
+  }
   object_->Close(OLECLOSE_NOSAVE);
+  if (site_given_) object_->SetClientSite(nullptr);
   dispatch_.Reset();
   object_.Reset();
   site_->Detach();
   site_->Release();
-}
-
-void OleControlHost::Deactivate() noexcept {
-  if (inplace_) inplace_->InPlaceDeactivate();
-  if (connection_) {
-    connection_->Unadvise(cookie_);
-    connection_.Reset();
-    cookie_ = 0;
-  }
-  if (site_given_) {
-    object_->SetClientSite(nullptr);
-    site_given_ = false;
-  }
-  inplace_.Reset();
-  active_ = false;
 }
 
 void OleControlHost::SetParent(HWND parent) { site_->parent = parent; }
@@ -408,16 +427,18 @@ void OleControlHost::Activate() {
     site_given_ = true;
   }
 
+  // The stored state is our own control's; another control registered under the class may
+  // refuse it. It then starts afresh: only a control that cannot even do that fails.
   ComPtr<IPersistStreamInit> persist;
   if (SUCCEEDED(object_.As(&persist))) {
-    if (control_data_.empty()) {
-      OleCheck(persist->InitNew());
-    } else {
+    bool loaded = false;
+    if (!control_data_.empty()) {
       ComPtr<IStream> stream;
       stream.Attach(::SHCreateMemStream(control_data_.data(), static_cast<UINT>(control_data_.size())));
       if (!stream) throw EOleSysError(E_OUTOFMEMORY);
-      OleCheck(persist->Load(stream.Get()));
+      loaded = SUCCEEDED(persist->Load(stream.Get()));
     }
+    if (!loaded) OleCheck(persist->InitNew());
   }
 
   if (!site_given_) {

@@ -43,8 +43,8 @@ class OleControlHost {
   // while active moves the control at once.
   void SetParent(HWND parent);
   void SetBounds(const RECT& bounds);
-  // The control's stored state, loaded through IPersistStreamInit on activation. With no data
-  // the control starts fresh (InitNew).
+  // The control's stored state, loaded through IPersistStreamInit on activation. With no data,
+  // or when the control refuses it, the control starts fresh (InitNew).
   void SetControlData(const void* data, std::size_t size);
   // Binds (or, with an empty handler, unbinds) the handler of one event.
   void OnEvent(DISPID id, OleEventHandler handler);
@@ -77,7 +77,6 @@ class OleControlHost {
 
  private:
   void Invoke(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result);
-  void Deactivate() noexcept;
 
   IID dispatch_iid_;
   IID events_iid_;

@@ -25,6 +25,174 @@ namespace {
 const RECT kBounds{0, 2, 160, 32};
 HMODULE g_ocx = nullptr;
 
+// A control of another maker, as the host meets it: it records what the container calls, in
+// order, may refuse the stored state (or even to start afresh), and keeps the event sink it is
+// given. Registered for this process only, under a class of its own.
+const CLSID kRecordingClsid{0x6b1e0a55, 0x3c1d, 0x4b8e, {0x9a, 0x21, 0x5e, 0x0c, 0x7f, 0x44, 0x12, 0x3d}};
+const IID kRecordingEvents{0x6b1e0a56, 0x3c1d, 0x4b8e, {0x9a, 0x21, 0x5e, 0x0c, 0x7f, 0x44, 0x12, 0x3d}};
+
+struct Recording {
+  std::vector<std::string> calls;
+  bool refuse_load = false;
+  bool refuse_init_new = false;
+  ComPtr<IDispatch> sink;  // as advised
+} g_recording;
+
+class RecordingControl final : public IOleObject, public IOleInPlaceObject, public IPersistStreamInit,
+                               public IConnectionPointContainer {
+ public:
+  // IUnknown
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IOleObject) *out = static_cast<IOleObject*>(this);
+    else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceObject) *out = static_cast<IOleInPlaceObject*>(this);
+    else if (riid == IID_IPersist || riid == IID_IPersistStreamInit) *out = static_cast<IPersistStreamInit*>(this);
+    else if (riid == IID_IConnectionPointContainer) *out = static_cast<IConnectionPointContainer*>(this);
+    else return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    if (--refs_ > 0) return refs_;
+    Note("released");
+    delete this;
+    return 0;
+  }
+  // IOleObject
+  HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite* site) override {
+    Note(site ? "site" : "site none");
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetClientSite(IOleClientSite**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE Close(DWORD option) override {
+    Note(option == OLECLOSE_NOSAVE ? "close nosave" : "close saving");
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE InitFromData(IDataObject*, BOOL, DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetClipboardData(DWORD, IDataObject**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) override {
+    Note("verb " + std::to_string(verb));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE EnumVerbs(IEnumOLEVERB**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Update() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE IsUpToDate() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetUserClassID(CLSID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetUserType(DWORD, LPOLESTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetExtent(DWORD, SIZEL*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetExtent(DWORD, SIZEL*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Advise(IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unadvise(DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EnumAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetMiscStatus(DWORD, DWORD* status) override {
+    *status = OLEMISC_SETCLIENTSITEFIRST;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
+  // IOleInPlaceObject
+  HRESULT STDMETHODCALLTYPE GetWindow(HWND*) override { return E_FAIL; }
+  HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE InPlaceDeactivate() override {
+    Note("inplace deactivate");
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE UIDeactivate() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetObjectRects(LPCRECT, LPCRECT) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE ReactivateAndUndo() override { return E_NOTIMPL; }
+  // IPersistStreamInit
+  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override {
+    *clsid = kRecordingClsid;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE IsDirty() override { return S_FALSE; }
+  HRESULT STDMETHODCALLTYPE Load(LPSTREAM) override {
+    Note(g_recording.refuse_load ? "load refused" : "load");
+    return g_recording.refuse_load ? E_FAIL : S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Save(LPSTREAM, BOOL) override {
+    Note("save");
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE InitNew() override {
+    Note(g_recording.refuse_init_new ? "init new refused" : "init new");
+    return g_recording.refuse_init_new ? E_UNEXPECTED : S_OK;
+  }
+  // IConnectionPointContainer: the event interface only
+  HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
+    *point = nullptr;
+    if (riid != kRecordingEvents) return CONNECT_E_NOCONNECTION;
+    *point = &point_;
+    AddRef();
+    return S_OK;
+  }
+
+ private:
+  class EventPoint final : public IConnectionPoint {
+   public:
+    explicit EventPoint(RecordingControl* owner) : owner_(owner) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+      *out = nullptr;
+      if (riid != IID_IUnknown && riid != IID_IConnectionPoint) return E_NOINTERFACE;
+      *out = this;
+      AddRef();
+      return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return owner_->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
+      *iid = kRecordingEvents;
+      return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override {
+      Note("advise");
+      if (FAILED(sink->QueryInterface(kRecordingEvents, reinterpret_cast<void**>(g_recording.sink.ReleaseAndGetAddressOf()))))
+        return CONNECT_E_CANNOTCONNECT;
+      *cookie = 7;
+      return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override {
+      Note(cookie == 7 ? "unadvise" : "unadvise unknown");
+      g_recording.sink.Reset();
+      return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
+
+   private:
+    RecordingControl* owner_;
+  };
+
+  static void Note(const std::string& call) { g_recording.calls.push_back(call); }
+  ULONG refs_ = 1;
+  EventPoint point_{this};
+};
+
+class RecordingFactory final : public IClassFactory {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    *out = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IClassFactory) return E_NOINTERFACE;
+    *out = this;
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID riid, void** out) override {
+    auto* control = new RecordingControl;
+    const HRESULT hr = control->QueryInterface(riid, out);
+    control->Release();
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+} g_recording_factory;
+
 // The transcript is UTF-8 while narrow literals here are Shift-JIS.
 std::string Utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
 
@@ -42,6 +210,9 @@ class HostTest : public ::testing::Test {
         reinterpret_cast<void*>(::GetProcAddress(g_ocx, "DllRegisterServer")));
     ASSERT_NE(nullptr, reg);
     ASSERT_EQ(S_OK, reg());
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, ::CoRegisterClassObject(kRecordingClsid, &g_recording_factory, CLSCTX_INPROC_SERVER,
+                                            REGCLS_MULTIPLEUSE, &cookie));
     WNDCLASSA wc{};
     wc.lpfnWndProc = ::DefWindowProcA;
     wc.hInstance = ::GetModuleHandleA(nullptr);
@@ -71,6 +242,17 @@ class HostTest : public ::testing::Test {
   }
 
   std::unique_ptr<TPtSvr> Make() { return std::make_unique<TPtSvr>(parent_, kBounds, nullptr, 0); }
+
+  // The recording control, with some stored state to load, fresh records each time.
+  std::unique_ptr<fw::OleControlHost> MakeRecording(bool refuse_load = false, bool refuse_init_new = false) {
+    g_recording = Recording{{}, refuse_load, refuse_init_new, nullptr};
+    auto host = std::make_unique<fw::OleControlHost>(kRecordingClsid, IID_IDispatch, kRecordingEvents);
+    host->SetParent(parent_);
+    host->SetBounds(kBounds);
+    const unsigned char state[4] = {1, 2, 3, 4};
+    host->SetControlData(state, sizeof state);
+    return host;
+  }
 
   // Runs the message loop until done() holds or the deadline passes.
   static bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms = 5000) {
@@ -132,7 +314,7 @@ TEST_F(HostTest, FirstCallActivatesTheControl) {
   EXPECT_EQ(200, ptsvr->GetSpeed());
 }
 
-TEST_F(HostTest, SiteTellsTheControlItRunsInUserMode) {
+TEST_F(HostTest, SiteAnswersTheAmbientPropertiesOfARunningContainer) {
   auto ptsvr = Make();
   ptsvr->HandleNeeded();
   ComPtr<IOleClientSite> held;
@@ -143,18 +325,96 @@ TEST_F(HostTest, SiteTellsTheControlItRunsInUserMode) {
   struct Case {
     DISPID id;
     HRESULT hr;
-  } cases[] = {{DISPID_AMBIENT_USERMODE, S_OK}, {DISPID_AMBIENT_LOCALEID, DISP_E_MEMBERNOTFOUND},
-               {DISPID_AMBIENT_DISPLAYNAME, DISP_E_MEMBERNOTFOUND}};
+    VARTYPE type;
+    LONG value;  // VT_BOOL as VARIANT_TRUE or VARIANT_FALSE
+  } cases[] = {{DISPID_AMBIENT_USERMODE, S_OK, VT_BOOL, VARIANT_TRUE},
+               {DISPID_AMBIENT_SHOWHATCHING, S_OK, VT_BOOL, VARIANT_FALSE},
+               {DISPID_AMBIENT_SHOWGRABHANDLES, S_OK, VT_BOOL, VARIANT_FALSE},
+               {DISPID_AMBIENT_UIDEAD, S_OK, VT_BOOL, VARIANT_FALSE},
+               {DISPID_AMBIENT_MESSAGEREFLECT, S_OK, VT_BOOL, VARIANT_FALSE},
+               {DISPID_AMBIENT_DISPLAYASDEFAULT, S_OK, VT_BOOL, VARIANT_FALSE},
+               {DISPID_AMBIENT_LOCALEID, S_OK, VT_I4, 0x411},
+               {DISPID_AMBIENT_DISPLAYNAME, DISP_E_MEMBERNOTFOUND, VT_EMPTY, 0}};
   for (const Case& c : cases) {
     fw::Variant v;
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     EXPECT_EQ(c.hr, ambient->Invoke(c.id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, v.ptr(), nullptr, nullptr))
         << c.id;
-    if (c.hr == S_OK) {
-      EXPECT_EQ(VT_BOOL, V_VT(v.ptr()));
-      EXPECT_EQ(VARIANT_TRUE, V_BOOL(v.ptr()));
+    EXPECT_EQ(c.type, V_VT(v.ptr())) << c.id;
+    if (c.type == VT_BOOL) {
+      EXPECT_EQ(c.value, V_BOOL(v.ptr())) << c.id;
+    } else if (c.type == VT_I4) {
+      EXPECT_EQ(c.value, V_I4(v.ptr())) << c.id;
     }
   }
+}
+
+TEST_F(HostTest, ControlThatRefusesTheStoredStateStartsAfresh) {
+  struct Case {
+    const char* what;
+    bool refuse_load, refuse_init_new;
+    std::vector<std::string> calls;
+    bool fails;
+  } cases[] = {
+      {"accepted", false, false, {"site", "load", "verb -5", "advise"}, false},
+      {"refused", true, false, {"site", "load refused", "init new", "verb -5", "advise"}, false},
+      {"refused, and afresh too", true, true, {"site", "load refused", "init new refused"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto host = MakeRecording(c.refuse_load, c.refuse_init_new);
+    if (c.fails) {
+      EXPECT_THROW(host->Activate(), fw::EOleSysError);
+    } else {
+      EXPECT_NO_THROW(host->Activate());
+    }
+    EXPECT_EQ(c.calls, g_recording.calls);
+  }
+  // Our own control, given a state of another kind, refuses it and starts with its defaults.
+  const unsigned char foreign[69] = {'N', 'o', 't', 'O', 'u', 'r', 's'};
+  TPtSvr ptsvr(parent_, kBounds, foreign, sizeof foreign);
+  ptsvr.HandleNeeded();
+  EXPECT_EQ((std::vector<std::string>{"create", "activate"}), TranscriptLines());
+  EXPECT_EQ(180, ptsvr.GetSpeed());
+}
+
+// In-place deactivate, unadvise, close without saving, take the site back, release.
+TEST_F(HostTest, TeardownGoesInTheOrderContainersUse) {
+  auto host = MakeRecording();
+  host->Activate();
+  g_recording.calls.clear();
+  host.reset();
+  EXPECT_EQ((std::vector<std::string>{"inplace deactivate", "unadvise", "close nosave", "site none", "released"}),
+            g_recording.calls);
+}
+
+// The sink is an object of its own: every one of its interfaces leads to the same IUnknown, and
+// none of them to the site's.
+TEST_F(HostTest, EventSinkKeepsItsOwnIdentity) {
+  auto host = MakeRecording();
+  host->Activate();
+  ASSERT_TRUE(g_recording.sink);
+  auto identity = [](IUnknown* face) {  // held by the object under test, so the pointer stays valid
+    ComPtr<IUnknown> unknown;
+    EXPECT_EQ(S_OK, face->QueryInterface(IID_PPV_ARGS(&unknown)));
+    return static_cast<void*>(unknown.Get());
+  };
+  ComPtr<IDispatch> as_dispatch;
+  ASSERT_EQ(S_OK, g_recording.sink.As(&as_dispatch));
+  EXPECT_EQ(identity(g_recording.sink.Get()), identity(as_dispatch.Get()));
+  ComPtr<IOleClientSite> site_through_sink;
+  EXPECT_EQ(E_NOINTERFACE, g_recording.sink.As(&site_through_sink));
+
+  const ComPtr<IOleClientSite> site = host->ClientSite();
+  EXPECT_NE(identity(site.Get()), identity(g_recording.sink.Get()));
+  ComPtr<IDispatch> sink_through_site;
+  EXPECT_EQ(E_NOINTERFACE, site->QueryInterface(kRecordingEvents, reinterpret_cast<void**>(sink_through_site.GetAddressOf())));
+  ComPtr<IOleInPlaceSite> inplace;
+  ComPtr<IDispatch> ambient;
+  ASSERT_EQ(S_OK, site.As(&inplace));
+  ASSERT_EQ(S_OK, site.As(&ambient));
+  EXPECT_EQ(identity(site.Get()), identity(inplace.Get()));
+  EXPECT_EQ(identity(site.Get()), identity(ambient.Get()));
 }
 
 TEST_F(HostTest, StopSpeakComesOncePerSpeak) {
@@ -262,14 +522,15 @@ TEST_F(HostTest, HandlerErrorGoesToTheReporterAndTheControlGetsOk) {
   EXPECT_TRUE(PumpUntil([&] { return !reported_.empty(); }));
   ASSERT_EQ(1u, reported_.size());
   EXPECT_EQ("handler failed", reported_[0]);
-  // The sink's own answer, as the control sees it.
-  const IID events{0x1F8E7F88, 0xA47F, 0x11D2, {0xB9, 0xD7, 0x08, 0x00, 0x5A, 0x4B, 0x5E, 0x6E}};
-  ComPtr<IDispatch> sink;
-  ASSERT_EQ(S_OK, ptsvr->Host().ClientSite()->QueryInterface(events, reinterpret_cast<void**>(sink.GetAddressOf())));
+  // The sink's own answer, as the control sees it: S_OK for a failing handler and an unbound id.
+  auto host = MakeRecording();
+  host->OnEvent(2, [](DISPPARAMS*) { throw 42; });
+  host->Activate();
   DISPPARAMS none{nullptr, nullptr, 0, 0};
-  EXPECT_EQ(S_OK, sink->Invoke(koe::eventid::kOnStopSpeak, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
-  EXPECT_EQ(S_OK, sink->Invoke(99, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
-  EXPECT_EQ(2u, reported_.size());
+  EXPECT_EQ(S_OK, g_recording.sink->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+  EXPECT_EQ(S_OK, g_recording.sink->Invoke(99, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+  ASSERT_EQ(2u, reported_.size());
+  EXPECT_EQ("不明なエラーが発生しました", reported_[1]);
 }
 
 TEST_F(HostTest, TeardownClosesWithoutSavingAndReleases) {
