@@ -1,6 +1,6 @@
 #include "application.h"
 
-#include <objbase.h>
+#include <ole2.h>
 
 #include <stdexcept>
 
@@ -21,13 +21,15 @@ ApplicationObject::~ApplicationObject() {
   for (auto& form : forms_) form.release();
 }
 
+// OLE, not COM alone: in-place activation, the clipboard and drag and drop need it. It makes the
+// same single-threaded apartment.
 void ApplicationObject::Initialize() {
-  com_initialized_ = SUCCEEDED(::CoInitialize(nullptr));
+  ole_initialized_ = SUCCEEDED(::OleInitialize(nullptr));
 }
 
 void ApplicationObject::Uninitialize() {
-  if (com_initialized_) ::CoUninitialize();
-  com_initialized_ = false;
+  if (ole_initialized_) ::OleUninitialize();
+  ole_initialized_ = false;
 }
 
 HWND ApplicationObject::Handle() {

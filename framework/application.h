@@ -22,9 +22,9 @@ class ApplicationObject {
   ApplicationObject(const ApplicationObject&) = delete;
   ApplicationObject& operator=(const ApplicationObject&) = delete;
 
-  // Initialises COM on this thread as a single-threaded apartment.
+  // Initialises OLE (and with it COM) on this thread as a single-threaded apartment.
   void Initialize();
-  // Uninitialises COM when Initialize initialised it.
+  // Uninitialises OLE when Initialize initialised it.
   void Uninitialize();
 
   // The hidden application window (class "TApplication", captioned with the title); made on first use.
@@ -85,7 +85,7 @@ class ApplicationObject {
   HWND handle_ = nullptr;
   std::string title_;
   std::string help_file_;
-  bool com_initialized_ = false;
+  bool ole_initialized_ = false;
   bool terminated_ = false;
   HWND last_active_form_ = nullptr;  // the form the user worked in last
   bool main_form_pending_ = false;  // started minimised: the main form is shown at the first restore

@@ -1,6 +1,7 @@
 #include "forms.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "application.h"
 #include "controls.h"
@@ -30,15 +31,21 @@ void RegisterFormClass(const char* class_name, WNDPROC proc) {
 struct EnumState {
   HWND except;
   std::vector<HWND>* disabled;
+  std::exception_ptr error;  // raised inside the callback, raised again once Windows has returned
 };
 
 BOOL CALLBACK DisableWindow(HWND hwnd, LPARAM lparam) {
   auto* state = reinterpret_cast<EnumState*>(lparam);
-  if (hwnd != state->except && ::IsWindowVisible(hwnd) && ::IsWindowEnabled(hwnd)) {
-    state->disabled->push_back(hwnd);
-    ::EnableWindow(hwnd, FALSE);
+  try {
+    if (hwnd != state->except && ::IsWindowVisible(hwnd) && ::IsWindowEnabled(hwnd)) {
+      state->disabled->push_back(hwnd);
+      ::EnableWindow(hwnd, FALSE);
+    }
+    return TRUE;
+  } catch (...) {
+    state->error = std::current_exception();
+    return FALSE;
   }
-  return TRUE;
 }
 
 }  // namespace
@@ -105,13 +112,13 @@ Form::Form(const FormLayout& layout) : font_(layout.font), position_(layout.posi
 }
 
 Form::~Form() {
-  if (handle_) {
-    if (menu_) {
-      ::SetMenu(handle_, nullptr);
-      menu_->window_ = nullptr;
-    }
-    ::DestroyWindow(handle_);
+  // A menu that is a member of the derived form is gone by now and has let go of the form.
+  if (menu_) {
+    if (handle_) ::SetMenu(handle_, nullptr);
+    menu_->window_ = nullptr;
+    menu_->form_ = nullptr;
   }
+  if (handle_) ::DestroyWindow(handle_);
 }
 
 // A form's window keeps its Form in GWLP_USERDATA. Read on every message, so no window property:
@@ -214,8 +221,12 @@ int Form::ShowModal() {
   ::ReleaseCapture();
   const HWND previously_active = ::GetActiveWindow();
   std::vector<HWND> disabled;
-  EnumState state{handle_, &disabled};
+  EnumState state{handle_, &disabled, nullptr};
   ::EnumThreadWindows(::GetCurrentThreadId(), &DisableWindow, reinterpret_cast<LPARAM>(&state));
+  if (state.error) {
+    for (HWND hwnd : disabled) ::EnableWindow(hwnd, TRUE);
+    std::rethrow_exception(state.error);
+  }
   struct Restore {
     Form& form;
     std::vector<HWND>& disabled;
@@ -279,6 +290,7 @@ void Form::SetIcon(HICON icon) {
 
 void Form::SetMenu(MainMenu& menu) {
   menu_ = &menu;
+  menu.form_ = this;
   menu.window_ = handle_;
   ::SetMenu(handle_, menu.Handle());
 }
@@ -379,6 +391,7 @@ MenuItem* MenuItem::Find(UINT command) {
 MainMenu::MainMenu() : root_(*this, {}, nullptr) {}
 
 MainMenu::~MainMenu() {
+  if (form_) form_->menu_ = nullptr;
   if (window_ && ::IsWindow(window_)) ::SetMenu(window_, nullptr);
   if (handle_) ::DestroyMenu(handle_);
 }

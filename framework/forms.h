@@ -119,6 +119,7 @@ class Form {
   bool HandlesDialogKeys() const { return !buttons_.empty(); }
 
  private:
+  friend class MainMenu;
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
   LRESULT HandleFormMessage(UINT msg, WPARAM wparam, LPARAM lparam);
   void Realign();
@@ -219,6 +220,7 @@ class MainMenu {
   MenuItem root_;
   HMENU handle_ = nullptr;
   HWND window_ = nullptr;
+  Form* form_ = nullptr;  // the form showing the menu; each tells the other when it goes
 };
 
 }  // namespace fw

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -128,6 +131,21 @@ struct MenuForm : fw::Form {
   fw::MainMenu menu;
   std::vector<std::string> ran;
 };
+
+// A form's menu is usually a member of the derived form, so it ends before the form does: from
+// then on the form must leave its storage alone.
+TEST_F(FrameworkTest, FormOutlivingItsMenuLeavesTheMenusStorageAlone) {
+  alignas(fw::MainMenu) unsigned char storage[sizeof(fw::MainMenu)];
+  auto form = std::make_unique<fw::Form>(Layout("TTestMenuOwner"));
+  auto* menu = new (storage) fw::MainMenu;
+  menu->Add("終了");
+  form->SetMenu(*menu);
+  menu->~MainMenu();
+  EXPECT_EQ(::GetMenu(form->Handle()), nullptr);
+  std::memset(storage, 0xA5, sizeof storage);
+  form.reset();
+  EXPECT_EQ(std::count(std::begin(storage), std::end(storage), 0xA5), static_cast<std::ptrdiff_t>(sizeof storage));
+}
 
 std::string MenuText(HMENU menu, int position) {
   char text[64] = {};
