@@ -247,13 +247,34 @@ LRESULT StringGrid::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
       if (KeyDown(static_cast<WORD>(wparam), CurrentShiftState(), false)) return 0;
       break;
     case WM_CHAR:
-      // The editor was scrolled away: bring it back and let it take the character.
-      if (wparam >= 0x20 && editor_) {
-        CurrentChanged();
-        SetFocus(editor_);
-        SendMessageA(editor_, WM_CHAR, wparam, lparam);
+      // Typed while the grid itself has the focus (after a click on a number cell, or with the
+      // editor scrolled away). An ANSI window gets a double-byte character as two messages,
+      // lead byte first: the two are joined before the editor sees them.
+      if (pending_lead_ != 0) {
+        const char bytes[2] = {static_cast<char>(pending_lead_), static_cast<char>(wparam & 0xFF)};
+        pending_lead_ = 0;
+        if (TypeIntoEditor(std::string_view(bytes, 2), lparam)) return 0;
+        // Not a character: the lead byte is dropped and this byte taken on its own.
+      }
+      if (IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(wparam))) {
+        pending_lead_ = static_cast<BYTE>(wparam);
+      } else if ((wparam & 0xFF) >= 0x20) {
+        const char byte = static_cast<char>(wparam & 0xFF);
+        TypeIntoEditor(std::string_view(&byte, 1), lparam);
       }
       return 0;
+    case WM_IME_CHAR: {
+      // The input method hands an ANSI window a whole character, the lead byte in bits 8..15.
+      // Taken here, it does not come again as two WM_CHAR messages.
+      const auto lead = static_cast<char>((wparam >> 8) & 0xFF);
+      const auto last = static_cast<char>(wparam & 0xFF);
+      const char bytes[2] = {lead, last};
+      TypeIntoEditor(lead != 0 ? std::string_view(bytes, 2) : std::string_view(&bytes[1], 1), lparam);
+      return 0;
+    }
+    case WM_KILLFOCUS:
+      pending_lead_ = 0;
+      break;
     case WM_COMMAND:
       if (reinterpret_cast<HWND>(lparam) == editor_ && editor_ && HIWORD(wparam) == EN_CHANGE &&
           !loading_editor_ && editor_cell_.col >= 0) {
@@ -366,6 +387,23 @@ bool StringGrid::KeyDown(WORD key, UINT shift, bool in_editor) {
       return false;
   }
   CurrentChanged();
+  return true;
+}
+
+bool StringGrid::TypeIntoEditor(std::string_view ansi, LPARAM key_data) {
+  if (!editor_) return true;
+  wchar_t wide[2] = {};
+  const int count = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(),
+                                        static_cast<int>(ansi.size()), wide, 2);
+  if (count <= 0) return false;
+  // The first character typed into the grid starts editing its current cell: the editor comes
+  // (back) onto it with the whole text selected, so typing replaces it. Characters that follow
+  // go on into the editor as typed, even those still queued for the grid.
+  if (GetFocus() != editor_ || !IsWindowVisible(editor_) || !(editor_cell_ == model_.Current())) {
+    CurrentChanged();
+    SetFocus(editor_);
+  }
+  for (int i = 0; i < count && editor_; ++i) SendMessageW(editor_, WM_CHAR, wide[i], key_data);
   return true;
 }
 

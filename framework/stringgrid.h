@@ -78,6 +78,9 @@ class StringGrid {
   void UpdateScrollBars();
   void UpdateEditor(bool reload_text);
   void ToggleEditorSelection();
+  // Hands one character, typed while the grid had the focus, to the editor. False when the bytes
+  // are no character of the ANSI code page.
+  bool TypeIntoEditor(std::string_view ansi, LPARAM key_data);
   int RowAtOrNearest(int y) const;
   SIZE ClientSize() const;
 
@@ -88,6 +91,7 @@ class StringGrid {
   HFONT font_ = nullptr;
   koe::GridCoord editor_cell_{-1, -1};
   bool loading_editor_ = false;
+  BYTE pending_lead_ = 0;  // a double-byte character's lead byte, typed, waiting for its trail byte
   bool updating_bars_ = false;
   Drag drag_ = Drag::kNone;
   int drag_from_ = -1;    // the row being moved, or the column being sized

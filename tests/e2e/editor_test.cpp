@@ -214,6 +214,50 @@ TEST_F(EditorDialog, EnterStaysInTheGridAndPressesAFocusedButton) {
   EXPECT_FALSE(ReadIni().has_value()) << "Enter pressed Cancel, not OK";
 }
 
+// Typed while the grid itself has the focus (its current cell scrolled out of view, the editor
+// with it), by the routes an input method takes into an ANSI window: every cell and saved entry
+// holds exactly what was typed, and the first character replaces the cell's text. (Lead and
+// trail bytes posted from another process do not arrive as posted under Wine: the grid's own
+// test posts those.)
+TEST_F(EditorDialog, CharactersTypedIntoTheFocusedGridArriveWhole) {
+  Start();
+  const EditorWindows w = Open();
+  ASSERT_TRUE(w.editor);
+  auto post = [](HWND grid, UINT msg, std::initializer_list<WPARAM> chars) {
+    for (WPARAM c : chars) PostMessageA(grid, msg, c, 1);
+  };
+  struct Route {
+    const char* what;
+    int row;
+    std::function<void(HWND grid)> type;
+    const char* cell;  // Shift-JIS
+    const char* entry;
+  };
+  const Route routes[] = {
+      {"one WM_IME_CHAR", 1, [&](HWND g) { post(g, WM_IME_CHAR, {0x82A2}); }, "い", "い,　"},
+      {"a commit of two characters", 3, [&](HWND g) { post(g, WM_IME_CHAR, {0x82B5, 0x82DF}); }, "しめ", "しめ,"},
+      {"single-byte characters", 4, [&](HWND g) { post(g, WM_CHAR, {'X', 'y'}); }, "Xy", "Xy,"},
+      {"Unicode characters", 6,
+       [](HWND g) { for (wchar_t c : std::wstring(L"〆メ")) SendMessageW(g, WM_CHAR, c, 1); }, "〆メ", "〆メ,"},
+  };
+  int row = 1;
+  for (const Route& r : routes) {
+    SCOPED_TRACE(r.what);
+    for (; row < r.row; ++row) Key(w.editor, VK_DOWN);
+    PostMessageA(w.grid, WM_VSCROLL, SB_PAGEDOWN, 0);
+    ASSERT_TRUE(WaitUntil([&] { return FocusOf(w.dialog) == w.grid; })) << "the grid has the focus";
+    EXPECT_FALSE(IsWindowVisible(w.editor));
+    r.type(w.grid);
+    EXPECT_TRUE(WaitUntil([&] { return Text(w.editor) == r.cell; })) << Text(w.editor);
+    EXPECT_TRUE(WaitUntil([&] { return FocusOf(w.dialog) == w.editor; }));
+  }
+  PostMessageA(w.ok, BM_CLICK, 0, 0);
+  ASSERT_TRUE(Closed(w));
+  for (const Route& r : routes) EXPECT_EQ(IniValue("読み方", std::to_string(r.row).c_str()), r.entry) << r.what;
+  EXPECT_EQ(IniValue("読み方", "2"), "‥,　");
+  EXPECT_EQ(koemado_->Close(), 0);
+}
+
 TEST_F(EditorDialog, DraggingRow5ToTheTopMakesItTheFirstEntry) {
   WriteIni("[読み方]\r\n1=あ,ア\r\n2=い,イ\r\n5=か,カ\r\n");
   Start();

@@ -135,6 +135,22 @@ TEST_F(StringGridTest, TypingGoesIntoTheCellAtOnce) {
   EXPECT_TRUE(errors_.empty());
 }
 
+// With the grid itself focused (its current cell scrolled away), characters posted to it as an
+// ANSI window gets them: double-byte ones as lead and trail byte.
+TEST_F(StringGridTest, BytesTypedIntoTheFocusedGridJoinIntoCharacters) {
+  grid_.Model().SetCell(1, 1, "old");
+  grid_.Model().SetCurrent(1, 1);
+  grid_.Refresh();
+  SendMessageA(grid_.Handle(), WM_VSCROLL, SB_PAGEDOWN, 0);
+  ASSERT_EQ(GetFocus(), grid_.Handle());
+  const std::string typed = "しめX〆";
+  for (char c : typed) PostMessageA(grid_.Handle(), WM_CHAR, static_cast<BYTE>(c), 1);
+  Pump();
+  EXPECT_EQ(grid_.Model().Cell(1, 1), typed) << "the first replaces the text, the rest follow it";
+  EXPECT_EQ(GetFocus(), grid_.EditorHandle());
+  EXPECT_TRUE(errors_.empty());
+}
+
 TEST_F(StringGridTest, MovingToACellSelectsItsTextSoTypingReplacesIt) {
   grid_.Model().SetCell(2, 4, "old");
   grid_.Model().SetCurrent(1, 4);
