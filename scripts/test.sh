@@ -16,7 +16,7 @@ failed=0
 passed_suites=()
 failed_suites=()
 
-step() { echo; echo "=== $*"; }
+step() { echo; echo "=== $* (at $((SECONDS / 60))m$((SECONDS % 60))s)"; }
 record() {  # record NAME STATUS
   if [ "$2" -eq 0 ]; then passed_suites+=("$1"); else failed_suites+=("$1"); failed=1; fi
 }
@@ -94,5 +94,5 @@ echo
 echo "=== summary"
 for s in "${passed_suites[@]}"; do echo "ok      $s"; done
 for s in "${failed_suites[@]}"; do echo "FAILED  $s"; done
-echo "${#passed_suites[@]} passed, ${#failed_suites[@]} failed"
+echo "${#passed_suites[@]} passed, ${#failed_suites[@]} failed, in $((SECONDS / 60))m$((SECONDS % 60))s"
 exit $failed
