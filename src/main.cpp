@@ -45,13 +45,34 @@ std::unique_ptr<TPtSvr> CreatePtSvr(HWND parent) {
   return std::make_unique<TPtSvr>(parent, bounds, data, size);
 }
 
+// The client's characters are Shift-JIS whatever the system's code page (which may be another,
+// or UTF-8 where that option for programs that are not Unicode is on).
+constexpr UINT kShiftJis = 932;
+
 std::wstring ToWide(const std::string& bytes) {
   if (bytes.empty()) return {};
   const int length = static_cast<int>(bytes.size());
-  const int size = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
+  const int size = ::MultiByteToWideChar(kShiftJis, 0, bytes.data(), length, nullptr, 0);
   std::wstring text(static_cast<size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, text.data(), size);
+  ::MultiByteToWideChar(kShiftJis, 0, bytes.data(), length, text.data(), size);
   return text;
+}
+
+constexpr int kToolBarHeight = 34;
+constexpr int kStatusBarHeight = 19;
+
+// 242 × 103 leaves the client area room for both bars with classic frames (and Wine's); the
+// wider frames and taller caption of Windows 10 and 11 leave less, and the status bar would
+// cover the speech control. The window then grows just enough.
+void MakeRoomForTheBars(HWND hwnd) {
+  RECT client{};
+  ::GetClientRect(hwnd, &client);
+  const int missing = kToolBarHeight + kStatusBarHeight - client.bottom;
+  if (missing <= 0) return;
+  RECT outer{};
+  ::GetWindowRect(hwnd, &outer);
+  ::SetWindowPos(hwnd, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top + missing,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 }  // namespace
@@ -68,9 +89,9 @@ std::string HelpPagePathFor(const std::string& program_path) {
 
 TMainForm::TMainForm()
     : fw::Form(MainFormLayout()),
-      ToolBar1(*this, 34),
+      ToolBar1(*this, kToolBarHeight),
       PtSvr(CreatePtSvr(ToolBar1.Handle())),
-      StatusBar1(*this, 19),
+      StatusBar1(*this, kStatusBarHeight),
       assembler_([this](const std::string& utterance) { PtSvr->Speak(ToWide(utterance)); },
                  &PostKoeDone) {
   actClose = ActionList1.Add("終了", [this] { actCloseExecute(); });
@@ -92,6 +113,12 @@ TMainForm::TMainForm()
   N5 = N2->Add(actOCXVer);
   N6 = N2->Add(actEnginVer);
   SetMenu(MainMenu1);
+  MakeRoomForTheBars(Handle());
+
+  // The reader runs as the user. Should Koemado run elevated, Windows would drop the reader's
+  // characters (a message above WM_USER from a lower integrity level) unless let through. Only
+  // WM_KOE_CHAR is; a failure leaves things as they were on systems without the filter.
+  ::ChangeWindowMessageFilterEx(Handle(), koe::kWmKoeChar, MSGFLT_ALLOW, nullptr);
 
   SetIcon(::LoadIconA(::GetModuleHandleA(nullptr), "MAINICON"));
   PtSvr->OnStopSpeak = [this] { PtSvrStopSpeak(); };

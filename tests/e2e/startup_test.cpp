@@ -56,6 +56,64 @@ TEST_F(Startup, WithoutSettingsFileAppliesDefaultsAndWritesNothing) {
   EXPECT_FALSE(ReadIni().has_value());
 }
 
+// The window metrics of Windows 10 and 11 (wider frames, taller caption and menu bar), set for
+// the programs started while it lives, the prefix's own ones again after.
+class WindowMetrics {
+ public:
+  WindowMetrics() {
+    RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop\\WindowMetrics", 0, nullptr, 0,
+                    KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr);
+    for (const auto& [name, value] : kWindows10) {
+      char old[64] = {};
+      DWORD size = sizeof old;
+      if (RegQueryValueExA(key_, name, nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size) == ERROR_SUCCESS)
+        saved_.emplace_back(name, old);
+      RegSetValueExA(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), static_cast<DWORD>(strlen(value) + 1));
+    }
+  }
+  ~WindowMetrics() {
+    for (const auto& [name, value] : kWindows10) RegDeleteValueA(key_, name);
+    for (const auto& [name, value] : saved_)
+      RegSetValueExA(key_, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(key_);
+  }
+
+ private:
+  // In twips, negative: 22 px caption, 1 px border with 4 px padding, 19 px menu bar.
+  static constexpr std::pair<const char*, const char*> kWindows10[] = {
+      {"CaptionHeight", "-330"}, {"BorderWidth", "-15"}, {"PaddedBorderWidth", "-60"}, {"MenuHeight", "-285"}};
+  HKEY key_ = nullptr;
+  std::vector<std::pair<std::string, std::string>> saved_;
+};
+
+RECT RectIn(HWND child, HWND parent) {
+  RECT r{};
+  GetWindowRect(child, &r);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+TEST_F(Startup, WiderFramesGrowTheWindowUntilTheStatusBarClearsTheControl) {
+  WindowMetrics windows10;
+  auto k = Koemado::Start({Knob()});
+  ASSERT_TRUE(k && k->Main());
+  const HWND tool_bar = FindWindowExA(k->Main(), nullptr, "TToolBar", nullptr);
+  const HWND control = GetWindow(tool_bar, GW_CHILD);
+  const HWND status_bar = FindWindowExA(k->Main(), nullptr, "msctls_statusbar32", nullptr);
+  ASSERT_TRUE(tool_bar && control && status_bar);
+  RECT outer{}, client{};
+  GetWindowRect(k->Main(), &outer);
+  GetClientRect(k->Main(), &client);
+  std::cout << "[ metrics ] outer " << outer.right - outer.left << " x " << outer.bottom - outer.top
+            << ", client " << client.right << " x " << client.bottom << "\n";
+  EXPECT_EQ(outer.right - outer.left, 242);
+  EXPECT_GT(outer.bottom - outer.top, 103) << "grown";
+  EXPECT_EQ(client.bottom, 34 + 19) << "just enough";
+  EXPECT_GE(RectIn(status_bar, k->Main()).top, RectIn(control, k->Main()).bottom);
+  EXPECT_EQ(k->Close(), 0);
+}
+
 TEST_F(Startup, ExitCommandEndsWithExitCode0AndWritesNothing) {
   WriteIni("[声の設定]\r\n速度=1\r\n");
   const auto before = ReadIni();
