@@ -3,7 +3,10 @@
 //
 //   koesend [--post] [--timeout SECONDS] [TEXT...]
 //
-// Without TEXT, each line of standard input (UTF-8) is one utterance.
+// Without TEXT, each line of standard input is one utterance: typed into a console, as the console
+// gives it (in UTF-16, whatever its code page); from a pipe or a file, UTF-8 (a byte order mark is
+// skipped). Messages go out in UTF-16 to a console, in UTF-8 elsewhere. What reaches Koemado is
+// Shift-JIS whatever the system's code page, as the reader sends it.
 // Exit codes: 0 spoken, 1 usage, 2 no Koemado window, 3 timed out waiting for the end of speech.
 #include <windows.h>
 
@@ -23,31 +26,87 @@ namespace {
 const char kUsage[] =
     "使い方: koesend [--post] [--timeout 秒] [テキスト...]\n"
     "  テキストを Koemado に一文字ずつ送り、読み終わるまで待ちます。\n"
-    "  テキストを省くと、標準入力 (UTF-8) の一行ごとに一つの発話として送ります。\n"
+    "  テキストを省くと、標準入力の一行ごとに一つの発話として送ります (パイプやファイルは UTF-8)。\n"
     "  --post      SendMessage でなく PostMessage で送る\n"
     "  --timeout   読み終わりを待つ秒数 (既定 60、0 は待たない)\n"
     "  終了コード: 0 読み終わり, 1 使い方の誤り, 2 Koemado が動いていない, 3 時間切れ\n"
     "\n"
     "Usage: koesend [--post] [--timeout SECONDS] [TEXT...]\n"
     "  Sends the text to Koemado one character per message and waits until it has been spoken.\n"
-    "  Without TEXT, every line of standard input (UTF-8) is sent as one utterance.\n"
+    "  Without TEXT, every line of standard input is sent as one utterance (UTF-8 from a pipe or file).\n"
     "  --post      post the messages instead of sending them\n"
     "  --timeout   seconds to wait for the end of speech (default 60, 0: do not wait)\n"
     "  Exit codes: 0 spoken, 1 usage error, 2 Koemado is not running, 3 timed out\n";
 
-// Writes a Shift-JIS text: through the console's wide API when the handle is a console (so
-// the text shows right whatever the console's code page), else as the bytes themselves.
+constexpr UINT kShiftJis = 932;  // the code page of this program's own texts
+
+// Writes one of this program's texts: through the console's wide API when the handle is a console
+// (so it shows right whatever the console's code page), else in UTF-8.
 void Print(DWORD std_handle, const char* text) {
   HANDLE h = GetStdHandle(std_handle);
   DWORD mode = 0, written = 0;
+  std::wstring wide(std::strlen(text) + 1, L'\0');
+  const int n = MultiByteToWideChar(kShiftJis, 0, text, -1, wide.data(), static_cast<int>(wide.size()));
+  wide.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
   if (GetConsoleMode(h, &mode)) {
-    std::wstring wide(std::strlen(text) + 1, L'\0');
-    const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), static_cast<int>(wide.size()));
-    WriteConsoleW(h, wide.data(), static_cast<DWORD>(n > 0 ? n - 1 : 0), &written, nullptr);
+    WriteConsoleW(h, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
   } else {
-    WriteFile(h, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                         0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), size,
+                        nullptr, nullptr);
+    WriteFile(h, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
   }
 }
+
+// The lines of standard input: from a console as UTF-16, read with the console's wide API; from
+// a pipe or a file as UTF-8.
+class LineReader {
+ public:
+  LineReader() : in_(GetStdHandle(STD_INPUT_HANDLE)) {
+    DWORD mode = 0;
+    console_ = GetConsoleMode(in_, &mode) != FALSE;
+  }
+
+  // False at the end of the input.
+  bool Next(std::wstring& line) {
+    line.clear();
+    if (console_) {
+      for (;;) {
+        if (next_ == buffer_.size() && !Fill()) return !line.empty();
+        const wchar_t c = buffer_[next_++];
+        if (c == L'\n') break;
+        if (c == 0x1A && line.empty()) return false;  // Ctrl+Z: the end of console input
+        line += c;
+      }
+    } else {
+      std::string bytes;
+      if (!std::getline(std::cin, bytes)) return false;
+      if (first_ && bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
+      first_ = false;
+      line = koesend::FromUtf8(bytes);
+    }
+    if (!line.empty() && line.back() == L'\r') line.pop_back();
+    return true;
+  }
+
+ private:
+  bool Fill() {
+    buffer_.resize(1024);
+    next_ = 0;
+    DWORD got = 0;
+    if (!ReadConsoleW(in_, buffer_.data(), static_cast<DWORD>(buffer_.size()), &got, nullptr)) got = 0;
+    buffer_.resize(got);
+    return got > 0;
+  }
+
+  HANDLE in_;
+  bool console_ = false;
+  bool first_ = true;
+  std::wstring buffer_;
+  std::size_t next_ = 0;
+};
 
 // The client window that receives WM_KOE_DONE.
 bool g_done = false;
@@ -72,7 +131,7 @@ HWND CreateClientWindow() {
 
 // 0 spoken, 2 Koemado gone, 3 timed out.
 int SpeakOne(const std::wstring& text, bool post, DWORD timeout_ms) {
-  const auto messages = koesend::ToMessages(koesend::ToAnsi(text));
+  const auto messages = koesend::ToMessages(koesend::ToShiftJis(text));
   if (messages.empty()) return 0;
   HWND koemado = koesend::FindKoemado();
   if (!koemado) return 2;
@@ -146,11 +205,9 @@ int main() {
   if (have_text) {
     rc = SpeakOne(text, post, timeout_ms);
   } else {
-    std::string line;
-    while (rc == 0 && std::getline(std::cin, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      rc = SpeakOne(koesend::FromUtf8(line), post, timeout_ms);
-    }
+    LineReader input;
+    std::wstring line;
+    while (rc == 0 && input.Next(line)) rc = SpeakOne(line, post, timeout_ms);
   }
   if (rc == 2) Print(STD_ERROR_HANDLE, "koesend: Koemado が終了しました (Koemado has gone)\n");
   if (rc == 3) Print(STD_ERROR_HANDLE, "koesend: 時間切れ (timed out waiting for the end of speech)\n");

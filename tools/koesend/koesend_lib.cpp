@@ -26,12 +26,13 @@ std::vector<KoeChar> ToMessages(const std::string& sjis) {
   return messages;
 }
 
-std::string ToAnsi(const std::wstring& text) {
+std::string ToShiftJis(const std::wstring& text) {
+  constexpr UINT kShiftJis = 932;
   if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+  const int n = WideCharToMultiByte(kShiftJis, 0, text.data(), static_cast<int>(text.size()),
                                     nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+  WideCharToMultiByte(kShiftJis, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
                       nullptr, nullptr);
   return out;
 }
@@ -45,6 +46,8 @@ std::wstring FromUtf8(const std::string& text) {
   return out;
 }
 
+// By the same bytes Koemado names its window with, so that both go through the same conversion
+// on a system whose code page is not Shift-JIS.
 HWND FindKoemado() { return FindWindowA(koe::kMainWindowClass, koe::kMainWindowCaption); }
 
 }  // namespace koesend

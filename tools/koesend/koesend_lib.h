@@ -19,8 +19,9 @@ struct KoeChar {
 // character, else 1, 2, ..., 3.
 std::vector<KoeChar> ToMessages(const std::string& sjis);
 
-// UTF-16 <-> the ANSI code page (Shift-JIS on Japanese systems).
-std::string ToAnsi(const std::wstring& text);
+// UTF-16 to Shift-JIS (code page 932, whatever the system's code page: the reader's characters
+// are Shift-JIS), and UTF-8 to UTF-16.
+std::string ToShiftJis(const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);
 
 // Koemado's main window, or null when it does not run.

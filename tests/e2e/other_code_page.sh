@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# The relay on a system whose code page is not Shift-JIS: Koemado and koesend run with the
+# locale C.UTF-8 (Wine gives them code page 1252); the reader's characters are Shift-JIS all the
+# same, and koesend reads a pipe as UTF-8 and its arguments as Unicode.
+# usage: other_code_page.sh WINEPREFIX BITS KOEMADO.EXE KOESEND.EXE PTSVR.OCX
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+export WINEPREFIX=$1 KOE_WINE_BITS=$2
+koemado=$3 koesend=$4 ocx=$5
+. "$here/../../scripts/wine-env.sh"
+koe_wine_env
+koe_prefix_init || exit 1
+wpath() { koe_wine winepath.exe -w "$1" 2>/dev/null | tr -d '\r'; }
+
+transcript=$(mktemp)
+koemado_pid=
+cleanup() {
+  if [ -n "$koemado_pid" ]; then
+    koe_wine taskkill.exe /im Koemado.exe >/dev/null 2>&1
+    wait "$koemado_pid" 2>/dev/null
+  fi
+  rm -f "$transcript"
+}
+trap cleanup EXIT
+
+koe_wine regsvr32 /s "$(wpath "$ocx")" || { echo "the control did not register"; exit 1; }
+export KOE_PTSVR_TRANSCRIPT=$(wpath "$transcript") KOE_PTSVR_SIM_SPEED=0
+export LC_ALL=C.UTF-8 LANG=C.UTF-8
+koe_wine "$koemado" >/dev/null 2>&1 &
+koemado_pid=$!
+for _ in $(seq 1 100); do
+  koe_wine "$koesend" --timeout 0 "" >/dev/null 2>&1 && break
+  sleep 0.2
+done
+
+status=0
+printf 'パイプから読みます\n' | koe_wine "$koesend" --timeout 20 || { echo "koesend (pipe) failed: $?"; status=1; }
+koe_wine "$koesend" --timeout 20 "引数の漢字" || { echo "koesend (argument) failed: $?"; status=1; }
+for want in "speak パイプから読みます" "speak 引数の漢字"; do
+  if ! grep -qxF "$want" "$transcript"; then echo "transcript lacks '$want'"; status=1; fi
+done
+if [ $status != 0 ]; then echo "--- transcript"; cat "$transcript"; fi
+exit $status
