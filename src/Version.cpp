@@ -1,5 +1,7 @@
 #include "Version.h"
 
+#include "koemado_version.h"
+
 TAboutBox* AboutBox = nullptr;
 
 namespace {
@@ -28,7 +30,7 @@ TAboutBox::TAboutBox()
       Panel1(*this, Handle(), 8, 8, 337, 105, fw::Panel::Bevel::Raised, fw::Panel::Bevel::Lowered),
       ProgramIcon(*this, Panel1.Handle(), 8, 16, 32, 32, ProgramIconImage()),
       ProductName(*this, Panel1.Handle(), "Koemado－みるふぉ用音声ソフト", 56, 8),
-      Version(*this, Panel1.Handle(), "Version 2.1", 56, 32),
+      Version(*this, Panel1.Handle(), "Version " KOE_VERSION_TEXT, 56, 32),
       Copyright(*this, Panel1.Handle(), "Copyright (C) Koemado developers", 8, 72),
       OKButton(*this, Handle(), "OK", 139, 124, 75, 25, {.modal_result = fw::mrOk, .is_default = true}) {
   ProductName.SetFont(kLabelFont);

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "harness.h"
+#include "koemado_version.h"
 
 namespace e2e {
 namespace {
@@ -89,7 +90,7 @@ TEST_F(Commands, AboutBoxIsOneModalWindowAndSpeechGoesOn) {
     if (!first) first = box;
     EXPECT_EQ(box, first) << "the same instance every time";
     const auto texts = ChildTexts(box);
-    EXPECT_NE(std::find(texts.begin(), texts.end(), "Version 2.1"), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Version " KOE_VERSION_TEXT), texts.end());
     EXPECT_NE(std::find(texts.begin(), texts.end(), "Koemado－みるふぉ用音声ソフト"), texts.end());
     EXPECT_FALSE(IsWindowEnabled(k->Main())) << "modal";
 
