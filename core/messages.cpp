@@ -45,4 +45,17 @@ std::string StartupErrorText(std::string_view kind, std::string_view module, std
   return text;
 }
 
+std::string CannotWriteText(std::string_view file) {
+  std::string text(file);
+  text += " \x82\xC9\x8F\x91\x82\xAB\x8D\x9E\x82\xDF\x82\xDC\x82\xB9\x82\xF1";  // " に書き込めません"
+  return text;
+}
+
+std::string CannotOpenHelpText(std::string_view path) {
+  std::string text = "\x83w\x83\x8B\x83v \x83t\x83@\x83\x43\x83\x8B ";  // "ヘルプ ファイル "
+  text += path;
+  text += " \x82\xF0\x8AJ\x82\xAF\x82\xDC\x82\xB9\x82\xF1";  // " を開けません"
+  return text;
+}
+
 }  // namespace koe

@@ -1,4 +1,6 @@
-// Error texts that are pure formatting.
+// The texts of the errors that reach the user, in one place: the framework's and the program's
+// own, and those that are pure formatting. Shift-JIS, spelled as bytes so that they come out the
+// same whatever execution character set the compiler uses.
 #pragma once
 
 #include <cstdint>
@@ -6,6 +8,21 @@
 #include <string_view>
 
 namespace koe {
+
+namespace text {
+// "不明なエラーが発生しました": an error that is no error of ours or of the system.
+inline constexpr char kUnknownError[] = "\x95s\x96\xBE\x82\xC8\x83G\x83\x89\x81[\x82\xAA\x94\xAD\x90\xB6\x82\xB5\x82\xDC\x82\xB5\x82\xBD";
+// "ウィンドウを作成できません": a form's window could not be made.
+inline constexpr char kCannotCreateWindow[] = "\x83\x45\x83\x42\x83\x93\x83h\x83\x45\x82\xF0\x8D\xEC\x90\xAC\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1";
+// "コントロールを作成できません": a child window could not be made.
+inline constexpr char kCannotCreateControl[] = "\x83R\x83\x93\x83g\x83\x8D\x81[\x83\x8B\x82\xF0\x8D\xEC\x90\xAC\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1";
+// "表示中のウィンドウはモーダルにできません": ShowModal on a form already shown.
+inline constexpr char kCannotShowModal[] = "\x95\x5C\x8E\xA6\x92\x86\x82\xCC\x83\x45\x83\x42\x83\x93\x83h\x83\x45\x82\xCD\x83\x82\x81[\x83_\x83\x8B\x82\xC9\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1";
+// "OLE コントロールのアクティベートに失敗しました": the control offers no in-place object.
+inline constexpr char kControlActivationFailed[] = "OLE \x83R\x83\x93\x83g\x83\x8D\x81[\x83\x8B\x82\xCC\x83\x41\x83N\x83\x65\x83\x42\x83x\x81[\x83g\x82\xC9\x8E\xB8\x94s\x82\xB5\x82\xDC\x82\xB5\x82\xBD";
+// "アプリケーション エラー": the caption of the last-resort box.
+inline constexpr char kStartupErrorCaption[] = "\x83\x41\x83v\x83\x8A\x83P\x81[\x83V\x83\x87\x83\x93 \x83G\x83\x89\x81[";
+}  // namespace text
 
 // The standard error box shows the message with "." appended when it is not empty and its
 // last byte sorts above ".".
@@ -21,5 +38,11 @@ std::string UnknownOleErrorText(std::uint32_t status);
 // "<kind>がモジュール <module> の <offset> で発生しました。\r\n<message><.>"
 std::string StartupErrorText(std::string_view kind, std::string_view module, std::uint32_t offset,
                              std::string_view message);
+
+// "<file> に書き込めません": the settings file refused a write.
+std::string CannotWriteText(std::string_view file);
+
+// "ヘルプ ファイル <path> を開けません": the manual could not be opened.
+std::string CannotOpenHelpText(std::string_view path);
 
 }  // namespace koe

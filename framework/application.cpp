@@ -6,19 +6,39 @@
 
 #include "forms.h"
 #include "messages.h"
+#include "system.h"
+#include "window.h"
 
 namespace fw {
 
 ApplicationObject Application;
 
-namespace {
-const char kApplicationClass[] = "TApplication";
-}
+// The hidden application window: every message goes to the application object.
+class ApplicationObject::AppWindow final : public Window {
+ public:
+  explicit AppWindow(const std::string& title) {
+    HINSTANCE instance = ::GetModuleHandleA(nullptr);
+    HICON icon = ::LoadIconA(instance, "MAINICON");
+    if (!icon) icon = ::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+    // A caption window of no size: it is the task bar button, nothing else of it is seen.
+    CreateHandle(0, RegisterWindowClass("TApplication", 0, nullptr, icon), title,
+                 WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+                 ::GetSystemMetrics(SM_CXSCREEN) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0,
+                 nullptr, nullptr);
+  }
+
+ protected:
+  void Dispatch(Message& message) override {
+    message.Result = Application.HandleAppMessage(Handle(), message.Msg, message.WParam, message.LParam);
+    message.Handled = true;
+  }
+};
 
 ApplicationObject::~ApplicationObject() {
   // Forms still here (the main block did not reach DestroyForms) would release COM objects after
   // COM is gone; the process is ending, so they are left to the system.
   for (auto& form : forms_) form.release();
+  (void)window_.release();  // the application window goes with the process
 }
 
 // OLE, not COM alone: in-place activation, the clipboard and drag and drop need it. It makes the
@@ -33,27 +53,10 @@ void ApplicationObject::Uninitialize() {
 }
 
 HWND ApplicationObject::Handle() {
-  if (handle_) return handle_;
-  HINSTANCE instance = ::GetModuleHandleA(nullptr);
-  WNDCLASSEXA existing = {};
-  existing.cbSize = sizeof existing;
-  if (!::GetClassInfoExA(instance, kApplicationClass, &existing)) {
-    WNDCLASSEXA wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = &ApplicationObject::WindowProc;
-    wc.hInstance = instance;
-    wc.hIcon = ::LoadIconA(instance, "MAINICON");
-    if (!wc.hIcon) wc.hIcon = ::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
-    wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-    wc.lpszClassName = kApplicationClass;
-    ::RegisterClassExA(&wc);
+  if (!window_) {
+    window_ = std::make_unique<AppWindow>(title_);
+    handle_ = window_->Handle();
   }
-  // A caption window of no size: it is the task bar button, nothing else of it is seen.
-  handle_ = ::CreateWindowExA(0, kApplicationClass, title_.c_str(),
-                              WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
-                              ::GetSystemMetrics(SM_CXSCREEN) / 2,
-                              ::GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr, nullptr, instance,
-                              nullptr);
   return handle_;
 }
 
@@ -68,18 +71,10 @@ void ApplicationObject::DestroyForms() {
   main_form_ = nullptr;
 }
 
-int ApplicationObject::StartupShowCommand() const {
-  if (show_command_for_testing_ != 0) return show_command_for_testing_;
-  STARTUPINFOA info = {};
-  info.cb = sizeof info;
-  ::GetStartupInfoA(&info);
-  return (info.dwFlags & STARTF_USESHOWWINDOW) ? info.wShowWindow : SW_SHOWNORMAL;
-}
-
 void ApplicationObject::Run() {
   terminated_ = false;
   if (main_form_) {
-    const int command = StartupShowCommand();
+    const int command = fw::StartupShowCommand();
     if (command == SW_SHOWMINNOACTIVE) {
       main_form_pending_ = true;
       ::ShowWindow(Handle(), SW_SHOWMINNOACTIVE);
@@ -102,8 +97,8 @@ void ApplicationObject::HandleMessage() {
   }
   if (msg.hwnd) {
     const HWND root = ::GetAncestor(msg.hwnd, GA_ROOT);
-    Form* form = Form::FromHandle(root);
-    if (form && form->HandlesDialogKeys() && ::IsDialogMessageA(root, &msg)) return;
+    const Window* window = Window::FromHandle(root);
+    if (window && window->HandlesDialogKeys() && ::IsDialogMessageA(root, &msg)) return;
   }
   ::TranslateMessage(&msg);
   ::DispatchMessageA(&msg);
@@ -123,22 +118,14 @@ void ApplicationObject::ShowException(const std::exception& error) {
     const UINT type = MB_OK | MB_ICONSTOP;
     // Owned by the application window, which is activated when the box closes and hands the
     // activation on to the form the user was working in (HandleAppMessage, WM_ACTIVATE).
-    if (message_box_) {
-      message_box_(Handle(), text, title_, type);
-    } else {
-      ::MessageBoxA(Handle(), text.c_str(), title_.c_str(), type);
-    }
+    ShowMessageBox(Handle(), text, title_, type);
   } catch (...) {
     // Nothing more can be shown.
   }
 }
 
 void ApplicationObject::ShowUnknownException() {
-  ShowException(std::runtime_error("不明なエラーが発生しました"));
-}
-
-LRESULT CALLBACK ApplicationObject::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  return ShowingErrors([&] { return Application.HandleAppMessage(hwnd, msg, wparam, lparam); });
+  ShowException(std::runtime_error(koe::text::kUnknownError));
 }
 
 LRESULT ApplicationObject::HandleAppMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {

@@ -8,11 +8,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace fw {
 
 class Form;
+class Window;
 
 class ApplicationObject {
  public:
@@ -68,20 +70,13 @@ class ApplicationObject {
   void ShowException(const std::exception& error);
   void ShowUnknownException();
 
-  // Tests: replaces MessageBoxA for the standard error box (empty: the real one again).
-  using MessageBoxFn = std::function<int(HWND owner, const std::string& text,
-                                         const std::string& caption, UINT type)>;
-  void SetMessageBoxForTesting(MessageBoxFn fn) { message_box_ = std::move(fn); }
-
-  // The show command Run uses instead of the process's (tests; 0: the process's).
-  void SetShowCommandForTesting(int command) { show_command_for_testing_ = command; }
-
  private:
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+  class AppWindow;
+  friend class AppWindow;
   LRESULT HandleAppMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
-  int StartupShowCommand() const;
   void ShowPendingMainForm();
 
+  std::unique_ptr<AppWindow> window_;
   HWND handle_ = nullptr;
   std::string title_;
   std::string help_file_;
@@ -89,19 +84,18 @@ class ApplicationObject {
   bool terminated_ = false;
   HWND last_active_form_ = nullptr;  // the form the user worked in last
   bool main_form_pending_ = false;  // started minimised: the main form is shown at the first restore
-  int show_command_for_testing_ = 0;
   Form* main_form_ = nullptr;
   std::vector<std::unique_ptr<Form>> forms_;
-  MessageBoxFn message_box_;
 };
 
 // The one application object of the process.
 extern ApplicationObject Application;
 
-// The edge of every window procedure of the framework: runs fn and returns its result. An error
-// that escapes fn goes to the standard error box instead of across Windows, and the result is 0.
+// The one error edge: every window procedure, callback and COM method of the framework and the
+// program runs its work through it. An error that escapes fn goes to the standard error box
+// instead of across Windows or COM, and the result is then a value-initialised one (0).
 template <class Fn>
-LRESULT ShowingErrors(Fn&& fn) noexcept {
+auto ShowingErrors(Fn&& fn) noexcept -> decltype(fn()) {
   try {
     return fn();
   } catch (const std::exception& error) {
@@ -109,7 +103,7 @@ LRESULT ShowingErrors(Fn&& fn) noexcept {
   } catch (...) {
     Application.ShowUnknownException();
   }
-  return 0;
+  if constexpr (!std::is_void_v<decltype(fn())>) return decltype(fn()){};
 }
 
 }  // namespace fw

@@ -4,95 +4,70 @@
 
 #include "application.h"
 #include "errors.h"
+#include "messages.h"
 
 namespace fw {
-namespace {
-
-const char kControlProperty[] = "KoemadoControl";
-
-HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
-
-}  // namespace
 
 // ---- Control ----
 
 Control::Control(Form& form, HWND parent, const char* window_class, const std::string& text,
                  DWORD style, int left, int top, int width, int height, int id)
     : form_(form) {
-  handle_ = ::CreateWindowExA(0, window_class, text.c_str(), WS_CHILD | WS_VISIBLE | style, left,
-                              top, width, height, parent,
-                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
-  if (!handle_) throw EKoemadoError("コントロールを作成できません");
-  ::SetPropA(handle_, kControlProperty, this);
-  ::SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(form.FontHandle()), FALSE);
+  Adopt(::CreateWindowExA(0, window_class, text.c_str(), WS_CHILD | WS_VISIBLE | style, left, top,
+                          width, height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                          ::GetModuleHandleA(nullptr), nullptr));
+  Attached();
 }
 
-Control::~Control() {
-  form_.RemoveControl(this);
-  if (handle_ && ::IsWindow(handle_)) {
-    ::RemovePropA(handle_, kControlProperty);
-    ::DestroyWindow(handle_);
-  }
+Control::Control(Form& form, HWND parent, OwnClass window_class, DWORD style, int left, int top,
+                 int width, int height)
+    : form_(form) {
+  CreateHandle(0, window_class.name, "", WS_CHILD | WS_VISIBLE | style, left, top, width, height,
+               parent, nullptr);
+  Attached();
 }
 
-Control* Control::FromHandle(HWND hwnd) {
-  if (!hwnd) return nullptr;
-  return static_cast<Control*>(::GetPropA(hwnd, kControlProperty));
+void Control::Attached() {
+  if (!Handle()) throw EOutOfResources(koe::text::kCannotCreateControl);
+  form_.AddControl(this);
+  ::SendMessageA(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(form_.FontHandle()), FALSE);
 }
+
+Control::~Control() { form_.RemoveControl(this); }
 
 void Control::SetFont(const FontSpec& spec) {
   own_font_ = Font(spec);
-  ::SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(own_font_.Handle()), TRUE);
+  ::SendMessageA(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(own_font_.Handle()), TRUE);
   FontChanged();
 }
 
 void Control::SetBounds(int left, int top, int width, int height) {
-  ::SetWindowPos(handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  ::SetWindowPos(Handle(), nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // ---- PaintedControl ----
 
 PaintedControl::PaintedControl(Form& form, HWND parent, const char* window_class, int left, int top,
                                int width, int height)
-    : Control(form, parent, Register(window_class), "", WS_CLIPCHILDREN | WS_CLIPSIBLINGS, left,
-              top, width, height) {}
+    : Control(form, parent,
+              OwnClass{RegisterWindowClass(window_class, 0, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1))},
+              WS_CLIPCHILDREN | WS_CLIPSIBLINGS, left, top, width, height) {}
 
-const char* PaintedControl::Register(const char* window_class) {
-  WNDCLASSEXA existing = {};
-  existing.cbSize = sizeof existing;
-  if (!::GetClassInfoExA(Instance(), window_class, &existing)) {
-    WNDCLASSEXA wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = &PaintedControl::WindowProc;
-    wc.hInstance = Instance();
-    wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = window_class;
-    ::RegisterClassExA(&wc);
+void PaintedControl::Dispatch(Message& message) {
+  if (message.Msg == WM_PAINT) {
+    PAINTSTRUCT ps;
+    HDC dc = ::BeginPaint(Handle(), &ps);
+    RECT client;
+    ::GetClientRect(Handle(), &client);
+    Paint(dc, client);
+    ::EndPaint(Handle(), &ps);
+    message.Handled = true;
+  } else if (message.Msg == WM_COMMAND && message.LParam != 0) {
+    if (Control* child = OwnerForm().FindControl(reinterpret_cast<HWND>(message.LParam))) {
+      child->Command(HIWORD(message.WParam));
+      message.Handled = true;
+    }
   }
-  return window_class;
-}
-
-LRESULT CALLBACK PaintedControl::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  return ShowingErrors([&]() -> LRESULT {
-    auto* control = dynamic_cast<PaintedControl*>(FromHandle(hwnd));
-    if (control && msg == WM_PAINT) {
-      PAINTSTRUCT ps;
-      HDC dc = ::BeginPaint(hwnd, &ps);
-      RECT client;
-      ::GetClientRect(hwnd, &client);
-      control->Paint(dc, client);
-      ::EndPaint(hwnd, &ps);
-      return 0;
-    }
-    if (msg == WM_COMMAND && lparam != 0) {
-      if (Control* child = FromHandle(reinterpret_cast<HWND>(lparam))) {
-        child->Command(HIWORD(wparam));
-        return 0;
-      }
-    }
-    return ::DefWindowProcA(hwnd, msg, wparam, lparam);
-  });
 }
 
 // ---- ToolBar ----

@@ -7,22 +7,20 @@
 #include <string>
 
 #include "forms.h"
+#include "window.h"
 
 namespace fw {
 
 // A child window of a form (directly or inside another control). Takes the form's font unless
 // given its own. Destroys its window.
-class Control {
+class Control : public Window {
  public:
+  // A control of a system class ("BUTTON", "STATIC", the status bar).
   Control(Form& form, HWND parent, const char* window_class, const std::string& text, DWORD style,
           int left, int top, int width, int height, int id = 0);
-  virtual ~Control();
-  Control(const Control&) = delete;
-  Control& operator=(const Control&) = delete;
+  ~Control() override;
 
-  HWND Handle() const { return handle_; }
   Form& OwnerForm() const { return form_; }
-  static Control* FromHandle(HWND hwnd);
 
   void SetFont(const FontSpec& spec);
   void SetBounds(int left, int top, int width, int height);
@@ -31,16 +29,25 @@ class Control {
   virtual void Command(WORD /*notification*/) {}
 
  protected:
+  // A control of one of our own classes (registered with RegisterWindowClass), bound to this object.
+  struct OwnClass {
+    const char* name;
+  };
+  Control(Form& form, HWND parent, OwnClass window_class, DWORD style, int left, int top, int width,
+          int height);
+
   virtual void FontChanged() {}
   HFONT CurrentFont() const { return own_font_.Handle() ? own_font_.Handle() : form_.FontHandle(); }
 
  private:
+  void Attached();
+
   Form& form_;
-  HWND handle_ = nullptr;
   Font own_font_;
 };
 
-// A control drawn by us: window classes "TPanel", "TToolBar", "TImage".
+// A control drawn by us: window classes "TPanel", "TToolBar", "TImage". Notifications of the
+// controls inside it go on to those controls.
 class PaintedControl : public Control {
  public:
   PaintedControl(Form& form, HWND parent, const char* window_class, int left, int top, int width,
@@ -48,10 +55,7 @@ class PaintedControl : public Control {
 
  protected:
   virtual void Paint(HDC dc, const RECT& client) = 0;
-
- private:
-  static const char* Register(const char* window_class);
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+  void Dispatch(Message& message) override;
 };
 
 // Aligned to the top of the form, full width; holds other windows.

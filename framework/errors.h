@@ -1,4 +1,5 @@
-// The error types of the program. Messages are Shift-JIS byte strings.
+// The error types of the framework; the program derives its own from Exception. Messages are
+// Shift-JIS byte strings, their texts in core/messages.h.
 #pragma once
 
 #include <windows.h>
@@ -59,11 +60,25 @@ class EOleException : public EOleSysError {
   std::string source_;
 };
 
-// An error of the program's own ("OLE コントロールのアクティベートに失敗しました", "... に書き込めません").
-class EKoemadoError : public Exception {
+// A control could not be hosted (it offers no in-place activation).
+class EOleError : public Exception {
  public:
-  KOE_RAISE_SITE explicit EKoemadoError(std::string message) : Exception(std::move(message)) {}
-  const char* KindName() const override { return "EKoemadoError"; }
+  KOE_RAISE_SITE explicit EOleError(std::string message) : Exception(std::move(message)) {}
+  const char* KindName() const override { return "EOleError"; }
+};
+
+// A window could not be made.
+class EOutOfResources : public Exception {
+ public:
+  KOE_RAISE_SITE explicit EOutOfResources(std::string message) : Exception(std::move(message)) {}
+  const char* KindName() const override { return "EOutOfResources"; }
+};
+
+// An operation that the object's state does not allow (showing a shown form modally).
+class EInvalidOperation : public Exception {
+ public:
+  KOE_RAISE_SITE explicit EInvalidOperation(std::string message) : Exception(std::move(message)) {}
+  const char* KindName() const override { return "EInvalidOperation"; }
 };
 
 // Raises the error for a failed IDispatch::Invoke: for DISP_E_EXCEPTION the description with

@@ -6,27 +6,11 @@
 #include "application.h"
 #include "controls.h"
 #include "errors.h"
+#include "messages.h"
 
 namespace fw {
 namespace {
 
-
-HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
-
-void RegisterFormClass(const char* class_name, WNDPROC proc) {
-  WNDCLASSEXA existing = {};
-  existing.cbSize = sizeof existing;
-  if (::GetClassInfoExA(Instance(), class_name, &existing)) return;
-  WNDCLASSEXA wc = {};
-  wc.cbSize = sizeof wc;
-  wc.style = CS_DBLCLKS;
-  wc.lpfnWndProc = proc;
-  wc.hInstance = Instance();
-  wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = class_name;
-  ::RegisterClassExA(&wc);
-}
 
 struct EnumState {
   HWND except;
@@ -81,7 +65,7 @@ Font& Font::operator=(Font&& other) noexcept {
 // ---- Form ----
 
 Form::Form(const FormLayout& layout) : font_(layout.font), position_(layout.position) {
-  RegisterFormClass(layout.class_name, &Form::WindowProc);
+  RegisterWindowClass(layout.class_name, CS_DBLCLKS, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
   DWORD style = WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
   DWORD ex_style = 0;
   if (layout.border == BorderStyle::Sizeable) {
@@ -92,19 +76,18 @@ Form::Form(const FormLayout& layout) : font_(layout.font), position_(layout.posi
   }
   RECT bounds = {layout.left, layout.top, layout.left + layout.width, layout.top + layout.height};
   if (layout.client_size) ::AdjustWindowRectEx(&bounds, style, FALSE, ex_style);
-  const HWND owner = Application.Handle();
-  ::CreateWindowExA(ex_style, layout.class_name, layout.caption.c_str(), style, bounds.left,
-                    bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top, owner,
-                    nullptr, Instance(), this);
-  // handle_ is set by WM_NCCREATE.
-  if (!handle_) throw EKoemadoError("ウィンドウを作成できません");
+  if (!CreateHandle(ex_style, layout.class_name, layout.caption, style, bounds.left, bounds.top,
+                    bounds.right - bounds.left, bounds.bottom - bounds.top, Application.Handle(),
+                    nullptr)) {
+    throw EOutOfResources(koe::text::kCannotCreateWindow);
+  }
   if (layout.client_size) {
     // Menus can wrap; make sure the client area is what was asked for.
     RECT client;
-    ::GetClientRect(handle_, &client);
+    ::GetClientRect(Handle(), &client);
     RECT outer;
-    ::GetWindowRect(handle_, &outer);
-    ::SetWindowPos(handle_, nullptr, 0, 0, outer.right - outer.left + layout.width - client.right,
+    ::GetWindowRect(Handle(), &outer);
+    ::SetWindowPos(Handle(), nullptr, 0, 0, outer.right - outer.left + layout.width - client.right,
                    outer.bottom - outer.top + layout.height - client.bottom,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
@@ -114,79 +97,62 @@ Form::Form(const FormLayout& layout) : font_(layout.font), position_(layout.posi
 Form::~Form() {
   // A menu that is a member of the derived form is gone by now and has let go of the form.
   if (menu_) {
-    if (handle_) ::SetMenu(handle_, nullptr);
+    if (Handle()) ::SetMenu(Handle(), nullptr);
     menu_->window_ = nullptr;
     menu_->form_ = nullptr;
   }
-  if (handle_) ::DestroyWindow(handle_);
 }
 
-// A form's window keeps its Form in GWLP_USERDATA. Read on every message, so no window property:
-// under Wine a property lookup is a round trip to the server, a window long is not. Windows of
-// other classes (the control's, message boxes) are told apart by their window procedure.
-Form* Form::FromHandle(HWND hwnd) {
-  if (!hwnd) return nullptr;
-  if (::GetWindowLongPtrA(hwnd, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(&Form::WindowProc))
-    return nullptr;
-  return reinterpret_cast<Form*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+void Form::Dispatch(Message& message) {
+  if (message.Msg == WM_ACTIVATE && LOWORD(message.WParam) != WA_INACTIVE)
+    Application.NoteActiveForm(Handle());
+  auto entry = message_table_.find(message.Msg);
+  if (entry == message_table_.end()) return;
+  entry->second(message);
+  message.Handled = true;  // whether or not the handler passed it on first
 }
 
-LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  Form* form = FromHandle(hwnd);
-  if (msg == WM_NCCREATE) {
-    form = static_cast<Form*>(reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams);
-    form->handle_ = hwnd;
-    ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
-  }
-  if (!form) return ::DefWindowProcA(hwnd, msg, wparam, lparam);
-  if (msg == WM_NCDESTROY) {
-    ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-    form->handle_ = nullptr;
-    return ::DefWindowProcA(hwnd, msg, wparam, lparam);
-  }
-  if (msg == WM_ACTIVATE && LOWORD(wparam) != WA_INACTIVE) Application.NoteActiveForm(hwnd);
-  return ShowingErrors([&] { return form->HandleFormMessage(msg, wparam, lparam); });
-}
-
-LRESULT Form::HandleFormMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
-  auto entry = message_table_.find(msg);
-  if (entry != message_table_.end()) {
-    Message message{msg, wparam, lparam, 0};
-    entry->second(message);
-    return message.Result;
-  }
-  switch (msg) {
+void Form::DefaultHandler(Message& message) {
+  const WPARAM wparam = message.WParam;
+  const LPARAM lparam = message.LParam;
+  switch (message.Msg) {
     case WM_COMMAND: {
       if (lparam != 0) {
-        if (Control* control = Control::FromHandle(reinterpret_cast<HWND>(lparam))) {
+        if (Control* control = FindControl(reinterpret_cast<HWND>(lparam))) {
           control->Command(HIWORD(wparam));
-          return 0;
+          return;
         }
       }
       const UINT id = LOWORD(wparam);
-      if (menu_ && lparam == 0 && menu_->DispatchCommand(id)) return 0;
+      if (menu_ && lparam == 0 && menu_->DispatchCommand(id)) return;
       if (id == IDCANCEL && cancel_button_) cancel_button_->Click();
       if (id == IDOK && default_button_) default_button_->Click();
-      return 0;
+      return;
     }
     case DM_GETDEFID:
       if (default_button_)
-        return MAKELRESULT(::GetDlgCtrlID(default_button_->Handle()), DC_HASDEFID);
-      return 0;
+        message.Result = MAKELRESULT(::GetDlgCtrlID(default_button_->Handle()), DC_HASDEFID);
+      return;
     case WM_SIZE:
       Realign();
       break;
     case WM_CLOSE:
       Close();
-      return 0;
+      return;
     case WM_SYSCOMMAND:
       if ((wparam & 0xFFF0) == SC_MINIMIZE && this == Application.MainForm()) {
         Application.Minimize();
-        return 0;
+        return;
       }
       break;
   }
-  return ::DefWindowProcA(handle_, msg, wparam, lparam);
+  Window::DefaultHandler(message);
+}
+
+Control* Form::FindControl(HWND hwnd) const {
+  for (Control* control : controls_)
+    if (control->Handle() == hwnd) return control;
+  return nullptr;
 }
 
 void Form::SetMessageHandler(UINT msg, std::function<void(Message&)> handler) {
@@ -195,8 +161,8 @@ void Form::SetMessageHandler(UINT msg, std::function<void(Message&)> handler) {
 
 void Form::Show(int command) {
   if (visible_) {
-    ::ShowWindow(handle_, command);
-    ::SetForegroundWindow(handle_);
+    ::ShowWindow(Handle(), command);
+    ::SetForegroundWindow(Handle());
     return;
   }
   if (OnCreateChildWindows) OnCreateChildWindows();
@@ -206,22 +172,22 @@ void Form::Show(int command) {
     if (OnShow) OnShow();
     return 0;
   });
-  ::ShowWindow(handle_, command);
+  ::ShowWindow(Handle(), command);
   if (default_button_) ::SetFocus(default_button_->Handle());
-  ::UpdateWindow(handle_);
+  ::UpdateWindow(Handle());
 }
 
 void Form::Hide() {
   visible_ = false;
-  ::ShowWindow(handle_, SW_HIDE);
+  ::ShowWindow(Handle(), SW_HIDE);
 }
 
 int Form::ShowModal() {
-  if (modal_ || visible_) throw EKoemadoError("表示中のウィンドウはモーダルにできません");
+  if (modal_ || visible_) throw EInvalidOperation(koe::text::kCannotShowModal);
   ::ReleaseCapture();
   const HWND previously_active = ::GetActiveWindow();
   std::vector<HWND> disabled;
-  EnumState state{handle_, &disabled, nullptr};
+  EnumState state{Handle(), &disabled, nullptr};
   ::EnumThreadWindows(::GetCurrentThreadId(), &DisableWindow, reinterpret_cast<LPARAM>(&state));
   if (state.error) {
     for (HWND hwnd : disabled) ::EnableWindow(hwnd, TRUE);
@@ -263,7 +229,7 @@ void Form::SetModalResult(int result) {
   modal_result_ = result;
   // The modal loop looks at the result after each message it takes from the queue, and a sent
   // message is handled inside that wait without ending it: wake the loop.
-  if (modal_ && result != mrNone && handle_) ::PostMessageA(handle_, WM_NULL, 0, 0);
+  if (modal_ && result != mrNone && Handle()) ::PostMessageA(Handle(), WM_NULL, 0, 0);
 }
 
 void Form::Close() {
@@ -277,22 +243,22 @@ void Form::Close() {
   if (this == Application.MainForm()) {
     Application.Terminate();
   } else if (action == CloseAction::Minimize) {
-    ::ShowWindow(handle_, SW_MINIMIZE);
+    ::ShowWindow(Handle(), SW_MINIMIZE);
   } else {
     Hide();
   }
 }
 
 void Form::SetIcon(HICON icon) {
-  ::SendMessageA(handle_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-  ::SendMessageA(handle_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+  ::SendMessageA(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+  ::SendMessageA(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 }
 
 void Form::SetMenu(MainMenu& menu) {
   menu_ = &menu;
   menu.form_ = this;
-  menu.window_ = handle_;
-  ::SetMenu(handle_, menu.Handle());
+  menu.window_ = Handle();
+  ::SetMenu(Handle(), menu.Handle());
 }
 
 void Form::AddAligned(Control* control, bool top, int height) {
@@ -301,6 +267,7 @@ void Form::AddAligned(Control* control, bool top, int height) {
 }
 
 void Form::RemoveControl(Control* control) {
+  controls_.erase(std::remove(controls_.begin(), controls_.end(), control), controls_.end());
   aligned_.erase(std::remove_if(aligned_.begin(), aligned_.end(),
                                 [control](const Aligned& a) { return a.control == control; }),
                  aligned_.end());
@@ -316,9 +283,9 @@ void Form::RegisterButton(Button* button, bool is_default, bool is_cancel) {
 }
 
 void Form::Realign() {
-  if (!handle_) return;
+  if (!Handle()) return;
   RECT client;
-  ::GetClientRect(handle_, &client);
+  ::GetClientRect(Handle(), &client);
   int top = client.top;
   int bottom = client.bottom;
   for (const Aligned& a : aligned_) {
@@ -334,10 +301,10 @@ void Form::Realign() {
 
 void Form::CenterOnScreen() {
   RECT r;
-  ::GetWindowRect(handle_, &r);
+  ::GetWindowRect(Handle(), &r);
   const int width = r.right - r.left;
   const int height = r.bottom - r.top;
-  ::SetWindowPos(handle_, nullptr, (::GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+  ::SetWindowPos(Handle(), nullptr, (::GetSystemMetrics(SM_CXSCREEN) - width) / 2,
                  (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -355,16 +322,16 @@ Action* ActionList::Add(std::string caption, std::function<void()> on_execute) {
   return actions_.back().get();
 }
 
-MenuItem::MenuItem(MainMenu& menu, std::string caption, Action* action)
-    : menu_(menu), caption_(std::move(caption)), action_(action), command_(menu.NextCommand()) {}
+MenuItem::MenuItem(std::string caption, Action* action, UINT command)
+    : caption_(std::move(caption)), action_(action), command_(command) {}
 
-MenuItem* MenuItem::Add(Action* action) {
-  items_.push_back(std::unique_ptr<MenuItem>(new MenuItem(menu_, {}, action)));
+MenuItem* MenuItem::Add(Action* action, UINT command) {
+  items_.push_back(std::unique_ptr<MenuItem>(new MenuItem({}, action, command)));
   return items_.back().get();
 }
 
 MenuItem* MenuItem::Add(std::string caption) {
-  items_.push_back(std::unique_ptr<MenuItem>(new MenuItem(menu_, std::move(caption), nullptr)));
+  items_.push_back(std::unique_ptr<MenuItem>(new MenuItem(std::move(caption), nullptr, 0)));
   return items_.back().get();
 }
 
@@ -382,13 +349,13 @@ void MenuItem::AppendTo(HMENU parent) const {
 }
 
 MenuItem* MenuItem::Find(UINT command) {
-  if (command_ == command) return this;
+  if (command != 0 && command_ == command) return this;
   for (const auto& item : items_)
     if (MenuItem* found = item->Find(command)) return found;
   return nullptr;
 }
 
-MainMenu::MainMenu() : root_(*this, {}, nullptr) {}
+MainMenu::MainMenu() : root_({}, nullptr, 0) {}
 
 MainMenu::~MainMenu() {
   if (form_) form_->menu_ = nullptr;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "window.h"
+
 namespace fw {
 
 enum class BorderStyle { Sizeable, Dialog };
@@ -44,14 +46,6 @@ class Font {
   HFONT font_ = nullptr;
 };
 
-// A window message as a handler of the form's message table sees it. Result starts at 0.
-struct Message {
-  UINT Msg;
-  WPARAM WParam;
-  LPARAM LParam;
-  LRESULT Result;
-};
-
 struct FormLayout {
   const char* class_name;  // the window class, named after the form class ("TMainForm")
   std::string caption;
@@ -69,15 +63,10 @@ class MainMenu;
 
 // A top-level window owned by the application window. Its handle is made, hidden, in the
 // constructor.
-class Form {
+class Form : public Window {
  public:
   explicit Form(const FormLayout& layout);
-  virtual ~Form();
-  Form(const Form&) = delete;
-  Form& operator=(const Form&) = delete;
-
-  HWND Handle() const { return handle_; }
-  static Form* FromHandle(HWND hwnd);
+  ~Form() override;
 
   // Makes the form visible. When it goes from hidden to shown: OnCreateChildWindows runs (an
   // error there leaves Show), then OnShow (an error there goes to the standard error box), then
@@ -103,7 +92,8 @@ class Form {
   void SetMenu(MainMenu& menu);
   HFONT FontHandle() const { return font_.Handle(); }
 
-  // Message table: one handler per message number, run instead of the default handling.
+  // Message table: one handler per message number. It takes the place of the default handling
+  // unless it calls the message's Default() (before or after its own work).
   void SetMessageHandler(UINT msg, std::function<void(Message&)> handler);
 
   std::function<void()> OnCreateChildWindows;
@@ -111,17 +101,21 @@ class Form {
   std::function<void(CloseAction&)> OnClose;
 
   // For the controls of this form.
-  void AddAligned(Control* control, bool top, int height);
+  void AddControl(Control* control) { controls_.push_back(control); }
   void RemoveControl(Control* control);
+  Control* FindControl(HWND hwnd) const;
+  void AddAligned(Control* control, bool top, int height);
   void RegisterButton(Button* button, bool is_default, bool is_cancel);
   int NextControlId() { return next_control_id_++; }
   // Forms with buttons get dialog keys: Tab, Enter for the default button, Esc for the cancel one.
-  bool HandlesDialogKeys() const { return !buttons_.empty(); }
+  bool HandlesDialogKeys() const override { return !buttons_.empty(); }
+
+ protected:
+  void Dispatch(Message& message) override;
+  void DefaultHandler(Message& message) override;
 
  private:
   friend class MainMenu;
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
-  LRESULT HandleFormMessage(UINT msg, WPARAM wparam, LPARAM lparam);
   void Realign();
   void CenterOnScreen();
 
@@ -131,7 +125,6 @@ class Form {
     int height;
   };
 
-  HWND handle_ = nullptr;
   Font font_;
   FormPosition position_;
   bool visible_ = false;
@@ -139,6 +132,7 @@ class Form {
   int modal_result_ = mrNone;
   int next_control_id_ = 1000;
   MainMenu* menu_ = nullptr;
+  std::vector<Control*> controls_;
   std::vector<Aligned> aligned_;
   std::vector<Button*> buttons_;
   Button* default_button_ = nullptr;
@@ -171,9 +165,9 @@ class ActionList {
 
 class MenuItem {
  public:
-  // A child item showing the action's caption, or with its own caption ("-": a separator).
-  // An item with children is a drop-down; an item without acts at once.
-  MenuItem* Add(Action* action);
+  // A child item showing the action's caption and sending the command id, or one with its own
+  // caption ("-": a separator). An item with children is a drop-down; one without acts at once.
+  MenuItem* Add(Action* action, UINT command);
   MenuItem* Add(std::string caption);
 
   std::string Caption() const { return action_ ? action_->Caption : caption_; }
@@ -184,11 +178,10 @@ class MenuItem {
 
  private:
   friend class MainMenu;
-  MenuItem(MainMenu& menu, std::string caption, Action* action);
+  MenuItem(std::string caption, Action* action, UINT command);
   void AppendTo(HMENU parent) const;
   MenuItem* Find(UINT command);
 
-  MainMenu& menu_;
   std::string caption_;
   Action* action_;
   UINT command_;
@@ -203,7 +196,7 @@ class MainMenu {
   MainMenu& operator=(const MainMenu&) = delete;
 
   // Items of the menu bar.
-  MenuItem* Add(Action* action) { return root_.Add(action); }
+  MenuItem* Add(Action* action, UINT command) { return root_.Add(action, command); }
   MenuItem* Add(std::string caption) { return root_.Add(std::move(caption)); }
 
   // The menu bar, built from the items on first use.
@@ -212,11 +205,8 @@ class MainMenu {
   bool DispatchCommand(UINT command);
 
  private:
-  friend class MenuItem;
   friend class Form;
-  UINT NextCommand() { return next_command_++; }
 
-  UINT next_command_ = 100;  // above IDOK/IDCANCEL, which dialog keys send
   MenuItem root_;
   HMENU handle_ = nullptr;
   HWND window_ = nullptr;

@@ -8,53 +8,14 @@
 #include <stdexcept>
 #include <utility>
 
+#include "application.h"
 #include "com_util.h"
 #include "errors.h"
+#include "messages.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace fw {
-
-// ---- Error reporter ------------------------------------------------------------------------
-
-namespace {
-
-OleErrorReporter& Reporter() {
-  static OleErrorReporter reporter;
-  return reporter;
-}
-
-}  // namespace
-
-void SetOleErrorReporter(OleErrorReporter reporter) { Reporter() = std::move(reporter); }
-
-void ReportOleError(const std::exception& error) noexcept {
-  try {
-    if (Reporter()) {
-      Reporter()(error);
-      return;
-    }
-    ::MessageBoxA(nullptr, error.what(), nullptr, MB_OK | MB_ICONSTOP | MB_TASKMODAL);
-  } catch (...) {
-    // The reporter itself failed; there is nowhere left to tell.
-  }
-}
-
-namespace {
-
-// The edge of every site method that runs code of ours: nothing it raises goes back to the control.
-template <class Fn>
-void ReportingErrors(Fn&& fn) noexcept {
-  try {
-    fn();
-  } catch (const std::exception& e) {
-    ReportOleError(e);
-  } catch (...) {
-    ReportOleError(std::runtime_error("不明なエラーが発生しました"));
-  }
-}
-
-}  // namespace
 
 // ---- The site ------------------------------------------------------------------------------
 
@@ -340,7 +301,7 @@ HRESULT STDMETHODCALLTYPE InPlaceSite::GetWindowContext(IOleInPlaceFrame** frame
 HRESULT STDMETHODCALLTYPE InPlaceSite::OnPosRectChange(const RECT* rect) {
   if (!rect) return E_POINTER;
   if (OleControlHost* host = site_->Host()) {
-    ReportingErrors([&] { host->SetBounds(*rect); });
+    ShowingErrors([&] { host->SetBounds(*rect); });
   } else {
     site_->bounds = *rect;
   }
@@ -358,7 +319,7 @@ HRESULT STDMETHODCALLTYPE EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPP
   if (result) ::VariantInit(result);
   // A handler may free the host (and with it our reference to the site) while it runs.
   ComPtr<IDispatch> keep_alive(this);
-  ReportingErrors([&] {
+  ShowingErrors([&] {
     if (OleEventHandler handler = site_->Handler(id)) {
       DISPPARAMS none{nullptr, nullptr, 0, 0};
       handler(params ? params : &none);
@@ -448,7 +409,7 @@ void OleControlHost::Activate() {
 
   ComPtr<IOleInPlaceObject> inplace;
   if (FAILED(object_.As(&inplace)) || !inplace) {
-    throw EKoemadoError("OLE コントロールのアクティベートに失敗しました");
+    throw EOleError(koe::text::kControlActivationFailed);
   }
 
   RECT rect = site_->bounds;

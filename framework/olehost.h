@@ -16,13 +16,6 @@
 
 namespace fw {
 
-// Where an error raised inside an event handler goes. The program points this at its standard
-// error box; until then a plain message box shows it. Passing an empty function restores that.
-using OleErrorReporter = std::function<void(const std::exception&)>;
-void SetOleErrorReporter(OleErrorReporter reporter);
-// Hands one error to the reporter; never throws.
-void ReportOleError(const std::exception& error) noexcept;
-
 // A handler for one event of the control, by the event's dispatch id. The arguments come as COM
 // sends them: positional, last argument first.
 using OleEventHandler = std::function<void(DISPPARAMS* params)>;
@@ -50,7 +43,7 @@ class OleControlHost {
   void OnEvent(DISPID id, OleEventHandler handler);
 
   // Loads the state, activates the control in place in the parent window and connects the event
-  // sink; does nothing when already active. Throws EKoemadoError("OLE コントロールのアクティベート
+  // sink; does nothing when already active. Throws EOleError("OLE コントロールのアクティベート
   // に失敗しました") when the control has no in-place object, EOleSysError for other failures.
   void Activate();
   bool Active() const { return active_; }

@@ -1,31 +1,22 @@
 #include "stringgrid.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
-#include <stdexcept>
 #include <string>
+
+#include "application.h"
+#include "errors.h"
+#include "messages.h"
 
 namespace fw {
 namespace {
 
 constexpr char kClassName[] = "TStringGrid";
 constexpr int kEditorId = 1;
+constexpr UINT_PTR kEditorSubclass = 1;
 constexpr int kTextInset = 2;  // pixels between a cell's left/top edge and its text
 constexpr UINT kWantKeys = DLGC_WANTALLKEYS | DLGC_WANTTAB | DLGC_WANTARROWS | DLGC_WANTCHARS;
-
-void RegisterGridClass() {
-  static bool registered = false;
-  if (registered) return;
-  WNDCLASSEXA wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = DefWindowProcA;  // replaced per window in Create
-  wc.hInstance = GetModuleHandleA(nullptr);
-  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  wc.lpszClassName = kClassName;
-  if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-    throw std::runtime_error("cannot register the string grid's window class");
-  }
-  registered = true;
-}
 
 // A memory bitmap to paint into, copied to the window in one go.
 class BackBuffer {
@@ -68,39 +59,25 @@ UINT CurrentShiftState() {
   return shift;
 }
 
-StringGrid::StringGrid() {
-  OnError = [this](const std::exception& error) {
-    MessageBoxA(handle_ ? GetAncestor(handle_, GA_ROOT) : nullptr, error.what(), nullptr,
-                MB_OK | MB_ICONSTOP);
-  };
-}
-
 StringGrid::~StringGrid() {
-  if (handle_ && IsWindow(handle_)) DestroyWindow(handle_);
+  if (editor_) RemoveWindowSubclass(editor_, &StringGrid::EditorProc, kEditorSubclass);
 }
 
 void StringGrid::Create(HWND parent, int id, const RECT& bounds) {
-  RegisterGridClass();
-  HWND hwnd = CreateWindowExA(WS_EX_CLIENTEDGE, kClassName, "",
-                              WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_HSCROLL | WS_VSCROLL |
-                                  WS_CLIPCHILDREN,
-                              bounds.left, bounds.top, bounds.right - bounds.left,
-                              bounds.bottom - bounds.top, parent,
-                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                              GetModuleHandleA(nullptr), nullptr);
-  if (!hwnd) throw std::runtime_error("cannot create the string grid");
-  handle_ = hwnd;
-  SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&StringGrid::WindowProc));
-
-  editor_ = CreateWindowExA(0, "EDIT", "", WS_CHILD | ES_AUTOHSCROLL, 0, 0, 0, 0, hwnd,
+  if (!CreateHandle(WS_EX_CLIENTEDGE, RegisterWindowClass(kClassName, 0, nullptr), "",
+                    WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_HSCROLL | WS_VSCROLL | WS_CLIPCHILDREN,
+                    bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top,
+                    parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)))) {
+    throw EOutOfResources(koe::text::kCannotCreateControl);
+  }
+  // A Unicode edit control: the input method's characters reach it unconverted.
+  editor_ = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | ES_AUTOHSCROLL, 0, 0, 0, 0, Handle(),
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kEditorId)),
-                            GetModuleHandleA(nullptr), nullptr);
-  if (!editor_) throw std::runtime_error("cannot create the string grid's editor");
-  SetWindowLongPtrA(editor_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  // A Unicode subclass: the input method's characters reach the edit control unconverted.
-  editor_base_proc_ = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrW(editor_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&StringGrid::EditorProc)));
+                            GetModuleHandleW(nullptr), nullptr);
+  if (!editor_ || !SetWindowSubclass(editor_, &StringGrid::EditorProc, kEditorSubclass,
+                                     reinterpret_cast<DWORD_PTR>(this))) {
+    throw EOutOfResources(koe::text::kCannotCreateControl);
+  }
   SendMessageA(editor_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(kTextInset, kTextInset));
   if (!font_) font_ = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   SendMessageA(editor_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
@@ -108,10 +85,10 @@ void StringGrid::Create(HWND parent, int id, const RECT& bounds) {
 }
 
 void StringGrid::Refresh() {
-  if (!handle_) return;
+  if (!Handle()) return;
   UpdateScrollBars();
   UpdateEditor(true);
-  InvalidateRect(handle_, nullptr, FALSE);
+  InvalidateRect(Handle(), nullptr, FALSE);
 }
 
 void StringGrid::SetFont(HFONT font) {
@@ -121,22 +98,22 @@ void StringGrid::SetFont(HFONT font) {
     SendMessageA(editor_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN,
                  MAKELPARAM(kTextInset, kTextInset));
   }
-  if (handle_) InvalidateRect(handle_, nullptr, FALSE);
+  if (Handle()) InvalidateRect(Handle(), nullptr, FALSE);
 }
 
 int StringGrid::TextWidth(std::string_view text) const {
-  HDC dc = GetDC(handle_);
+  HDC dc = GetDC(Handle());
   HGDIOBJ old = SelectObject(dc, font_);
   SIZE size{};
   GetTextExtentPoint32A(dc, text.data(), static_cast<int>(text.size()), &size);
   SelectObject(dc, old);
-  ReleaseDC(handle_, dc);
+  ReleaseDC(Handle(), dc);
   return size.cx;
 }
 
 SIZE StringGrid::ClientSize() const {
   RECT r{};
-  GetClientRect(handle_, &r);
+  GetClientRect(Handle(), &r);
   return {r.right, r.bottom};
 }
 
@@ -150,45 +127,30 @@ int StringGrid::ClientHeight() {
   return ClientSize().cy;
 }
 
-void StringGrid::Report(const std::exception& error) {
-  try {
-    if (OnError) OnError(error);
-  } catch (...) {
-    // The report itself failed; nothing more can be said across the window procedure.
-  }
+void StringGrid::Dispatch(Message& message) {
+  message.Result = HandleMessage(message.Msg, message.WParam, message.LParam);
+  message.Handled = true;
 }
 
-LRESULT CALLBACK StringGrid::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  auto* self = reinterpret_cast<StringGrid*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (!self) return DefWindowProcA(hwnd, msg, wparam, lparam);
-  try {
-    return self->HandleMessage(msg, wparam, lparam);
-  } catch (const std::exception& error) {
-    self->Report(error);
-  } catch (...) {
-    self->Report(std::runtime_error("unknown error in the string grid"));
-  }
-  return 0;
-}
+void StringGrid::Destroyed() { editor_ = nullptr; }
 
-LRESULT CALLBACK StringGrid::EditorProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  auto* self = reinterpret_cast<StringGrid*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (!self) return DefWindowProcW(hwnd, msg, wparam, lparam);
-  try {
-    return self->HandleEditorMessage(msg, wparam, lparam);
-  } catch (const std::exception& error) {
-    self->Report(error);
-  } catch (...) {
-    self->Report(std::runtime_error("unknown error in the string grid"));
+LRESULT CALLBACK StringGrid::EditorProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam,
+                                        UINT_PTR, DWORD_PTR self) {
+  if (msg == WM_NCDESTROY) {
+    RemoveWindowSubclass(hwnd, &StringGrid::EditorProc, kEditorSubclass);
+    reinterpret_cast<StringGrid*>(self)->editor_ = nullptr;
+    return DefSubclassProc(hwnd, msg, wparam, lparam);
   }
-  return 0;
+  return ShowingErrors([&] {
+    return reinterpret_cast<StringGrid*>(self)->HandleEditorMessage(msg, wparam, lparam);
+  });
 }
 
 LRESULT StringGrid::HandleEditorMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
   HWND editor = editor_;
   switch (msg) {
     case WM_GETDLGCODE:
-      return CallWindowProcW(editor_base_proc_, editor, msg, wparam, lparam) | kWantKeys;
+      return DefSubclassProc(editor, msg, wparam, lparam) | kWantKeys;
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
       if (KeyDown(static_cast<WORD>(wparam), CurrentShiftState(), true)) return 0;
@@ -197,21 +159,14 @@ LRESULT StringGrid::HandleEditorMessage(UINT msg, WPARAM wparam, LPARAM lparam) 
       // Keys the grid acts on would only beep in a one-line edit.
       if (wparam == '\t' || wparam == '\r' || wparam == '\n' || wparam == VK_ESCAPE) return 0;
       break;
-    case WM_NCDESTROY: {
-      const WNDPROC base = editor_base_proc_;
-      SetWindowLongPtrW(editor, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(base));
-      SetWindowLongPtrW(editor, GWLP_USERDATA, 0);
-      editor_ = nullptr;
-      return CallWindowProcW(base, editor, msg, wparam, lparam);
-    }
     default:
       break;
   }
-  return CallWindowProcW(editor_base_proc_, editor, msg, wparam, lparam);
+  return DefSubclassProc(editor, msg, wparam, lparam);
 }
 
 LRESULT StringGrid::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
-  HWND hwnd = handle_;
+  HWND hwnd = Handle();
   switch (msg) {
     case WM_GETDLGCODE:
       return kWantKeys;
@@ -319,10 +274,6 @@ LRESULT StringGrid::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
       Refresh();
       return 0;
     }
-    case WM_NCDESTROY:
-      SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-      handle_ = nullptr;
-      break;
     default:
       break;
   }
@@ -330,7 +281,7 @@ LRESULT StringGrid::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
 }
 
 bool StringGrid::KeyDown(WORD key, UINT shift, bool in_editor) {
-  HWND hwnd = handle_;
+  HWND hwnd = Handle();
   if (OnKeyDown) {
     OnKeyDown(key, shift);
     if (!IsWindow(hwnd)) return true;
@@ -424,11 +375,11 @@ void StringGrid::CurrentChanged() {
   model_.ScrollToCurrent(ClientSize().cx, ClientSize().cy);
   UpdateScrollBars();
   UpdateEditor(true);
-  InvalidateRect(handle_, nullptr, FALSE);
+  InvalidateRect(Handle(), nullptr, FALSE);
 }
 
 void StringGrid::UpdateScrollBars() {
-  if (!handle_ || updating_bars_) return;
+  if (!Handle() || updating_bars_) return;
   updating_bars_ = true;
   // Showing or hiding one bar changes the client size and so the other; two rounds settle it.
   for (int round = 0; round < 2; ++round) {
@@ -441,20 +392,20 @@ void StringGrid::UpdateScrollBars() {
     v.nMax = model_.RowCount() - model_.FixedRows() - 1;
     v.nPage = static_cast<UINT>(model_.RowCount() - model_.MaxTopRow(height));
     v.nPos = model_.TopRow() - model_.FixedRows();
-    SetScrollInfo(handle_, SB_VERT, &v, TRUE);
+    SetScrollInfo(Handle(), SB_VERT, &v, TRUE);
 
     SCROLLINFO h{sizeof h, SIF_RANGE | SIF_PAGE | SIF_POS, 0, 0, 0, 0, 0};
     h.nMax = model_.ColCount() - model_.FixedCols() - 1;
     h.nPage = static_cast<UINT>(model_.ColCount() - model_.MaxLeftCol(width));
     h.nPos = model_.LeftCol() - model_.FixedCols();
-    SetScrollInfo(handle_, SB_HORZ, &h, TRUE);
+    SetScrollInfo(Handle(), SB_HORZ, &h, TRUE);
   }
   updating_bars_ = false;
 }
 
 void StringGrid::Scroll(int bar, WORD request) {
   SCROLLINFO info{sizeof info, SIF_ALL, 0, 0, 0, 0, 0};
-  GetScrollInfo(handle_, bar, &info);
+  GetScrollInfo(Handle(), bar, &info);
   int pos = info.nPos;
   const int page = std::max(1, static_cast<int>(info.nPage));
   switch (request) {
@@ -475,7 +426,7 @@ void StringGrid::Scroll(int bar, WORD request) {
   }
   UpdateScrollBars();
   UpdateEditor(false);
-  InvalidateRect(handle_, nullptr, FALSE);
+  InvalidateRect(Handle(), nullptr, FALSE);
 }
 
 void StringGrid::UpdateEditor(bool reload_text) {
@@ -485,7 +436,7 @@ void StringGrid::UpdateEditor(bool reload_text) {
   if (!model_.CellPixels(at.col, at.row, cell)) {
     const bool had_focus = GetFocus() == editor_;
     ShowWindow(editor_, SW_HIDE);
-    if (had_focus) SetFocus(handle_);
+    if (had_focus) SetFocus(Handle());
     return;
   }
   MoveWindow(editor_, cell.left, cell.top, cell.right - cell.left, cell.bottom - cell.top, TRUE);
@@ -498,7 +449,7 @@ void StringGrid::UpdateEditor(bool reload_text) {
   }
   if (!IsWindowVisible(editor_)) {
     ShowWindow(editor_, SW_SHOW);
-    if (GetFocus() == handle_) SetFocus(editor_);
+    if (GetFocus() == Handle()) SetFocus(editor_);
   }
 }
 
@@ -509,7 +460,7 @@ int StringGrid::RowAtOrNearest(int y) const {
 }
 
 void StringGrid::MouseDown(int x, int y, WPARAM keys) {
-  SetFocus(handle_);
+  SetFocus(Handle());
   const int border = model_.ColBorderAt(x, y);
   if (border >= 0) {
     int left = 0;
@@ -518,7 +469,7 @@ void StringGrid::MouseDown(int x, int y, WPARAM keys) {
     drag_ = Drag::kSizeCol;
     drag_from_ = border;
     drag_offset_ = x - right;
-    SetCapture(handle_);
+    SetCapture(Handle());
     return;
   }
   const koe::GridCoord cell = model_.CellAt(x, y);
@@ -526,14 +477,14 @@ void StringGrid::MouseDown(int x, int y, WPARAM keys) {
   if (cell.row >= model_.FixedRows() && cell.col < model_.FixedCols()) {
     drag_ = Drag::kMoveRow;
     drag_from_ = cell.row;
-    SetCapture(handle_);
+    SetCapture(Handle());
     return;
   }
   if (cell.row < model_.FixedRows() || cell.col < model_.FixedCols()) return;
   model_.SetCurrent(cell.col, cell.row, (keys & MK_SHIFT) != 0);
   CurrentChanged();
   drag_ = Drag::kSelect;
-  SetCapture(handle_);
+  SetCapture(Handle());
   if (editor_ && IsWindowVisible(editor_)) SetFocus(editor_);
 }
 
@@ -546,7 +497,7 @@ void StringGrid::MouseMove(int x, int y) {
       model_.SetColWidth(drag_from_, x - drag_offset_ - left);
       UpdateScrollBars();
       UpdateEditor(false);
-      InvalidateRect(handle_, nullptr, FALSE);
+      InvalidateRect(Handle(), nullptr, FALSE);
       break;
     }
     case Drag::kSelect: {
@@ -566,7 +517,7 @@ void StringGrid::MouseUp(int x, int y) {
   (void)x;
   const Drag drag = drag_;
   drag_ = Drag::kNone;
-  if (GetCapture() == handle_) ReleaseCapture();
+  if (GetCapture() == Handle()) ReleaseCapture();
   if (drag == Drag::kMoveRow) {
     const int to = RowAtOrNearest(y);
     if (to != drag_from_ && to >= model_.FixedRows()) {

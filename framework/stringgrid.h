@@ -6,11 +6,11 @@
 
 #include <windows.h>
 
-#include <exception>
 #include <functional>
 #include <string_view>
 
 #include "grid_model.h"
+#include "window.h"
 
 namespace fw {
 
@@ -20,17 +20,14 @@ enum ShiftState : UINT { kShiftKey = 1, kAltKey = 2, kCtrlKey = 4 };
 // The state of Shift, Alt and Ctrl as the thread's keyboard state has it now.
 UINT CurrentShiftState();
 
-class StringGrid {
+class StringGrid : public Window {
  public:
-  StringGrid();
-  ~StringGrid();
-  StringGrid(const StringGrid&) = delete;
-  StringGrid& operator=(const StringGrid&) = delete;
+  StringGrid() = default;
+  ~StringGrid() override;
 
   // Creates the grid window (with a sunken border and both scroll bars as needed) and its
-  // editor as a child of parent. Throws std::runtime_error when a window cannot be made.
+  // editor as a child of parent. Throws EOutOfResources when a window cannot be made.
   void Create(HWND parent, int id, const RECT& bounds);
-  HWND Handle() const { return handle_; }
   // The in-place editor (an EDIT control); hidden while the current cell is scrolled away.
   HWND EditorHandle() const { return editor_; }
 
@@ -53,17 +50,18 @@ class StringGrid {
   // Key pressed in the grid or in its editor: the virtual-key code (set it to 0 to swallow the
   // key) and the ShiftState bits. Runs before the grid acts on the key; Escape is passed on too.
   std::function<void(WORD& key, UINT shift)> OnKeyDown;
-  // Receives an error that escaped a handler inside the window procedures. Default: a message box.
-  std::function<void(const std::exception&)> OnError;
+
+ protected:
+  void Dispatch(Message& message) override;
+  void Destroyed() override;
 
  private:
   enum class Drag { kNone, kSelect, kMoveRow, kSizeCol };
 
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
-  static LRESULT CALLBACK EditorProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+  static LRESULT CALLBACK EditorProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam,
+                                     UINT_PTR id, DWORD_PTR self);
   LRESULT HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam);
   LRESULT HandleEditorMessage(UINT msg, WPARAM wparam, LPARAM lparam);
-  void Report(const std::exception& error);
 
   // Runs OnKeyDown, then the grid's own keys. True when the key was used up.
   bool KeyDown(WORD key, UINT shift, bool in_editor);
@@ -85,9 +83,7 @@ class StringGrid {
   SIZE ClientSize() const;
 
   koe::GridModel model_;
-  HWND handle_ = nullptr;
   HWND editor_ = nullptr;
-  WNDPROC editor_base_proc_ = nullptr;
   HFONT font_ = nullptr;
   koe::GridCoord editor_cell_{-1, -1};
   bool loading_editor_ = false;

@@ -6,8 +6,10 @@
 #include <string_view>
 #include <utility>
 
-#include "errors.h"
+#include "KoemadoError.h"
 #include "ini_rules.h"
+#include "messages.h"
+#include "system.h"
 
 namespace {
 
@@ -22,25 +24,6 @@ constexpr std::int32_t kDefaultPitch = 80;
 constexpr std::int32_t kDefaultVolume = 26214;
 // Every value is read through a buffer of this size: longer values come back cut to 2047 bytes.
 constexpr DWORD kValueBufferSize = 2048;
-
-std::optional<std::string>& ProgramPathOverride() {
-  static std::optional<std::string> path;
-  return path;
-}
-
-// The running program's file path; the buffer grows until the whole path fits.
-std::string RunningProgramPath() {
-  std::string buffer(MAX_PATH, '\0');
-  for (;;) {
-    DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return {};  // not expected; the name then comes out as ".ini"
-    if (length < buffer.size()) {
-      buffer.resize(length);
-      return buffer;
-    }
-    buffer.resize(buffer.size() * 2);  // truncated
-  }
-}
 
 // Where the profile functions keep a file named without a directory: the Windows directory.
 std::string ProfilePathOf(const std::string& bare_name) {
@@ -79,7 +62,7 @@ void Flush(const std::string& file) { WritePrivateProfileStringA(nullptr, nullpt
 void WriteValue(const char* section, const std::string& key, const std::string& value,
                 const std::string& file) {
   if (!WritePrivateProfileStringA(section, key.c_str(), value.c_str(), file.c_str())) {
-    throw fw::EKoemadoError(file + " に書き込めません");
+    throw EKoemadoError(koe::CannotWriteText(file));
   }
 }
 
@@ -98,14 +81,7 @@ void KMDIni_Finalize() {
 
 TKoemadoIni::TKoemadoIni() { Load(); }
 
-void TKoemadoIni::SetProgramPathForTesting(std::optional<std::string> path) {
-  ProgramPathOverride() = std::move(path);
-}
-
-std::string TKoemadoIni::IniFileName() {
-  const std::optional<std::string>& path = ProgramPathOverride();
-  return koe::IniFileNameFor(path ? *path : RunningProgramPath());
-}
+std::string TKoemadoIni::IniFileName() { return koe::IniFileNameFor(fw::ProgramPath()); }
 
 void TKoemadoIni::LoadDefaults() { Readings.AppendDefaults(); }
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "readings.h"
@@ -27,13 +26,9 @@ class TKoemadoIni {
   // three voice values. Never fails.
   void Load();
   // Writes every entry under its 1-based key, then the voice values. A write the profile
-  // functions refuse raises fw::EKoemadoError ("<name> に書き込めません") at once; what was
+  // functions refuse raises EKoemadoError ("<name> に書き込めません") at once; what was
   // written before stays written.
   void Save();
-
-  // Tests only: the program file path that IniFileName starts from instead of the running
-  // program's (nothing: the running program's).
-  static void SetProgramPathForTesting(std::optional<std::string> path);
 
   std::int32_t Speed = 0;
   std::int32_t Pitch = 0;

@@ -15,15 +15,14 @@
 #include "messages.h"
 #include "olehost.h"
 #include "protocol.h"
+#include "system.h"
 
 using fw::Application;
 
 namespace {
 
 std::string ProgramFileName() {
-  char path[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-  const std::string full(path, length);
+  const std::string full = fw::ProgramPath();
   return full.substr(koe::DirectoryPartLength(full));
 }
 
@@ -33,7 +32,7 @@ void ShowStartupError(const char* kind, const void* address, const std::string& 
   const auto at = reinterpret_cast<std::uintptr_t>(address);
   const std::string text = koe::StartupErrorText(
       kind, ProgramFileName(), static_cast<std::uint32_t>(at >= base ? at - base : at), message);
-  ::MessageBoxA(nullptr, text.c_str(), "アプリケーション エラー", MB_OK | MB_ICONSTOP | MB_TASKMODAL);
+  fw::ShowMessageBox(nullptr, text, koe::text::kStartupErrorCaption, MB_OK | MB_ICONSTOP | MB_TASKMODAL);
 }
 
 void ShutDown() {
@@ -50,7 +49,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     Application.Initialize();
     Application.SetTitle(koe::kApplicationTitle);
     Application.SetHelpFile("");
-    fw::SetOleErrorReporter([](const std::exception& error) { Application.ShowException(error); });
     Application.CreateForm(MainForm);
     Application.CreateForm(AboutBox);
     Application.CreateForm(dlgYomikata);

@@ -20,7 +20,7 @@ class TPtSvr {
   TPtSvr& operator=(const TPtSvr&) = delete;
 
   // Makes the control's window: loads ControlData, activates it in place and connects the events.
-  // Throws fw::EKoemadoError("OLE コントロールのアクティベートに失敗しました") when the control
+  // Throws fw::EOleError("OLE コントロールのアクティベートに失敗しました") when the control
   // has no in-place object. Calls made before this activate the control first.
   void HandleNeeded();
   HWND Handle() const;

@@ -133,7 +133,6 @@ TdlgYomikata::TdlgYomikata()
   StringGrid1.Create(Handle(), NextControlId(), grid_bounds);
   StringGrid1.SetFont(grid_font_.Handle());
   StringGrid1.OnKeyDown = [this](WORD& key, UINT shift) { StringGrid1KeyDown(key, shift); };
-  StringGrid1.OnError = [](const std::exception& error) { fw::Application.ShowException(error); };
 
   SetButtonGlyph(BtnOK, ok_glyph_.Get());
   SetButtonGlyph(BitBtn3, help_glyph_.Get());
@@ -146,7 +145,10 @@ TdlgYomikata::TdlgYomikata()
   help_from_right_ = bar_width - 464;
   cancel_from_right_ = bar_width - 376;
 
-  SetMessageHandler(WM_SIZE, [this](fw::Message&) { LayoutChildren(); });
+  SetMessageHandler(WM_SIZE, [this](fw::Message& message) {
+    message.Default();
+    LayoutChildren();
+  });
   SetMessageHandler(WM_GETMINMAXINFO, [this](fw::Message& message) {
     RECT frame = {0, 0, kMinGridWidth, 0};
     ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongPtrA(Handle(), GWL_STYLE)),
@@ -158,6 +160,7 @@ TdlgYomikata::TdlgYomikata()
   // to the control that had it.
   SetMessageHandler(WM_ACTIVATE, [this](fw::Message& message) {
     const HWND focus = ::GetFocus();
+    message.Default();
     if (LOWORD(message.WParam) == WA_INACTIVE) {
       if (focus && ::IsChild(Handle(), focus)) last_focus_ = focus;
     } else if (!::IsIconic(Handle())) {

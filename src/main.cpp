@@ -2,16 +2,18 @@
 
 #include <shellapi.h>
 
-#include <cstdio>
-
 #include "KMDIni.h"
+#include "KoemadoError.h"
+#include "MenuCommands.h"
 #include "PTSVRLib_TLB.h"
 #include "Version.h"
 #include "application.h"
 #include "dlgYOMI.h"
 #include "errors.h"
 #include "ini_rules.h"
+#include "messages.h"
 #include "protocol.h"
+#include "system.h"
 
 TMainForm* MainForm = nullptr;
 
@@ -102,16 +104,16 @@ TMainForm::TMainForm()
   actYomikata = ActionList1.Add("読み方の設定", [this] { actYomikataExecute(); });
   actHelp = ActionList1.Add("目次", [this] { actHelpExecute(); });
 
-  Exit1 = MainMenu1.Add(actClose);
+  Exit1 = MainMenu1.Add(actClose, menu_command::kClose);
   N1 = MainMenu1.Add("設定");
-  N7 = N1->Add(actVoiseproperty);
-  N8 = N1->Add(actYomikata);
+  N7 = N1->Add(actVoiseproperty, menu_command::kVoiseproperty);
+  N8 = N1->Add(actYomikata, menu_command::kYomikata);
   N2 = MainMenu1.Add("ヘルプ");
-  Contents1 = N2->Add(actHelp);
-  N3 = N2->Add(actVersion);
+  Contents1 = N2->Add(actHelp, menu_command::kHelp);
+  N3 = N2->Add(actVersion, menu_command::kVersion);
   N4 = N2->Add("-");
-  N5 = N2->Add(actOCXVer);
-  N6 = N2->Add(actEnginVer);
+  N5 = N2->Add(actOCXVer, menu_command::kOCXVer);
+  N6 = N2->Add(actEnginVer, menu_command::kEnginVer);
   SetMenu(MainMenu1);
   MakeRoomForTheBars(Handle());
 
@@ -171,17 +173,13 @@ void TMainForm::actYomikataExecute() { dlgYomikata->ShowModal(); }
 void TMainForm::actHelpExecute() { OpenHelpContents(Handle()); }
 
 void OpenHelpContents(HWND owner) {
-  char program[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameA(nullptr, program, MAX_PATH);
-  const std::string page = HelpPagePathFor(std::string(program, length));
+  const std::string page = HelpPagePathFor(fw::ProgramPath());
   char full[260] = {};
   const DWORD full_length = ::GetFullPathNameA(page.c_str(), sizeof full, full, nullptr);
   const bool fits = full_length != 0 && full_length < sizeof full;
   const std::string shown = fits ? std::string(full, full_length) : page;
   if (!fits ||
       reinterpret_cast<INT_PTR>(::ShellExecuteA(owner, "open", full, "", "", SW_SHOWNORMAL)) <= 32) {
-    char text[600];
-    std::snprintf(text, sizeof text, "ヘルプ ファイル %s を開けません", shown.c_str());
-    throw fw::EKoemadoError(text);
+    throw EKoemadoError(koe::CannotOpenHelpText(shown));
   }
 }

@@ -68,7 +68,7 @@ extern TMainForm* MainForm;
 void PostKoeDone();
 
 // Opens the manual's contents page with the shell, the owner window as the parent of anything the
-// shell shows. Raises fw::EKoemadoError ("ヘルプ ファイル <path> を開けません") when it cannot.
+// shell shows. Raises EKoemadoError ("ヘルプ ファイル <path> を開けません") when it cannot.
 void OpenHelpContents(HWND owner);
 
 // The page of the HTML manual for a program file path: its directory + "..\Help\...\HID00000001.htm".

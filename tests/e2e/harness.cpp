@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "MenuCommands.h"
 #include "koesend_lib.h"
 #include "protocol.h"
 
@@ -203,14 +204,18 @@ HWND Koemado::FindMainWindow() const {
   return found;
 }
 
-// Wine keeps menus inside their process, so another process cannot read Koemado's menu bar;
-// the commands its items send are fixed by the order in which the main window builds them,
-// and the in-process main window test checks this same table against the real menu.
+// Wine keeps menus inside their process, so another process cannot read Koemado's menu bar:
+// items are chosen by the command ids the main window gives them, and the in-process main
+// window test checks the real menu against the same ids.
 const std::vector<std::pair<std::string, UINT>>& MenuCommands() {
   static const std::vector<std::pair<std::string, UINT>> table = {
-      {"終了", 101},           {"声の設定", 103},           {"読み方の設定", 104},
-      {"目次", 106},           {"バージョン情報", 107},     {"コントロールバージョン", 109},
-      {"合成エンジンバージョン", 110}};
+      {"終了", menu_command::kClose},
+      {"声の設定", menu_command::kVoiseproperty},
+      {"読み方の設定", menu_command::kYomikata},
+      {"目次", menu_command::kHelp},
+      {"バージョン情報", menu_command::kVersion},
+      {"コントロールバージョン", menu_command::kOCXVer},
+      {"合成エンジンバージョン", menu_command::kEnginVer}};
   return table;
 }
 

@@ -116,7 +116,7 @@ TEST(SystemErrorText, KnownStatusHasNoTrailingLineBreakOrFullStop) {
 }
 
 // The raising address is inside the function that raised, so the last-resort box can name it.
-__attribute__((noinline)) void RaiseKoemadoError() { throw fw::EKoemadoError("x"); }
+__attribute__((noinline)) void RaiseOleError() { throw fw::EOleError("x"); }
 __attribute__((noinline)) void RaiseOleSysError() { fw::OleCheck(E_FAIL); }
 
 TEST(RaiseAddress, PointsIntoTheRaisingFunction) {
@@ -124,7 +124,7 @@ TEST(RaiseAddress, PointsIntoTheRaisingFunction) {
     const char* name;
     void (*raise)();
   };
-  const Case cases[] = {{"EKoemadoError", &RaiseKoemadoError}, {"OleCheck", &RaiseOleSysError}};
+  const Case cases[] = {{"EOleError", &RaiseOleError}, {"OleCheck", &RaiseOleSysError}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     try {

@@ -1,5 +1,6 @@
 // Forms, menus and actions, the message loops and the standard error box, as a user sees them.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@
 #include "controls.h"
 #include "errors.h"
 #include "forms.h"
+#include "system.h"
 
 namespace {
 
@@ -46,15 +48,14 @@ class FrameworkTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Application.SetTitle("Koemado V2.0");
-    Application.SetMessageBoxForTesting([this](HWND owner, const std::string& text,
-                                               const std::string& caption, UINT type) {
+    fw::TheTestSeam().message_box = [this](HWND owner, const std::string& text,
+                                           const std::string& caption, UINT type) {
       boxes.push_back({owner, text, caption, type});
       return IDOK;
-    });
+    };
   }
   void TearDown() override {
-    Application.SetMessageBoxForTesting({});
-    Application.SetShowCommandForTesting(0);
+    fw::TheTestSeam() = {};
     Application.DestroyForms();
   }
   // Dispatches what is in the queue now.
@@ -79,8 +80,8 @@ TEST_F(FrameworkTest, HandlerErrorsStopAtTheWindowProcedureAndShowTheStandardBox
     const char* shown;
   };
   const Case cases[] = {
-      {"own error", [] { throw fw::EKoemadoError("失敗しました"); }, "失敗しました."},
-      {"message already ending in a full stop", [] { throw fw::EKoemadoError("done."); }, "done."},
+      {"own error", [] { throw fw::EInvalidOperation("失敗しました"); }, "失敗しました."},
+      {"message already ending in a full stop", [] { throw fw::EInvalidOperation("done."); }, "done."},
       {"COM error", [] { fw::OleCheck(static_cast<HRESULT>(0x8004ABCD)); }, "OLE エラー 8004abcd."},
       {"standard exception", [] { throw std::runtime_error("bad"); }, "bad."},
       {"anything else", [] { throw 42; }, nullptr},
@@ -117,13 +118,13 @@ struct MenuForm : fw::Form {
     close = actions.Add("終了", [this] { ran.push_back("close"); });
     voice = actions.Add("声の設定", [this] { ran.push_back("voice"); });
     help = actions.Add("目次", [this] { ran.push_back("help"); });
-    failing = actions.Add("失敗", [] { throw fw::EKoemadoError("できません"); });
-    menu.Add(close);
+    failing = actions.Add("失敗", [] { throw fw::EInvalidOperation("できません"); });
+    menu.Add(close, 201);
     fw::MenuItem* settings = menu.Add("設定");
-    settings->Add(voice);
+    settings->Add(voice, 202);
     settings->Add("-");
-    settings->Add(help);
-    settings->Add(failing);
+    settings->Add(help, 203);
+    settings->Add(failing, 204);
     SetMenu(menu);
   }
   fw::ActionList actions;
@@ -177,12 +178,16 @@ TEST_F(FrameworkTest, ChoosingAMenuItemRunsItsActionOnly) {
     std::vector<std::string> ran;
     size_t boxes;
   };
+  EXPECT_EQ(::GetMenuItemID(bar, 0), 201u);
+  EXPECT_EQ(::GetMenuItemID(settings, 0), 202u);
+  EXPECT_EQ(::GetMenuItemID(settings, 2), 203u);
   const Case cases[] = {
-      {::GetMenuItemID(bar, 0), {"close"}, 0},
-      {::GetMenuItemID(settings, 0), {"voice"}, 0},
-      {::GetMenuItemID(settings, 2), {"help"}, 0},
-      {::GetMenuItemID(settings, 3), {}, 1},  // its error reaches the standard box
-      {9999, {}, 0},                          // no such item
+      {201, {"close"}, 0},
+      {202, {"voice"}, 0},
+      {203, {"help"}, 0},
+      {204, {}, 1},   // its error reaches the standard box
+      {9999, {}, 0},  // no such item
+      {0, {}, 0},     // a separator's or drop-down's id
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command);
@@ -223,9 +228,9 @@ TEST_F(FrameworkTest, OnShowErrorGoesToTheBoxAndTheWindowIsShownAllTheSame) {
 TEST_F(FrameworkTest, ChildWindowErrorLeavesShowAndTheWindowStaysHidden) {
   fw::Form form(Layout("TTestChildError"));
   bool shown = false;
-  form.OnCreateChildWindows = [] { throw fw::EKoemadoError("OLE コントロールのアクティベートに失敗しました"); };
+  form.OnCreateChildWindows = [] { throw fw::EOleError("OLE コントロールのアクティベートに失敗しました"); };
   form.OnShow = [&] { shown = true; };
-  EXPECT_THROW(form.Show(), fw::EKoemadoError);
+  EXPECT_THROW(form.Show(), fw::EOleError);
   EXPECT_FALSE(shown);
   EXPECT_FALSE(::IsWindowVisible(form.Handle()));
   EXPECT_TRUE(boxes.empty());
@@ -250,6 +255,44 @@ TEST_F(FrameworkTest, AlignedBarsTakeTheTopAndBottomOfTheClientArea) {
   const RECT bottom = placed(status_bar.Handle());
   EXPECT_EQ(bottom.bottom, client.bottom);
   EXPECT_EQ(bottom.bottom - bottom.top, 19);
+}
+
+// A handler of the message table takes the place of the default handling, unless it passes the
+// message on; either way the form is found by its window, also after something subclassed it.
+TEST_F(FrameworkTest, HandlersReplaceOrPassOnTheDefaultAlsoOnASubclassedForm) {
+  struct Case {
+    const char* what;
+    bool subclassed;
+    bool pass_on;
+  };
+  const Case cases[] = {{"handled", false, false}, {"passed on", false, true},
+                        {"passed on, form subclassed", true, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fw::Form form(Layout("TTestPassOn"));
+    fw::StatusBar status_bar(form, 19);
+    int handled = 0;
+    form.SetMessageHandler(WM_SIZE, [&](fw::Message& message) {
+      ++handled;
+      if (c.pass_on) message.Default();
+    });
+    auto pass_through = [](HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, UINT_PTR,
+                           DWORD_PTR) { return ::DefSubclassProc(hwnd, msg, wparam, lparam); };
+    if (c.subclassed) {
+      ASSERT_TRUE(::SetWindowSubclass(form.Handle(), pass_through, 1, 0));
+    }
+    EXPECT_EQ(fw::Window::FromHandle(form.Handle()), &form);
+    ::SetWindowPos(form.Handle(), nullptr, 0, 0, 400, 300, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_EQ(handled, 1);
+    RECT client, bar;
+    ::GetClientRect(form.Handle(), &client);
+    ::GetWindowRect(status_bar.Handle(), &bar);
+    ::MapWindowPoints(nullptr, form.Handle(), reinterpret_cast<POINT*>(&bar), 2);
+    EXPECT_EQ(bar.bottom == client.bottom, c.pass_on) << "the bars follow only when passed on";
+    if (c.subclassed) ::RemoveWindowSubclass(form.Handle(), pass_through, 1);
+  }
+  EXPECT_EQ(fw::Window::FromHandle(Application.Handle()) != nullptr, true) << "ours too";
+  EXPECT_EQ(fw::Window::FromHandle(::GetDesktopWindow()), nullptr);
 }
 
 // ---- modal showing ----
@@ -363,7 +406,7 @@ TEST_F(FrameworkTest, RunShowsTheMainFormByTheStartUpShowCommandUntilItCloses) {
     MainTestForm* main_form = nullptr;
     Application.CreateForm(main_form);
     ASSERT_EQ(Application.MainForm(), main_form);
-    Application.SetShowCommandForTesting(c.command);
+    fw::TheTestSeam().startup_show_command = [&c] { return c.command; };
     Application.Run();
     EXPECT_EQ(main_form->shows, 1);
     EXPECT_TRUE(::IsWindowVisible(main_form->Handle()));
@@ -375,7 +418,7 @@ TEST_F(FrameworkTest, RunShowsTheMainFormByTheStartUpShowCommandUntilItCloses) {
 TEST_F(FrameworkTest, StartedMinimisedTheMainFormWaitsForTheRestore) {
   MainTestForm* main_form = nullptr;
   Application.CreateForm(main_form);
-  Application.SetShowCommandForTesting(SW_SHOWMINNOACTIVE);
+  fw::TheTestSeam().startup_show_command = [] { return SW_SHOWMINNOACTIVE; };
   int shows_before_restore = -1;
   bool visible_before_restore = true;
   main_form->SetMessageHandler(WM_APP, [&](fw::Message&) {

@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "KMDIni.h"
-#include "errors.h"
+#include "KoemadoError.h"
+#include "system.h"
 
 namespace {
 
@@ -33,11 +34,11 @@ class SettingsFile {
   explicit SettingsFile(const std::string& tag)
       : name_("kmdtest_" + tag + ".ini"), path_(WindowsDirectory() + name_) {
     Remove();
-    TKoemadoIni::SetProgramPathForTesting("C:\\Program Files\\Koemado\\kmdtest_" + tag + ".exe");
+    fw::TheTestSeam().program_path = [tag] { return "C:\\Program Files\\Koemado\\kmdtest_" + tag + ".exe"; };
   }
   ~SettingsFile() {
     Remove();
-    TKoemadoIni::SetProgramPathForTesting(std::nullopt);
+    fw::TheTestSeam().program_path = nullptr;
   }
   const std::string& Name() const { return name_; }
   const std::string& Path() const { return path_; }
@@ -132,7 +133,7 @@ TEST(KoemadoIni, DirectoryOfTheFilesNameCountsAsNoFileAndCannotBeSaved) {
   try {
     ini.Save();
     FAIL() << "Save wrote into a directory";
-  } catch (const fw::EKoemadoError& e) {
+  } catch (const EKoemadoError& e) {
     EXPECT_EQ(e.Message(), file.Name() + " に書き込めません");
   }
 }
@@ -286,7 +287,7 @@ void ExpectRefusedSave(const SettingsFile& file) {
   try {
     ini.Save();
     ADD_FAILURE() << "Save reported no error";
-  } catch (const fw::EKoemadoError& e) {
+  } catch (const EKoemadoError& e) {
     EXPECT_EQ(e.Message(), file.Name() + " に書き込めません");
   }
   EXPECT_EQ(Entries(ini), (std::vector<std::string>{"b", "c"}));
@@ -349,10 +350,10 @@ TEST(KoemadoIni, FileNameComesFromTheProgramFileName) {
       {"Koemado.exe", "Koemado.ini"},
   };
   for (const Case& c : cases) {
-    TKoemadoIni::SetProgramPathForTesting(std::string(c.program));
+    fw::TheTestSeam().program_path = [&c] { return std::string(c.program); };
     EXPECT_EQ(TKoemadoIni::IniFileName(), c.ini) << c.program;
   }
-  TKoemadoIni::SetProgramPathForTesting(std::nullopt);
+  fw::TheTestSeam().program_path = nullptr;
   EXPECT_EQ(TKoemadoIni::IniFileName(), "kmdini_test.ini");
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "KMDIni.h"
+#include "MenuCommands.h"
 #include "PTSVRLib_TLB.h"
 #include "application.h"
 #include "main.h"
@@ -70,15 +71,15 @@ void ExpectMenu(HMENU menu, const std::vector<Item>& want, const std::string& pa
 // The commands are those the end-to-end client sends for each caption.
 TEST_F(MainWindow, MenuBarHasTheCommandsByCaption) {
   ExpectMenu(GetMenu(MainForm->Handle()),
-             {{"終了", 101, {}},
-              {"設定", 0, {{"声の設定", 103, {}}, {"読み方の設定", 104, {}}}},
+             {{"終了", menu_command::kClose, {}},
+              {"設定", 0, {{"声の設定", menu_command::kVoiseproperty, {}}, {"読み方の設定", menu_command::kYomikata, {}}}},
               {"ヘルプ",
                0,
-               {{"目次", 106, {}},
-                {"バージョン情報", 107, {}},
+               {{"目次", menu_command::kHelp, {}},
+                {"バージョン情報", menu_command::kVersion, {}},
                 {"", 0, {}},
-                {"コントロールバージョン", 109, {}},
-                {"合成エンジンバージョン", 110, {}}}}},
+                {"コントロールバージョン", menu_command::kOCXVer, {}},
+                {"合成エンジンバージョン", menu_command::kEnginVer, {}}}}},
              "");
 }
 

@@ -17,6 +17,7 @@
 #include "errors.h"
 #include "olehost.h"
 #include "protocol.h"
+#include "system.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -232,11 +233,15 @@ class HostTest : public ::testing::Test {
     parent_ = ::CreateWindowExA(0, "OleHostTestParent", "host", WS_OVERLAPPEDWINDOW, 0, 0, 300,
                                 120, nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(nullptr, parent_);
-    fw::SetOleErrorReporter([this](const std::exception& e) { reported_.push_back(e.what()); });
+    // Errors reach the standard error box; its text is what the test sees.
+    fw::TheTestSeam().message_box = [this](HWND, const std::string& text, const std::string&, UINT) {
+      reported_.push_back(text);
+      return IDOK;
+    };
   }
 
   void TearDown() override {
-    fw::SetOleErrorReporter(nullptr);
+    fw::TheTestSeam() = {};
     ::DestroyWindow(parent_);
     ::DeleteFileA(transcript_.c_str());
   }
@@ -509,7 +514,7 @@ TEST_F(HostTest, ControlWithoutInPlaceObjectCannotBeActivated) {
       if (attempt == 0) ptsvr->HandleNeeded();
       else ptsvr->SetSpeed(1);
       FAIL() << "activated";
-    } catch (const fw::EKoemadoError& e) {
+    } catch (const fw::EOleError& e) {
       EXPECT_STREQ("OLE コントロールのアクティベートに失敗しました", e.what());
     }
   }
@@ -521,7 +526,7 @@ TEST_F(HostTest, HandlerErrorGoesToTheReporterAndTheControlGetsOk) {
   ptsvr->Speak(L"あ");
   EXPECT_TRUE(PumpUntil([&] { return !reported_.empty(); }));
   ASSERT_EQ(1u, reported_.size());
-  EXPECT_EQ("handler failed", reported_[0]);
+  EXPECT_EQ("handler failed.", reported_[0]);
   // The sink's own answer, as the control sees it: S_OK for a failing handler and an unbound id.
   auto host = MakeRecording();
   host->OnEvent(2, [](DISPPARAMS*) { throw 42; });
@@ -530,7 +535,7 @@ TEST_F(HostTest, HandlerErrorGoesToTheReporterAndTheControlGetsOk) {
   EXPECT_EQ(S_OK, g_recording.sink->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
   EXPECT_EQ(S_OK, g_recording.sink->Invoke(99, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
   ASSERT_EQ(2u, reported_.size());
-  EXPECT_EQ("不明なエラーが発生しました", reported_[1]);
+  EXPECT_EQ("不明なエラーが発生しました.", reported_[1]);
 }
 
 TEST_F(HostTest, TeardownClosesWithoutSavingAndReleases) {

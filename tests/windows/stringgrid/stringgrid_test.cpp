@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "entry_format.h"
+#include "system.h"
 #include "entry_join.h"
 
 namespace {
@@ -58,7 +59,10 @@ class StringGridTest : public testing::Test {
   void SetUp() override {
     ASSERT_NE(host_, nullptr);
     grid_.Create(host_, 100, RECT{0, 0, 560, 330});
-    grid_.OnError = [this](const std::exception& e) { errors_.push_back(e.what()); };
+    fw::TheTestSeam().message_box = [this](HWND, const std::string& text, const std::string&, UINT) {
+      errors_.push_back(text);  // the standard error box's text
+      return IDOK;
+    };
     // The readings editor's shape.
     auto& m = grid_.Model();
     m.SetFixedCols(1);
@@ -78,6 +82,7 @@ class StringGridTest : public testing::Test {
     SetShift(false);
     DestroyWindow(grid_.Handle());
     Pump();
+    fw::TheTestSeam() = {};
   }
 
   POINT CellCenter(int col, int row) {
@@ -220,11 +225,11 @@ TEST_F(StringGridTest, KeysReachOnKeyDownFromTheEditorAndAZeroedKeyIsSwallowed) 
   EXPECT_EQ(grid_.Model().Current(), (GridCoord{1, 1})) << "the swallowed Down did not move";
 }
 
-TEST_F(StringGridTest, AnErrorInAHandlerReachesTheHookNotTheSystem) {
+TEST_F(StringGridTest, AnErrorInAHandlerReachesTheErrorBoxNotTheSystem) {
   grid_.OnKeyDown = [](WORD&, UINT) { throw std::runtime_error("boom"); };
   Key('A');
   ASSERT_EQ(errors_.size(), 1u);
-  EXPECT_EQ(errors_[0], "boom");
+  EXPECT_EQ(errors_[0], "boom.");
 }
 
 TEST_F(StringGridTest, ArrowsMoveAndShiftArrowsSelectABlock) {

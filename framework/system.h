@@ -1,0 +1,31 @@
+// The few answers of the system that a test must be able to give instead: the message box (it
+// waits for a user), the show command the process was started with, and the program file's
+// path. Everything asks through these functions; the program never touches the seam, so there
+// they are the system's own.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace fw {
+
+// MessageBoxA, through the seam.
+int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type);
+// The show command the process was started with (SW_SHOWNORMAL when none was given).
+int StartupShowCommand();
+// The full path of the running program's file.
+std::string ProgramPath();
+
+// The one test seam: a test sets what it stands in for and clears it again (an empty function
+// is the system's answer).
+struct TestSeam {
+  std::function<int(HWND owner, const std::string& text, const std::string& caption, UINT type)>
+      message_box;
+  std::function<int()> startup_show_command;
+  std::function<std::string()> program_path;
+};
+TestSeam& TheTestSeam();
+
+}  // namespace fw
