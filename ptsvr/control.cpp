@@ -15,9 +15,10 @@
 // Environment knobs, read once when an object is created:
 //   KOE_PTSVR_TRANSCRIPT=<path>   append the transcript (below) to that file, UTF-8, one write a line
 //   KOE_PTSVR_ENGINE=auto|sim|sapi
-//                                 auto (default): SAPI 5 when its voice accepts a speak request,
-//                                 else simulated; sim: always simulated; sapi: SAPI 5 whenever an
-//                                 SpVoice can be created (requests it refuses end at once)
+//                                 auto (default): SAPI 5 with a Japanese voice that accepts a speak
+//                                 request, else simulated; sim: always simulated; sapi: SAPI 5
+//                                 whenever an SpVoice can be created, with the default voice when
+//                                 there is no Japanese one (requests it refuses end at once)
 //   KOE_PTSVR_SIM_SPEED=<factor>  the simulated engine speaks <factor> times faster (default 1;
 //                                 0: every utterance ends on the next turn of the message loop)
 //   KOE_PTSVR_FAIL_DISPIDS=<id,id,...>  Invoke of those dispatch ids fails with DISP_E_EXCEPTION
@@ -40,6 +41,18 @@
 //   call 10 | call 11 | call -552
 //   event <EventName>         e.g. event OnStartSpeak, event OnStopSpeak
 //   fail <dispid> <hresult>   hresult as 8 hex digits, e.g. fail 16 80020009
+//   engine SAPI 5: <voice>    the engine auto or sapi chose (after create)
+//   engine <why>              ... or why the simulated engine speaks instead, e.g.
+//                             engine 日本語の音声がありません (模擬音声)
+//   engine fail <hresult>     the voice refused a speak request; the utterance ends at once
+//   engine timeout <ms>       the voice reported no end within the utterance's deadline; it was
+//                             purged and the utterance ended
+//   engine voice <voice>      the voice chosen in the voice dialog speaks from now on
+//
+// Voice: the voice the user chose in the voice dialog (kept per user: the key
+// HKEY_CURRENT_USER\Software\Koemado\PtSvr, value Voice), else the system default voice when it
+// speaks Japanese, else the first Japanese voice of SAPI's list or the OneCore list that the
+// SpVoice accepts.
 #include "control.h"
 
 #include <algorithm>
@@ -115,6 +128,13 @@ void RegisterClasses() {
   }
 }
 
+// The caller's structures this file reads, as the platform lays them out.
+static_assert(sizeof(VARIANT) == (sizeof(void*) == 8 ? 24 : 16));
+static_assert(offsetof(DISPPARAMS, cArgs) == 2 * sizeof(void*) && sizeof(DISPPARAMS) == 2 * sizeof(void*) + 8);
+
+// The first line of a text (an engine's notice: its brief form).
+std::wstring FirstLine(const std::wstring& text) { return text.substr(0, text.find(L"\r\n")); }
+
 std::wstring Hex8(HRESULT hr) {
   wchar_t buf[16];
   swprintf(buf, 16, L"%08lX", static_cast<unsigned long>(hr));
@@ -155,10 +175,17 @@ HRESULT PtSvrControl::Initialize() {
   if (!notify_) return HRESULT_FROM_WIN32(GetLastError());
   SetWindowLongPtrW(notify_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetWindowLongPtrW(notify_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&NotifyProc));
-  if (knobs_.engine != EngineChoice::kSim)
-    engine_ = CreateSystemSapiEngine(notify_, knobs_.engine == EngineChoice::kAuto);
-  if (!engine_) engine_ = CreateSimulatedEngine(notify_, knobs_.sim_speed);
   Log(L"create");
+  if (knobs_.engine == EngineChoice::kSim) {
+    engine_ = CreateSimulatedEngine(notify_, knobs_.sim_speed);
+    return S_OK;
+  }
+  std::wstring why;
+  engine_ = CreateSystemSapiEngine(notify_, knobs_.engine == EngineChoice::kAuto,
+                                   [this](const std::wstring& line) { Log(line); }, why);
+  if (!engine_) engine_ = CreateSimulatedEngine(notify_, knobs_.sim_speed, why);
+  const std::wstring notice = engine_->Notice();
+  Log(L"engine " + (notice.empty() ? engine_->Version() + L": " + engine_->Name() : FirstLine(notice)));
   return S_OK;
 }
 
@@ -384,24 +411,13 @@ HRESULT PtSvrControl::InvokeMethod(DISPID id, WORD flags, DISPPARAMS* params, VA
   if (ShouldFail(id)) return Fail(id, excep);
   Log(L"call " + std::to_wstring(id));
   if (id == koe::dispid::kVoiceSettings) {
-    VoiceSettings voice{state_.speed, state_.pitch, state_.volume};
-    bool ok = false;
-    if (knobs_.dialog) {
-      ok = knobs_.dialog->ok;
-      voice = {knobs_.dialog->speed, knobs_.dialog->pitch, knobs_.dialog->volume};
-    } else {
-      ok = ShowVoiceSettingsDialog(OwnerWindow(), voice);
-    }
-    if (ok) {
-      state_.speed = voice.speed;
-      state_.pitch = voice.pitch;
-      state_.volume = voice.volume;
-      dirty_ = true;
-    }
+    ShowVoiceSettings();
   } else if (!knobs_.dialog) {
     if (id == koe::dispid::kEngineVersion) {
-      const std::wstring text = L"音声合成エンジン: " + engine_->Name() + L"\r\nバージョン: " +
-                                engine_->Version();
+      std::wstring text = L"音声合成エンジン: " + engine_->Name() + L"\r\nバージョン: " +
+                          engine_->Version();
+      const std::wstring notice = engine_->Notice();
+      if (!notice.empty()) text += L"\r\n\r\n" + notice;
       MessageBoxW(OwnerWindow(), text.c_str(), L"合成エンジンバージョン",
                   MB_OK | MB_ICONINFORMATION);
     } else {
@@ -413,6 +429,35 @@ HRESULT PtSvrControl::InvokeMethod(DISPID id, WORD flags, DISPPARAMS* params, VA
   }
   if (result) VariantClear(result);
   return S_OK;
+}
+
+void PtSvrControl::ShowVoiceSettings() {
+  VoiceSettings voice{state_.speed, state_.pitch, state_.volume};
+  const std::vector<VoiceOption> voices = engine_->Voices();
+  const std::size_t current = engine_->CurrentVoice();
+  std::size_t chosen = current;
+  bool ok = false;
+  if (knobs_.dialog) {
+    ok = knobs_.dialog->ok;
+    voice = {knobs_.dialog->speed, knobs_.dialog->pitch, knobs_.dialog->volume};
+  } else {
+    const std::wstring notice = engine_->Notice();
+    ok = ShowVoiceSettingsDialog(OwnerWindow(), voice, voices, chosen,
+                                 notice.empty() ? engine_->Name() : FirstLine(notice));
+  }
+  if (!ok) return;
+  state_.speed = voice.speed;
+  state_.pitch = voice.pitch;
+  state_.volume = voice.volume;
+  dirty_ = true;
+  if (chosen == current || chosen >= voices.size()) return;
+  const wchar_t* problem = nullptr;
+  if (!engine_->SelectVoice(chosen))
+    problem = L"選んだ音声に切り替えられませんでした。これまでの音声で話します。";
+  else if (FAILED(SaveChosenVoice(voices[chosen].id)))
+    problem = L"選んだ音声を記録できませんでした。次に起動したときは、これまでの音声で話します。";
+  StateChanged();
+  if (problem) MessageBoxW(OwnerWindow(), problem, L"声の設定", MB_OK | MB_ICONWARNING);
 }
 
 // ---- Speech queue and events -----------------------------------------------------------------
@@ -737,11 +782,15 @@ void PtSvrControl::Paint(HDC hdc, const RECT& rc) const {
   FillRect(hdc, &rc, GetSysColorBrush(COLOR_BTNFACE));
   RECT edge = rc;
   DrawEdge(hdc, &edge, BDR_SUNKENOUTER, BF_RECT | BF_ADJUST);
+  // What the control is doing, then the voice, or what the user must know instead.
+  std::wstring text = speaking_ ? L"発声中  " : L"待機中  ";
+  if (engine_) {
+    const std::wstring notice = engine_->Notice();
+    text += notice.empty() ? engine_->Name() : FirstLine(notice);
+  }
   HGDIOBJ old_font = SelectObject(hdc, GetStockObject(DEFAULT_GUI_FONT));
   SetBkMode(hdc, TRANSPARENT);
   SetTextColor(hdc, GetSysColor(COLOR_BTNTEXT));
-  const std::wstring text = (speaking_ ? L"発声中" : L"待機中") + std::wstring(L"  ") +
-                            (engine_ ? engine_->Name() : std::wstring());
   edge.left += 4;
   DrawTextW(hdc, text.c_str(), static_cast<int>(text.size()), &edge,
             DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);

@@ -166,6 +166,7 @@ class PtSvrControl final : public IDispatch,
   bool ShouldFail(DISPID id);
   HRESULT Fail(DISPID id, EXCEPINFO* excep);
   void Log(const std::wstring& line);
+  void ShowVoiceSettings();
 
   void QueueUtterance(std::wstring text);
   void PostStartNext();

@@ -191,13 +191,23 @@ TEST(Creation, AForcedCreationStatusIsReturned) {
   EXPECT_EQ(hr, E_FAIL);
 }
 
-TEST(Creation, WithoutAVoiceThatSpeaksTheSimulatedEngineIsUsed) {
+TEST(Creation, WithoutAVoiceThatSpeaksTheSimulatedEngineIsUsedAndSaysWhy) {
+  const std::wstring path = TempFilePath(L"pts");
   EnvVar engine(L"KOE_PTSVR_ENGINE", L"auto");
   EnvVar speed(L"KOE_PTSVR_SIM_SPEED", L"0");
   EnvVar dialog(L"KOE_PTSVR_DIALOG", L"cancel");
+  EnvVar transcript(L"KOE_PTSVR_TRANSCRIPT", path.c_str());
   Sink sink;  // outlives the control
   auto control = Create();
   ASSERT_TRUE(control);
+  // Under Wine no SAPI voice speaks Japanese: the transcript says so after create.
+  const auto lines = ReadLines(path);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], L"create");
+  EXPECT_TRUE(lines[1] == L"engine 日本語の音声がありません (模擬音声)" ||
+              lines[1] == L"engine SAPI 5 の音声で発声できません (模擬音声)" ||
+              lines[1] == L"engine SAPI 5 がありません (模擬音声)")
+      << lines[1];
   // Under Wine no SAPI voice speaks; either way every utterance must end.
   ComPtr<IConnectionPointContainer> cpc;
   ComPtr<IConnectionPoint> point;
@@ -210,6 +220,8 @@ TEST(Creation, WithoutAVoiceThatSpeaksTheSimulatedEngineIsUsed) {
   ASSERT_EQ(r.hr, S_OK);
   EXPECT_TRUE(PumpUntil([&] { return sink.events.size() == 2; }, 10000));
   point->Unadvise(cookie);
+  control.Reset();
+  DeleteFileW(path.c_str());
 }
 
 // ---- Dispatch interface ----------------------------------------------------------------------
@@ -565,8 +577,16 @@ TEST_F(ControlTest, TheVoiceDialogStoresWhatTheUserTypesOnOkOnly) {
   ASSERT_EQ(control_.As(&ole), S_OK);
   ole->SetClientSite(&site);
   HWND owner = nullptr;
+  std::wstring voice;
+  BOOL voice_enabled = TRUE;
   ModalAnswer ok{L"声の設定", [&](HWND dlg) {
                    owner = GetWindow(dlg, GW_OWNER);
+                   // No voice to choose in the simulated engine: its name, and no choice.
+                   wchar_t text[256] = {};
+                   if (SendDlgItemMessageW(dlg, 120, CB_GETCOUNT, 0, 0) == 1)
+                     SendDlgItemMessageW(dlg, 120, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(text));
+                   voice = text;
+                   voice_enabled = IsWindowEnabled(GetDlgItem(dlg, 120));
                    SetDlgItemInt(dlg, 110, 250, TRUE);
                    SetDlgItemInt(dlg, 111, 95, TRUE);
                    SetDlgItemInt(dlg, 112, 40000, TRUE);
@@ -574,6 +594,8 @@ TEST_F(ControlTest, TheVoiceDialogStoresWhatTheUserTypesOnOkOnly) {
                  }};
   RunModal(control_.Get(), id::kVoiceSettings, ok);
   EXPECT_EQ(owner, site.window());
+  EXPECT_EQ(voice, L"PtSvr 模擬音声エンジン");
+  EXPECT_FALSE(voice_enabled);
   EXPECT_EQ(GetI4(id::kSpeed), 250);
   EXPECT_EQ(GetI4(id::kPitch), 95);
   EXPECT_EQ(GetI4(id::kVolume), 40000);
@@ -594,6 +616,14 @@ TEST_F(ControlTest, EngineVersionAndAboutShowTheirBoxesUntilClosed) {
   ModalAnswer about{L"PtSvr について", [](HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }};
   RunModal(control_.Get(), id::kAboutBox, about);
   EXPECT_NE(about.seen_text.find(L"バージョン"), std::wstring::npos) << about.seen_text;
+  // Without a Japanese voice (under Wine), the box says why there is no sound.
+  EnvVar automatic(L"KOE_PTSVR_ENGINE", L"auto");
+  auto control = Create();
+  ASSERT_TRUE(control);
+  ModalAnswer why{L"合成エンジンバージョン",
+                  [](HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }};
+  RunModal(control.Get(), id::kEngineVersion, why);
+  EXPECT_NE(why.seen_text.find(L"(模擬音声)\r\n音は出ません。"), std::wstring::npos) << why.seen_text;
 }
 
 // ---- Persistence -------------------------------------------------------------------------------
