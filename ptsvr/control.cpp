@@ -60,6 +60,7 @@
 #include <iterator>
 
 #include "dialogs.h"
+#include "edges.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
@@ -150,7 +151,7 @@ HRESULT PtSvrControl::Create(REFIID riid, void** out) {
   *out = nullptr;
   auto* control = new (std::nothrow) PtSvrControl();
   if (!control) return E_OUTOFMEMORY;
-  HRESULT hr = control->Initialize();
+  HRESULT hr = ComEdge([&] { return control->Initialize(); });
   if (SUCCEEDED(hr)) hr = control->QueryInterface(riid, out);
   control->Release();
   return hr;
@@ -224,8 +225,12 @@ IFACEMETHODIMP_(ULONG) PtSvrControl::Release() {
   return refs;
 }
 
-void PtSvrControl::Log(const std::wstring& line) {
-  if (transcript_) transcript_->Line(line);
+void PtSvrControl::Log(const std::wstring& line) noexcept {
+  try {
+    if (transcript_) transcript_->Line(line);
+  } catch (...) {
+    // The transcript is for diagnosis; a line lost to a lack of memory must not stop speech.
+  }
 }
 
 // ---- IDispatch -------------------------------------------------------------------------------
@@ -260,6 +265,11 @@ IFACEMETHODIMP PtSvrControl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT co
 
 IFACEMETHODIMP PtSvrControl::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
                                     VARIANT* result, EXCEPINFO* excep, UINT* arg_err) {
+  return ComEdge([&] { return InvokeMember(id, riid, flags, params, result, excep, arg_err); });
+}
+
+HRESULT PtSvrControl::InvokeMember(DISPID id, REFIID riid, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* excep, UINT* arg_err) {
   if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
   if (!MemberName(id)) return DISP_E_MEMBERNOTFOUND;
   DISPPARAMS none{};
@@ -465,19 +475,19 @@ void PtSvrControl::ShowVoiceSettings() {
 LRESULT CALLBACK PtSvrControl::NotifyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   auto* self = reinterpret_cast<PtSvrControl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (!self || msg == WM_NCDESTROY) return DefWindowProcW(hwnd, msg, wp, lp);
-  if (msg == kMsgStartNext) {
-    self->AddRef();  // a sink may release the control while an event runs
-    self->StartNext();
-    self->Release();
-    return 0;
-  }
-  if (self->engine_ && self->engine_->HandleMessage(msg, wp, lp)) {
-    self->AddRef();
-    self->EndUtterance();
-    self->Release();
-    return 0;
-  }
-  return DefWindowProcW(hwnd, msg, wp, lp);
+  return WindowEdge<LRESULT>(0, [&]() -> LRESULT {
+    if (msg == kMsgStartNext) {
+      ComPtr<IDispatch> keep(self);  // a sink may release the control while an event runs
+      self->StartNext();
+      return 0;
+    }
+    if (self->engine_ && self->engine_->HandleMessage(msg, wp, lp)) {
+      ComPtr<IDispatch> keep(self);
+      self->EndUtterance();
+      return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+  });
 }
 
 void PtSvrControl::QueueUtterance(std::wstring text) {
@@ -558,22 +568,26 @@ IFACEMETHODIMP PtSvrControl::EventPoint::Advise(IUnknown* sink, DWORD* cookie) {
   if (!cookie) return E_POINTER;
   *cookie = 0;
   if (!sink) return E_POINTER;
-  ComPtr<IDispatch> dispatch;
-  if (FAILED(sink->QueryInterface(kDiidEvents, reinterpret_cast<void**>(dispatch.GetAddressOf()))) &&
-      FAILED(sink->QueryInterface(IID_PPV_ARGS(&dispatch))))
-    return CONNECT_E_CANNOTCONNECT;
-  *cookie = owner_->next_cookie_++;
-  owner_->sinks_.emplace_back(*cookie, std::move(dispatch));
-  return S_OK;
+  return ComEdge([&] {
+    ComPtr<IDispatch> dispatch;
+    if (FAILED(sink->QueryInterface(kDiidEvents, reinterpret_cast<void**>(dispatch.GetAddressOf()))) &&
+        FAILED(sink->QueryInterface(IID_PPV_ARGS(&dispatch))))
+      return CONNECT_E_CANNOTCONNECT;
+    owner_->sinks_.emplace_back(owner_->next_cookie_, std::move(dispatch));
+    *cookie = owner_->next_cookie_++;
+    return S_OK;
+  });
 }
 
 IFACEMETHODIMP PtSvrControl::EventPoint::Unadvise(DWORD cookie) {
-  auto& sinks = owner_->sinks_;
-  auto it = std::find_if(sinks.begin(), sinks.end(), [&](auto& s) { return s.first == cookie; });
-  if (it == sinks.end()) return CONNECT_E_NOCONNECTION;
-  ComPtr<IDispatch> released = std::move(it->second);  // released after the list is consistent
-  sinks.erase(it);
-  return S_OK;
+  return ComEdge([&] {
+    auto& sinks = owner_->sinks_;
+    auto it = std::find_if(sinks.begin(), sinks.end(), [&](auto& s) { return s.first == cookie; });
+    if (it == sinks.end()) return CONNECT_E_NOCONNECTION;
+    ComPtr<IDispatch> released = std::move(it->second);  // released after the list is consistent
+    sinks.erase(it);
+    return S_OK;
+  });
 }
 
 IFACEMETHODIMP PtSvrControl::FindConnectionPoint(REFIID riid, IConnectionPoint** point) {
@@ -615,29 +629,33 @@ IFACEMETHODIMP PtSvrControl::GetClientSite(IOleClientSite** site) {
 }
 
 IFACEMETHODIMP PtSvrControl::Close(DWORD) {
-  InPlaceDeactivate();
-  StopSpeech();
-  if (advise_holder_) advise_holder_->SendOnClose();
-  Log(L"close");
-  return S_OK;
+  return ComEdge([&] {
+    InPlaceDeactivate();
+    StopSpeech();
+    if (advise_holder_) advise_holder_->SendOnClose();
+    Log(L"close");
+    return S_OK;
+  });
 }
 
 IFACEMETHODIMP PtSvrControl::DoVerb(LONG verb, LPMSG, IOleClientSite* active_site, LONG, HWND,
                                     LPCRECT) {
-  switch (verb) {
-    case OLEIVERB_PRIMARY:
-    case OLEIVERB_SHOW:
-    case OLEIVERB_INPLACEACTIVATE:
-    case OLEIVERB_UIACTIVATE:
-      return ActivateInPlace(active_site);
-    case OLEIVERB_HIDE:
-      if (view_) ShowWindow(view_, SW_HIDE);
-      return S_OK;
-    case OLEIVERB_DISCARDUNDOSTATE:
-      return S_OK;
-    default:
-      return OLEOBJ_S_INVALIDVERB;
-  }
+  return ComEdge([&] {
+    switch (verb) {
+      case OLEIVERB_PRIMARY:
+      case OLEIVERB_SHOW:
+      case OLEIVERB_INPLACEACTIVATE:
+      case OLEIVERB_UIACTIVATE:
+        return ActivateInPlace(active_site);
+      case OLEIVERB_HIDE:
+        if (view_) ShowWindow(view_, SW_HIDE);
+        return S_OK;
+      case OLEIVERB_DISCARDUNDOSTATE:
+        return S_OK;
+      default:
+        return OLEOBJ_S_INVALIDVERB;
+    }
+  });
 }
 
 HRESULT PtSvrControl::ActivateInPlace(IOleClientSite* active_site) {
@@ -765,17 +783,28 @@ HWND PtSvrControl::OwnerWindow() const {
 
 LRESULT CALLBACK PtSvrControl::ViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   auto* self = reinterpret_cast<PtSvrControl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (self && msg == WM_PAINT) {
-    PAINTSTRUCT ps;
-    HDC hdc = BeginPaint(hwnd, &ps);
-    RECT rc;
-    GetClientRect(hwnd, &rc);
-    self->Paint(hdc, rc);
-    EndPaint(hwnd, &ps);
-    return 0;
-  }
-  if (msg == WM_ERASEBKGND) return 1;
-  return DefWindowProcW(hwnd, msg, wp, lp);
+  return WindowEdge<LRESULT>(0, [&]() -> LRESULT {
+    if (self && msg == WM_PAINT) {
+      // EndPaint also when painting fails, or the window would be asked to paint forever.
+      class Painting {
+       public:
+        explicit Painting(HWND hwnd) : hwnd_(hwnd), hdc_(BeginPaint(hwnd, &ps_)) {}
+        ~Painting() { EndPaint(hwnd_, &ps_); }
+        HDC dc() const { return hdc_; }
+
+       private:
+        HWND hwnd_;
+        PAINTSTRUCT ps_{};
+        HDC hdc_;
+      } painting(hwnd);
+      RECT rc;
+      GetClientRect(hwnd, &rc);
+      self->Paint(painting.dc(), rc);
+      return 0;
+    }
+    if (msg == WM_ERASEBKGND) return 1;
+    return DefWindowProcW(hwnd, msg, wp, lp);
+  });
 }
 
 void PtSvrControl::Paint(HDC hdc, const RECT& rc) const {
@@ -817,8 +846,10 @@ IFACEMETHODIMP PtSvrControl::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HD
                                   ULONG_PTR) {
   if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
   if (!hdc || !bounds) return E_INVALIDARG;
-  Paint(hdc, RECT{bounds->left, bounds->top, bounds->right, bounds->bottom});
-  return S_OK;
+  return ComEdge([&] {
+    Paint(hdc, RECT{bounds->left, bounds->top, bounds->right, bounds->bottom});
+    return S_OK;
+  });
 }
 
 IFACEMETHODIMP PtSvrControl::SetAdvise(DWORD aspects, DWORD advf, IAdviseSink* sink) {
@@ -852,6 +883,10 @@ IFACEMETHODIMP PtSvrControl::GetClassID(CLSID* clsid) {
 
 IFACEMETHODIMP PtSvrControl::Load(LPSTREAM stream) {
   if (!stream) return E_POINTER;
+  return ComEdge([&] { return LoadState(stream); });
+}
+
+HRESULT PtSvrControl::LoadState(IStream* stream) {
   std::uint8_t bytes[kStateSize];
   ULONG read = 0;
   HRESULT hr = stream->Read(bytes, sizeof bytes, &read);
@@ -867,6 +902,10 @@ IFACEMETHODIMP PtSvrControl::Load(LPSTREAM stream) {
 
 IFACEMETHODIMP PtSvrControl::Save(LPSTREAM stream, BOOL clear_dirty) {
   if (!stream) return E_POINTER;
+  return ComEdge([&] { return SaveState(stream, clear_dirty); });
+}
+
+HRESULT PtSvrControl::SaveState(IStream* stream, BOOL clear_dirty) {
   const auto bytes = EncodeState(state_);
   ULONG written = 0;
   HRESULT hr = stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);

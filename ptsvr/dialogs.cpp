@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "edges.h"
+
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace ptsvr {
@@ -98,7 +100,7 @@ void FillVoices(HWND dlg, const DialogState& state) {
   if (*state.chosen < state.voices->size()) SendMessageW(combo, CB_SETCURSEL, *state.chosen, 0);
 }
 
-INT_PTR CALLBACK DialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+INT_PTR HandleDialogMessage(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
   auto* state = reinterpret_cast<DialogState*>(GetWindowLongPtrW(dlg, DWLP_USER));
   switch (msg) {
     case WM_INITDIALOG: {
@@ -161,6 +163,10 @@ INT_PTR CALLBACK DialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
     }
   }
   return FALSE;
+}
+
+INT_PTR CALLBACK DialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+  return WindowEdge<INT_PTR>(FALSE, [&] { return HandleDialogMessage(dlg, msg, wp, lp); });
 }
 
 }  // namespace

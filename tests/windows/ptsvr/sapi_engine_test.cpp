@@ -7,12 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "edges.h"
 #include "engine.h"
 
 namespace ptsvr {
@@ -637,6 +640,27 @@ TEST(SapiVoices, TheDialogsChoiceIsKeptPerUser) {
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Koemado\\PtSvr", L"Voice");
   else
     SaveChosenVoice(before);
+}
+
+// ---- Edges -----------------------------------------------------------------------------------------
+
+TEST(Edges, NoExceptionLeavesACallFromWindowsOrCom) {
+  struct Case {
+    const char* what;
+    std::function<HRESULT()> body;
+    HRESULT com;
+  } cases[] = {
+      {"result", [] { return S_FALSE; }, S_FALSE},
+      {"out of memory", []() -> HRESULT { throw std::bad_alloc(); }, E_OUTOFMEMORY},
+      {"an error", []() -> HRESULT { throw std::runtime_error("x"); }, E_UNEXPECTED},
+      {"anything", []() -> HRESULT { throw 1; }, E_UNEXPECTED},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ComEdge(c.body), c.com) << c.what;
+    EXPECT_EQ(WindowEdge<LRESULT>(0, [&]() -> LRESULT { return c.body() == S_FALSE ? 7 : 8; }),
+              c.com == S_FALSE ? 7 : 0)
+        << c.what;
+  }
 }
 
 }  // namespace
