@@ -19,7 +19,6 @@
 
 struct ISpVoice;
 struct ISpObjectToken;
-struct IEnumSpObjectTokens;
 
 namespace ptsvr {
 
@@ -81,11 +80,6 @@ struct SapiVoice {
   bool is_default = false;
   Microsoft::WRL::ComPtr<ISpObjectToken> token;
 };
-
-// Appends the voices that `tokens` yields to `voices`, skipping ids already listed; the one whose
-// id is `default_id` is marked as the default.
-void AppendVoices(IEnumSpObjectTokens* tokens, const std::wstring& default_id,
-                  std::vector<SapiVoice>& voices);
 
 // Sets the voice that should speak Japanese on `voice` (JapaneseVoiceOrder: the one chosen in the
 // voice dialog, the system default, the first other Japanese voice), trying the next when SetVoice

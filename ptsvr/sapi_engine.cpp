@@ -248,32 +248,8 @@ class SapiEngine final : public SpeechEngine {
   WPARAM utterance_ = 0;
 };
 
-std::vector<SapiVoice> ListSystemVoices() {
-  std::vector<SapiVoice> voices;
-  struct Category {
-    const wchar_t* id;
-    bool has_system_default;  // the Speech control panel's choice is SAPI's own category's
-  };
-  for (const Category c : {Category{SPCAT_VOICES, true}, Category{kOneCoreVoices, false}}) {
-    ComPtr<ISpObjectTokenCategory> category;
-    ComPtr<IEnumSpObjectTokens> tokens;
-    if (FAILED(CoCreateInstance(__uuidof(SpObjectTokenCategory), nullptr, CLSCTX_ALL,
-                                IID_PPV_ARGS(&category))) ||
-        FAILED(category->SetId(c.id, FALSE)) ||
-        FAILED(category->EnumTokens(nullptr, nullptr, &tokens)) || !tokens)
-      continue;
-    std::wstring default_id;
-    LPWSTR text = nullptr;
-    if (c.has_system_default && SUCCEEDED(category->GetDefaultTokenId(&text)) && text)
-      default_id = text;
-    CoTaskMemFree(text);
-    AppendVoices(tokens.Get(), default_id, voices);
-  }
-  return voices;
-}
-
-}  // namespace
-
+// Appends the voices that `tokens` yields to `voices`, skipping ids already listed; the one whose
+// id is `default_id` is marked as the default.
 void AppendVoices(IEnumSpObjectTokens* tokens, const std::wstring& default_id,
                   std::vector<SapiVoice>& voices) {
   if (!tokens) return;
@@ -301,6 +277,32 @@ void AppendVoices(IEnumSpObjectTokens* tokens, const std::wstring& default_id,
     voices.push_back(std::move(voice));
   }
 }
+
+std::vector<SapiVoice> ListSystemVoices() {
+  std::vector<SapiVoice> voices;
+  struct Category {
+    const wchar_t* id;
+    bool has_system_default;  // the Speech control panel's choice is SAPI's own category's
+  };
+  for (const Category c : {Category{SPCAT_VOICES, true}, Category{kOneCoreVoices, false}}) {
+    ComPtr<ISpObjectTokenCategory> category;
+    ComPtr<IEnumSpObjectTokens> tokens;
+    if (FAILED(CoCreateInstance(__uuidof(SpObjectTokenCategory), nullptr, CLSCTX_ALL,
+                                IID_PPV_ARGS(&category))) ||
+        FAILED(category->SetId(c.id, FALSE)) ||
+        FAILED(category->EnumTokens(nullptr, nullptr, &tokens)) || !tokens)
+      continue;
+    std::wstring default_id;
+    LPWSTR text = nullptr;
+    if (c.has_system_default && SUCCEEDED(category->GetDefaultTokenId(&text)) && text)
+      default_id = text;
+    CoTaskMemFree(text);
+    AppendVoices(tokens.Get(), default_id, voices);
+  }
+  return voices;
+}
+
+}  // namespace
 
 std::size_t SetJapaneseVoice(ISpVoice* voice, const std::vector<SapiVoice>& voices,
                              const std::wstring& chosen_id) {
