@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "voice_units.h"
+
 struct ISpVoice;
 struct ISpObjectToken;
 
@@ -93,7 +95,7 @@ struct SapiSetup {
   std::size_t current = kNoVoice;  // the index of the voice set on the ISpVoice
   bool probe = false;  // speak an empty text first; no engine when the voice refuses it
   DWORD probe_wait_ms = 2000;  // how long to wait for the probe to finish
-  std::uint32_t deadline_floor_ms = 10000;  // see SapiDeadlineMs
+  std::uint32_t deadline_floor_ms = kSapiDeadlineFloorMs;  // see SapiDeadlineMs
   EngineLog log;
 };
 
