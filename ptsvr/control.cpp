@@ -15,9 +15,10 @@
 // Environment knobs, read once when an object is created:
 //   KOE_PTSVR_TRANSCRIPT=<path>   append the transcript (below) to that file, UTF-8, one write a line
 //   KOE_PTSVR_ENGINE=auto|sim|sapi
-//                                 auto (default): SAPI 5 when its voice accepts a speak request,
-//                                 else simulated; sim: always simulated; sapi: SAPI 5 whenever an
-//                                 SpVoice can be created (requests it refuses end at once)
+//                                 auto (default): SAPI 5 with a Japanese voice that accepts a speak
+//                                 request, else simulated; sim: always simulated; sapi: SAPI 5
+//                                 whenever an SpVoice can be created, with the default voice when
+//                                 there is no Japanese one (requests it refuses end at once)
 //   KOE_PTSVR_SIM_SPEED=<factor>  the simulated engine speaks <factor> times faster (default 1;
 //                                 0: every utterance ends on the next turn of the message loop)
 //   KOE_PTSVR_FAIL_DISPIDS=<id,id,...>  Invoke of those dispatch ids fails with DISP_E_EXCEPTION
@@ -40,6 +41,18 @@
 //   call 10 | call 11 | call -552
 //   event <EventName>         e.g. event OnStartSpeak, event OnStopSpeak
 //   fail <dispid> <hresult>   hresult as 8 hex digits, e.g. fail 16 80020009
+//   engine SAPI 5: <voice>    the engine auto or sapi chose (after create)
+//   engine <why>              ... or why the simulated engine speaks instead, e.g.
+//                             engine 日本語の音声がありません (模擬音声)
+//   engine fail <hresult>     the voice refused a speak request; the utterance ends at once
+//   engine timeout <ms>       the voice reported no end within the utterance's deadline; it was
+//                             purged and the utterance ended
+//   engine voice <voice>      the voice chosen in the voice dialog speaks from now on
+//
+// Voice: the voice the user chose in the voice dialog (kept per user: the key
+// HKEY_CURRENT_USER\Software\Koemado\PtSvr, value Voice), else the system default voice when it
+// speaks Japanese, else the first Japanese voice of SAPI's list or the OneCore list that the
+// SpVoice accepts.
 #include "control.h"
 
 #include <algorithm>
@@ -47,6 +60,7 @@
 #include <iterator>
 
 #include "dialogs.h"
+#include "edges.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
@@ -115,6 +129,13 @@ void RegisterClasses() {
   }
 }
 
+// The caller's structures this file reads, as the platform lays them out.
+static_assert(sizeof(VARIANT) == (sizeof(void*) == 8 ? 24 : 16));
+static_assert(offsetof(DISPPARAMS, cArgs) == 2 * sizeof(void*) && sizeof(DISPPARAMS) == 2 * sizeof(void*) + 8);
+
+// The first line of a text (an engine's notice: its brief form).
+std::wstring FirstLine(const std::wstring& text) { return text.substr(0, text.find(L"\r\n")); }
+
 std::wstring Hex8(HRESULT hr) {
   wchar_t buf[16];
   swprintf(buf, 16, L"%08lX", static_cast<unsigned long>(hr));
@@ -130,7 +151,7 @@ HRESULT PtSvrControl::Create(REFIID riid, void** out) {
   *out = nullptr;
   auto* control = new (std::nothrow) PtSvrControl();
   if (!control) return E_OUTOFMEMORY;
-  HRESULT hr = control->Initialize();
+  HRESULT hr = ComEdge([&] { return control->Initialize(); });
   if (SUCCEEDED(hr)) hr = control->QueryInterface(riid, out);
   control->Release();
   return hr;
@@ -155,10 +176,17 @@ HRESULT PtSvrControl::Initialize() {
   if (!notify_) return HRESULT_FROM_WIN32(GetLastError());
   SetWindowLongPtrW(notify_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetWindowLongPtrW(notify_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&NotifyProc));
-  if (knobs_.engine != EngineChoice::kSim)
-    engine_ = CreateSystemSapiEngine(notify_, knobs_.engine == EngineChoice::kAuto);
-  if (!engine_) engine_ = CreateSimulatedEngine(notify_, knobs_.sim_speed);
   Log(L"create");
+  if (knobs_.engine == EngineChoice::kSim) {
+    engine_ = CreateSimulatedEngine(notify_, knobs_.sim_speed);
+    return S_OK;
+  }
+  std::wstring why;
+  engine_ = CreateSystemSapiEngine(notify_, knobs_.engine == EngineChoice::kAuto,
+                                   [this](const std::wstring& line) { Log(line); }, why);
+  if (!engine_) engine_ = CreateSimulatedEngine(notify_, knobs_.sim_speed, why);
+  const std::wstring notice = engine_->Notice();
+  Log(L"engine " + (notice.empty() ? engine_->Version() + L": " + engine_->Name() : FirstLine(notice)));
   return S_OK;
 }
 
@@ -197,8 +225,12 @@ IFACEMETHODIMP_(ULONG) PtSvrControl::Release() {
   return refs;
 }
 
-void PtSvrControl::Log(const std::wstring& line) {
-  if (transcript_) transcript_->Line(line);
+void PtSvrControl::Log(const std::wstring& line) noexcept {
+  try {
+    if (transcript_) transcript_->Line(line);
+  } catch (...) {
+    // The transcript is for diagnosis; a line lost to a lack of memory must not stop speech.
+  }
 }
 
 // ---- IDispatch -------------------------------------------------------------------------------
@@ -233,6 +265,11 @@ IFACEMETHODIMP PtSvrControl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT co
 
 IFACEMETHODIMP PtSvrControl::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
                                     VARIANT* result, EXCEPINFO* excep, UINT* arg_err) {
+  return ComEdge([&] { return InvokeMember(id, riid, flags, params, result, excep, arg_err); });
+}
+
+HRESULT PtSvrControl::InvokeMember(DISPID id, REFIID riid, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* excep, UINT* arg_err) {
   if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
   if (!MemberName(id)) return DISP_E_MEMBERNOTFOUND;
   DISPPARAMS none{};
@@ -384,24 +421,13 @@ HRESULT PtSvrControl::InvokeMethod(DISPID id, WORD flags, DISPPARAMS* params, VA
   if (ShouldFail(id)) return Fail(id, excep);
   Log(L"call " + std::to_wstring(id));
   if (id == koe::dispid::kVoiceSettings) {
-    VoiceSettings voice{state_.speed, state_.pitch, state_.volume};
-    bool ok = false;
-    if (knobs_.dialog) {
-      ok = knobs_.dialog->ok;
-      voice = {knobs_.dialog->speed, knobs_.dialog->pitch, knobs_.dialog->volume};
-    } else {
-      ok = ShowVoiceSettingsDialog(OwnerWindow(), voice);
-    }
-    if (ok) {
-      state_.speed = voice.speed;
-      state_.pitch = voice.pitch;
-      state_.volume = voice.volume;
-      dirty_ = true;
-    }
+    ShowVoiceSettings();
   } else if (!knobs_.dialog) {
     if (id == koe::dispid::kEngineVersion) {
-      const std::wstring text = L"音声合成エンジン: " + engine_->Name() + L"\r\nバージョン: " +
-                                engine_->Version();
+      std::wstring text = L"音声合成エンジン: " + engine_->Name() + L"\r\nバージョン: " +
+                          engine_->Version();
+      const std::wstring notice = engine_->Notice();
+      if (!notice.empty()) text += L"\r\n\r\n" + notice;
       MessageBoxW(OwnerWindow(), text.c_str(), L"合成エンジンバージョン",
                   MB_OK | MB_ICONINFORMATION);
     } else {
@@ -415,24 +441,53 @@ HRESULT PtSvrControl::InvokeMethod(DISPID id, WORD flags, DISPPARAMS* params, VA
   return S_OK;
 }
 
+void PtSvrControl::ShowVoiceSettings() {
+  VoiceSettings voice{state_.speed, state_.pitch, state_.volume};
+  const std::vector<VoiceOption> voices = engine_->Voices();
+  const std::size_t current = engine_->CurrentVoice();
+  std::size_t chosen = current;
+  bool ok = false;
+  if (knobs_.dialog) {
+    ok = knobs_.dialog->ok;
+    voice = {knobs_.dialog->speed, knobs_.dialog->pitch, knobs_.dialog->volume};
+  } else {
+    const std::wstring notice = engine_->Notice();
+    ok = ShowVoiceSettingsDialog(OwnerWindow(), voice, voices, chosen,
+                                 notice.empty() ? engine_->Name() : FirstLine(notice));
+  }
+  if (!ok) return;
+  state_.speed = voice.speed;
+  state_.pitch = voice.pitch;
+  state_.volume = voice.volume;
+  dirty_ = true;
+  if (chosen == current || chosen >= voices.size()) return;
+  const wchar_t* problem = nullptr;
+  if (!engine_->SelectVoice(chosen))
+    problem = L"選んだ音声に切り替えられませんでした。これまでの音声で話します。";
+  else if (FAILED(SaveChosenVoice(voices[chosen].id)))
+    problem = L"選んだ音声を記録できませんでした。次に起動したときは、これまでの音声で話します。";
+  StateChanged();
+  if (problem) MessageBoxW(OwnerWindow(), problem, L"声の設定", MB_OK | MB_ICONWARNING);
+}
+
 // ---- Speech queue and events -----------------------------------------------------------------
 
 LRESULT CALLBACK PtSvrControl::NotifyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   auto* self = reinterpret_cast<PtSvrControl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (!self || msg == WM_NCDESTROY) return DefWindowProcW(hwnd, msg, wp, lp);
-  if (msg == kMsgStartNext) {
-    self->AddRef();  // a sink may release the control while an event runs
-    self->StartNext();
-    self->Release();
-    return 0;
-  }
-  if (self->engine_ && self->engine_->HandleMessage(msg, wp, lp)) {
-    self->AddRef();
-    self->EndUtterance();
-    self->Release();
-    return 0;
-  }
-  return DefWindowProcW(hwnd, msg, wp, lp);
+  return WindowEdge<LRESULT>(0, [&]() -> LRESULT {
+    if (msg == kMsgStartNext) {
+      ComPtr<IDispatch> keep(self);  // a sink may release the control while an event runs
+      self->StartNext();
+      return 0;
+    }
+    if (self->engine_ && self->engine_->HandleMessage(msg, wp, lp)) {
+      ComPtr<IDispatch> keep(self);
+      self->EndUtterance();
+      return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+  });
 }
 
 void PtSvrControl::QueueUtterance(std::wstring text) {
@@ -513,22 +568,26 @@ IFACEMETHODIMP PtSvrControl::EventPoint::Advise(IUnknown* sink, DWORD* cookie) {
   if (!cookie) return E_POINTER;
   *cookie = 0;
   if (!sink) return E_POINTER;
-  ComPtr<IDispatch> dispatch;
-  if (FAILED(sink->QueryInterface(kDiidEvents, reinterpret_cast<void**>(dispatch.GetAddressOf()))) &&
-      FAILED(sink->QueryInterface(IID_PPV_ARGS(&dispatch))))
-    return CONNECT_E_CANNOTCONNECT;
-  *cookie = owner_->next_cookie_++;
-  owner_->sinks_.emplace_back(*cookie, std::move(dispatch));
-  return S_OK;
+  return ComEdge([&] {
+    ComPtr<IDispatch> dispatch;
+    if (FAILED(sink->QueryInterface(kDiidEvents, reinterpret_cast<void**>(dispatch.GetAddressOf()))) &&
+        FAILED(sink->QueryInterface(IID_PPV_ARGS(&dispatch))))
+      return CONNECT_E_CANNOTCONNECT;
+    owner_->sinks_.emplace_back(owner_->next_cookie_, std::move(dispatch));
+    *cookie = owner_->next_cookie_++;
+    return S_OK;
+  });
 }
 
 IFACEMETHODIMP PtSvrControl::EventPoint::Unadvise(DWORD cookie) {
-  auto& sinks = owner_->sinks_;
-  auto it = std::find_if(sinks.begin(), sinks.end(), [&](auto& s) { return s.first == cookie; });
-  if (it == sinks.end()) return CONNECT_E_NOCONNECTION;
-  ComPtr<IDispatch> released = std::move(it->second);  // released after the list is consistent
-  sinks.erase(it);
-  return S_OK;
+  return ComEdge([&] {
+    auto& sinks = owner_->sinks_;
+    auto it = std::find_if(sinks.begin(), sinks.end(), [&](auto& s) { return s.first == cookie; });
+    if (it == sinks.end()) return CONNECT_E_NOCONNECTION;
+    ComPtr<IDispatch> released = std::move(it->second);  // released after the list is consistent
+    sinks.erase(it);
+    return S_OK;
+  });
 }
 
 IFACEMETHODIMP PtSvrControl::FindConnectionPoint(REFIID riid, IConnectionPoint** point) {
@@ -570,29 +629,33 @@ IFACEMETHODIMP PtSvrControl::GetClientSite(IOleClientSite** site) {
 }
 
 IFACEMETHODIMP PtSvrControl::Close(DWORD) {
-  InPlaceDeactivate();
-  StopSpeech();
-  if (advise_holder_) advise_holder_->SendOnClose();
-  Log(L"close");
-  return S_OK;
+  return ComEdge([&] {
+    InPlaceDeactivate();
+    StopSpeech();
+    if (advise_holder_) advise_holder_->SendOnClose();
+    Log(L"close");
+    return S_OK;
+  });
 }
 
 IFACEMETHODIMP PtSvrControl::DoVerb(LONG verb, LPMSG, IOleClientSite* active_site, LONG, HWND,
                                     LPCRECT) {
-  switch (verb) {
-    case OLEIVERB_PRIMARY:
-    case OLEIVERB_SHOW:
-    case OLEIVERB_INPLACEACTIVATE:
-    case OLEIVERB_UIACTIVATE:
-      return ActivateInPlace(active_site);
-    case OLEIVERB_HIDE:
-      if (view_) ShowWindow(view_, SW_HIDE);
-      return S_OK;
-    case OLEIVERB_DISCARDUNDOSTATE:
-      return S_OK;
-    default:
-      return OLEOBJ_S_INVALIDVERB;
-  }
+  return ComEdge([&] {
+    switch (verb) {
+      case OLEIVERB_PRIMARY:
+      case OLEIVERB_SHOW:
+      case OLEIVERB_INPLACEACTIVATE:
+      case OLEIVERB_UIACTIVATE:
+        return ActivateInPlace(active_site);
+      case OLEIVERB_HIDE:
+        if (view_) ShowWindow(view_, SW_HIDE);
+        return S_OK;
+      case OLEIVERB_DISCARDUNDOSTATE:
+        return S_OK;
+      default:
+        return OLEOBJ_S_INVALIDVERB;
+    }
+  });
 }
 
 HRESULT PtSvrControl::ActivateInPlace(IOleClientSite* active_site) {
@@ -720,28 +783,43 @@ HWND PtSvrControl::OwnerWindow() const {
 
 LRESULT CALLBACK PtSvrControl::ViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   auto* self = reinterpret_cast<PtSvrControl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (self && msg == WM_PAINT) {
-    PAINTSTRUCT ps;
-    HDC hdc = BeginPaint(hwnd, &ps);
-    RECT rc;
-    GetClientRect(hwnd, &rc);
-    self->Paint(hdc, rc);
-    EndPaint(hwnd, &ps);
-    return 0;
-  }
-  if (msg == WM_ERASEBKGND) return 1;
-  return DefWindowProcW(hwnd, msg, wp, lp);
+  return WindowEdge<LRESULT>(0, [&]() -> LRESULT {
+    if (self && msg == WM_PAINT) {
+      // EndPaint also when painting fails, or the window would be asked to paint forever.
+      class Painting {
+       public:
+        explicit Painting(HWND hwnd) : hwnd_(hwnd), hdc_(BeginPaint(hwnd, &ps_)) {}
+        ~Painting() { EndPaint(hwnd_, &ps_); }
+        HDC dc() const { return hdc_; }
+
+       private:
+        HWND hwnd_;
+        PAINTSTRUCT ps_{};
+        HDC hdc_;
+      } painting(hwnd);
+      RECT rc;
+      GetClientRect(hwnd, &rc);
+      self->Paint(painting.dc(), rc);
+      return 0;
+    }
+    if (msg == WM_ERASEBKGND) return 1;
+    return DefWindowProcW(hwnd, msg, wp, lp);
+  });
 }
 
 void PtSvrControl::Paint(HDC hdc, const RECT& rc) const {
   FillRect(hdc, &rc, GetSysColorBrush(COLOR_BTNFACE));
   RECT edge = rc;
   DrawEdge(hdc, &edge, BDR_SUNKENOUTER, BF_RECT | BF_ADJUST);
+  // What the control is doing, then the voice, or what the user must know instead.
+  std::wstring text = speaking_ ? L"発声中  " : L"待機中  ";
+  if (engine_) {
+    const std::wstring notice = engine_->Notice();
+    text += notice.empty() ? engine_->Name() : FirstLine(notice);
+  }
   HGDIOBJ old_font = SelectObject(hdc, GetStockObject(DEFAULT_GUI_FONT));
   SetBkMode(hdc, TRANSPARENT);
   SetTextColor(hdc, GetSysColor(COLOR_BTNTEXT));
-  const std::wstring text = (speaking_ ? L"発声中" : L"待機中") + std::wstring(L"  ") +
-                            (engine_ ? engine_->Name() : std::wstring());
   edge.left += 4;
   DrawTextW(hdc, text.c_str(), static_cast<int>(text.size()), &edge,
             DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
@@ -768,8 +846,10 @@ IFACEMETHODIMP PtSvrControl::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HD
                                   ULONG_PTR) {
   if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
   if (!hdc || !bounds) return E_INVALIDARG;
-  Paint(hdc, RECT{bounds->left, bounds->top, bounds->right, bounds->bottom});
-  return S_OK;
+  return ComEdge([&] {
+    Paint(hdc, RECT{bounds->left, bounds->top, bounds->right, bounds->bottom});
+    return S_OK;
+  });
 }
 
 IFACEMETHODIMP PtSvrControl::SetAdvise(DWORD aspects, DWORD advf, IAdviseSink* sink) {
@@ -803,6 +883,10 @@ IFACEMETHODIMP PtSvrControl::GetClassID(CLSID* clsid) {
 
 IFACEMETHODIMP PtSvrControl::Load(LPSTREAM stream) {
   if (!stream) return E_POINTER;
+  return ComEdge([&] { return LoadState(stream); });
+}
+
+HRESULT PtSvrControl::LoadState(IStream* stream) {
   std::uint8_t bytes[kStateSize];
   ULONG read = 0;
   HRESULT hr = stream->Read(bytes, sizeof bytes, &read);
@@ -818,6 +902,10 @@ IFACEMETHODIMP PtSvrControl::Load(LPSTREAM stream) {
 
 IFACEMETHODIMP PtSvrControl::Save(LPSTREAM stream, BOOL clear_dirty) {
   if (!stream) return E_POINTER;
+  return ComEdge([&] { return SaveState(stream, clear_dirty); });
+}
+
+HRESULT PtSvrControl::SaveState(IStream* stream, BOOL clear_dirty) {
   const auto bytes = EncodeState(state_);
   ULONG written = 0;
   HRESULT hr = stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);

@@ -159,13 +159,18 @@ class PtSvrControl final : public IDispatch,
   static LRESULT CALLBACK NotifyProc(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK ViewProc(HWND, UINT, WPARAM, LPARAM);
 
+  HRESULT InvokeMember(DISPID id, REFIID riid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                       EXCEPINFO* excep, UINT* arg_err);
   HRESULT InvokeProperty(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
                          EXCEPINFO* excep, UINT* arg_err);
   HRESULT InvokeMethod(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
                        EXCEPINFO* excep, UINT* arg_err);
   bool ShouldFail(DISPID id);
   HRESULT Fail(DISPID id, EXCEPINFO* excep);
-  void Log(const std::wstring& line);
+  void Log(const std::wstring& line) noexcept;
+  void ShowVoiceSettings();
+  HRESULT LoadState(IStream* stream);
+  HRESULT SaveState(IStream* stream, BOOL clear_dirty);
 
   void QueueUtterance(std::wstring text);
   void PostStartNext();

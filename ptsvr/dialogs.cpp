@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "edges.h"
+
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace ptsvr {
@@ -17,7 +19,7 @@ struct Row {
   LONG low, high;
 };
 constexpr Row kRows[3] = {{L"速度", 50, 500}, {L"ピッチ", 40, 400}, {L"音量", 0, 65535}};
-constexpr int kTrackId = 100, kEditId = 110;
+constexpr int kTrackId = 100, kEditId = 110, kVoiceId = 120;
 
 // An in-memory dialog template, built item by item.
 class TemplateBuilder {
@@ -72,6 +74,9 @@ class TemplateBuilder {
 
 struct DialogState {
   VoiceSettings* voice;
+  const std::vector<VoiceOption>* voices;
+  std::size_t* chosen;
+  const std::wstring* no_voice;
   bool syncing = false;
 };
 
@@ -82,12 +87,26 @@ void SetTrack(HWND dlg, int row, LONG value) {
                       std::clamp(value, kRows[row].low, kRows[row].high));
 }
 
-INT_PTR CALLBACK DialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+void FillVoices(HWND dlg, const DialogState& state) {
+  HWND combo = GetDlgItem(dlg, kVoiceId);
+  if (state.voices->empty()) {
+    SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(state.no_voice->c_str()));
+    SendMessageW(combo, CB_SETCURSEL, 0, 0);
+    EnableWindow(combo, FALSE);
+    return;
+  }
+  for (const auto& v : *state.voices)
+    SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(v.name.c_str()));
+  if (*state.chosen < state.voices->size()) SendMessageW(combo, CB_SETCURSEL, *state.chosen, 0);
+}
+
+INT_PTR HandleDialogMessage(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
   auto* state = reinterpret_cast<DialogState*>(GetWindowLongPtrW(dlg, DWLP_USER));
   switch (msg) {
     case WM_INITDIALOG: {
       SetWindowLongPtrW(dlg, DWLP_USER, lp);
       state = reinterpret_cast<DialogState*>(lp);
+      FillVoices(dlg, *state);
       state->syncing = true;
       for (int row = 0; row < 3; ++row) {
         HWND track = GetDlgItem(dlg, kTrackId + row);
@@ -130,6 +149,9 @@ INT_PTR CALLBACK DialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
           const LONG v = static_cast<LONG>(GetDlgItemInt(dlg, kEditId + row, &ok, TRUE));
           if (ok) *Field(*state->voice, row) = v;
         }
+        const LRESULT voice = SendDlgItemMessageW(dlg, kVoiceId, CB_GETCURSEL, 0, 0);
+        if (voice >= 0 && static_cast<std::size_t>(voice) < state->voices->size())
+          *state->chosen = static_cast<std::size_t>(voice);
         EndDialog(dlg, IDOK);
         return TRUE;
       }
@@ -143,29 +165,38 @@ INT_PTR CALLBACK DialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
   return FALSE;
 }
 
+INT_PTR CALLBACK DialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+  return WindowEdge<INT_PTR>(FALSE, [&] { return HandleDialogMessage(dlg, msg, wp, lp); });
+}
+
 }  // namespace
 
-bool ShowVoiceSettingsDialog(HWND owner, VoiceSettings& voice) {
+bool ShowVoiceSettingsDialog(HWND owner, VoiceSettings& voice,
+                             const std::vector<VoiceOption>& voices, std::size_t& chosen,
+                             const std::wstring& no_voice) {
   INITCOMMONCONTROLSEX icc{};
   icc.dwSize = sizeof icc;
   icc.dwICC = ICC_BAR_CLASSES;
   InitCommonControlsEx(&icc);
 
   TemplateBuilder t;
-  t.Header(DS_MODALFRAME | DS_SETFONT | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU, 11, 220,
-           104, L"声の設定");
+  t.Header(DS_MODALFRAME | DS_SETFONT | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU, 13, 220,
+           128, L"声の設定");
+  t.Item(SS_LEFT, 7, 12, 30, 10, 0xFFFF, 0x0082, nullptr, L"音声");
+  t.Item(CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 40, 10, 173, 120, kVoiceId, 0x0085, nullptr,
+         L"");
   for (short row = 0; row < 3; ++row) {
-    const short y = static_cast<short>(10 + row * 24);
+    const short y = static_cast<short>(34 + row * 24);
     t.Item(SS_LEFT, 7, y + 2, 30, 10, 0xFFFF, 0x0082, nullptr, kRows[row].label);
     t.Item(TBS_HORZ | TBS_NOTICKS | WS_TABSTOP, 40, y, 120, 15, kTrackId + row, 0,
            TRACKBAR_CLASSW, L"");
     t.Item(ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 165, y + 1, 48, 12, kEditId + row,
            0x0081, nullptr, L"");
   }
-  t.Item(BS_DEFPUSHBUTTON | WS_TABSTOP, 106, 84, 50, 14, IDOK, 0x0080, nullptr, L"OK");
-  t.Item(BS_PUSHBUTTON | WS_TABSTOP, 163, 84, 50, 14, IDCANCEL, 0x0080, nullptr, L"キャンセル");
+  t.Item(BS_DEFPUSHBUTTON | WS_TABSTOP, 106, 108, 50, 14, IDOK, 0x0080, nullptr, L"OK");
+  t.Item(BS_PUSHBUTTON | WS_TABSTOP, 163, 108, 50, 14, IDCANCEL, 0x0080, nullptr, L"キャンセル");
 
-  DialogState state{&voice};
+  DialogState state{&voice, &voices, &chosen, &no_voice};
   const INT_PTR result =
       DialogBoxIndirectParamW(reinterpret_cast<HINSTANCE>(&__ImageBase), t.Get(), owner,
                               DialogProc, reinterpret_cast<LPARAM>(&state));

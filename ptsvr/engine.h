@@ -1,4 +1,4 @@
-// The speech backends behind the control: SAPI 5 where Windows has a voice that speaks, a
+// The speech backends behind the control: SAPI 5 where Windows has a Japanese voice that speaks, a
 // simulated engine (timing only, no sound) everywhere else.
 //
 // An engine speaks one utterance at a time; the control keeps the queue. Everything happens on the
@@ -8,45 +8,122 @@
 #pragma once
 
 #include <windows.h>
+#include <wrl/client.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "voice_units.h"
 
 struct ISpVoice;
+struct ISpObjectToken;
 
 namespace ptsvr {
 
-// Messages on the notify window that belong to the engines.
+// Messages and timers on the notify window that belong to the engines.
 inline constexpr UINT kMsgSapiEvent = WM_APP + 10;  // SAPI's notification (SetNotifyWindowMessage)
 inline constexpr UINT kMsgEngineDone = WM_APP + 11;  // "the current utterance has ended", posted
 inline constexpr UINT_PTR kSimTimerId = 0x5054;
+inline constexpr UINT_PTR kSapiDeadlineTimerId = 0x5055;
+
+inline constexpr std::size_t kNoVoice = static_cast<std::size_t>(-1);
 
 struct VoiceSettings {
   LONG speed = 180, pitch = 80, volume = 26214;  // words per minute, hertz, 0..65535
 };
+
+// A voice the user can choose in the voice dialog.
+struct VoiceOption {
+  std::wstring id;    // SAPI token id
+  std::wstring name;  // the voice's description
+};
+
+// Where an engine writes what the user should know about it (the control's transcript).
+using EngineLog = std::function<void(const std::wstring& line)>;
 
 class SpeechEngine {
  public:
   virtual ~SpeechEngine() = default;
   virtual std::wstring Name() const = 0;
   virtual std::wstring Version() const = 0;
+  // What the user must be told about this engine, e.g. that it has no Japanese voice; empty when
+  // all is well. Shown in the in-place window instead of the name and in the version box.
+  virtual std::wstring Notice() const { return {}; }
   // Starts one utterance. Always ends later with HandleMessage returning true, also on failure.
   virtual void Speak(const std::wstring& text, const VoiceSettings& voice) = 0;
   // Drops the current utterance without reporting its end (the control is closing).
   virtual void Stop() = 0;
   // A message of the notify window; true when the current utterance has ended with it.
   virtual bool HandleMessage(UINT msg, WPARAM wp, LPARAM lp) = 0;
+  // The voices the voice dialog offers, and the one in use (kNoVoice: none).
+  virtual std::vector<VoiceOption> Voices() const { return {}; }
+  virtual std::size_t CurrentVoice() const { return kNoVoice; }
+  // Speaks the following utterances with Voices()[index]; false when the voice refuses it.
+  virtual bool SelectVoice(std::size_t) { return false; }
 };
 
 // Simulated engine: an utterance lasts SimulatedDurationMs(text, Speed, factor), measured by a
 // window timer on `notify` (factor 0: posted at once, ends on the next turn of the message loop).
-std::unique_ptr<SpeechEngine> CreateSimulatedEngine(HWND notify, double factor);
+// `notice` says why it runs instead of a voice (empty when it was asked for).
+std::unique_ptr<SpeechEngine> CreateSimulatedEngine(HWND notify, double factor,
+                                                    std::wstring notice = {});
 
-// SAPI 5 engine over `voice` (already chosen), notifying `notify`. `name` is shown to the user.
-std::unique_ptr<SpeechEngine> CreateSapiEngine(ISpVoice* voice, HWND notify, std::wstring name);
+// ---- SAPI 5 ------------------------------------------------------------------------------------
 
-// Creates an SpVoice, preferring a Japanese voice (language 411). With `probe`, only returns an
-// engine when the voice accepts a speak request (under Wine, Speak answers E_NOTIMPL).
-std::unique_ptr<SpeechEngine> CreateSystemSapiEngine(HWND notify, bool probe);
+// One installed SAPI voice.
+struct SapiVoice {
+  std::wstring id;        // token id
+  std::wstring name;      // description (the token's default value)
+  std::wstring language;  // the "Language" attribute, e.g. "411;409"
+  bool is_default = false;
+  Microsoft::WRL::ComPtr<ISpObjectToken> token;
+};
+
+// Sets the voice that should speak Japanese on `voice` (JapaneseVoiceOrder: the one chosen in the
+// voice dialog, the system default, the first other Japanese voice), trying the next when SetVoice
+// refuses one. Returns the index in `voices` of the voice set, or kNoVoice when no Japanese voice
+// was accepted (then the voice is left as it was).
+std::size_t SetJapaneseVoice(ISpVoice* voice, const std::vector<SapiVoice>& voices,
+                             const std::wstring& chosen_id);
+
+struct SapiSetup {
+  std::vector<SapiVoice> voices;  // every voice listed; the dialog offers the Japanese ones
+  std::size_t current = kNoVoice;  // the index of the voice set on the ISpVoice
+  bool probe = false;  // speak an empty text first; no engine when the voice refuses it
+  DWORD probe_wait_ms = 2000;  // how long to wait for the probe to finish
+  std::uint32_t deadline_floor_ms = kSapiDeadlineFloorMs;  // see SapiDeadlineMs
+  EngineLog log;
+};
+
+// SAPI 5 engine over `voice`, notifying `notify`. With setup.probe, returns nothing when the voice
+// refuses a speak request (under Wine, Speak answers E_NOTIMPL).
+std::unique_ptr<SpeechEngine> CreateSapiEngine(ISpVoice* voice, HWND notify, SapiSetup setup);
+
+// Creates an SpVoice with a Japanese voice (SetJapaneseVoice over the voices of SAPI's category and
+// of the OneCore category). `automatic`: returns nothing when there is no Japanese voice or the
+// voice cannot speak, with `why` saying so in the user's words; otherwise (the "sapi" knob) keeps
+// the default voice when there is no Japanese one and does not probe.
+std::unique_ptr<SpeechEngine> CreateSystemSapiEngine(HWND notify, bool automatic, EngineLog log,
+                                                     std::wstring& why);
+
+// The voice the user chose in the voice dialog: HKEY_CURRENT_USER\Software\Koemado\PtSvr, value
+// "Voice" (a token id). Empty when none was chosen.
+std::wstring LoadChosenVoice();
+HRESULT SaveChosenVoice(const std::wstring& id);
+
+// Why the simulated engine speaks instead of a voice, as the user is told: the first line in the
+// in-place window and the transcript, all of it in the engine version box.
+inline constexpr wchar_t kNoJapaneseVoice[] =
+    L"日本語の音声がありません (模擬音声)\r\n音は出ません。Windows に日本語の音声を追加すると、"
+    L"次に起動したときからその音声で話します。";
+inline constexpr wchar_t kVoiceCannotSpeak[] =
+    L"SAPI 5 の音声で発声できません (模擬音声)\r\n音は出ません。日本語の音声が読み上げを"
+    L"受け付けませんでした。";
+inline constexpr wchar_t kNoSapi[] =
+    L"SAPI 5 がありません (模擬音声)\r\n音は出ません。この Windows では SAPI 5 の音声を使えません。";
 
 }  // namespace ptsvr

@@ -1,10 +1,24 @@
 // The in-process server: class factory, unload rule and self-registration of PtSvr.ocx.
+//
+// Registration, for all users or for the current user only:
+//   regsvr32 PtSvr.ocx                 DllRegisterServer: HKEY_LOCAL_MACHINE\SOFTWARE\Classes
+//                                      (needs an administrator)
+//   regsvr32 /u PtSvr.ocx              DllUnregisterServer
+//   regsvr32 /n /i:user PtSvr.ocx      DllInstall(TRUE, "user"): HKEY_CURRENT_USER\Software\Classes
+//   regsvr32 /u /n /i:user PtSvr.ocx   DllInstall(FALSE, "user")
+// A registry call that fails is reported as HRESULT_FROM_WIN32 of its code, so that regsvr32 shows
+// the system's text (0x80070005: access denied). Unregistering removes the class and its ProgIDs
+// only when the class's InprocServer32 names this very file; a class registered by another file
+// (the original maker's control, another copy of ours) is left alone, and that is not an error:
+// the call answers S_OK without deleting anything.
 #include <windows.h>
 #include <olectl.h>
 
+#include <optional>
 #include <string>
 
 #include "control.h"
+#include "edges.h"
 #include "knobs.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -43,7 +57,7 @@ class ClassFactory final : public IClassFactory {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    const HRESULT forced = CreateHresultKnob();
+    const HRESULT forced = ComEdge([] { return CreateHresultKnob(); });
     if (FAILED(forced)) return forced;
     return PtSvrControl::Create(riid, out);
   }
@@ -58,31 +72,164 @@ class ClassFactory final : public IClassFactory {
 
 ClassFactory g_factory;
 
+// Where classes are registered: for all users or for the current user.
+enum class Scope { kMachine, kUser };
+
+HKEY Root(Scope scope) { return scope == Scope::kUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
+
+std::wstring ClassesPath(Scope scope, const std::wstring& key) {
+  return (scope == Scope::kUser ? L"Software\\Classes\\" : L"SOFTWARE\\Classes\\") + key;
+}
+
 std::wstring GuidText(const GUID& guid) {
   wchar_t text[40] = {};
   StringFromGUID2(guid, text, 40);
   return text;
 }
 
-HRESULT SetValue(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
-  HKEY h = nullptr;
-  LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                            KEY_SET_VALUE, nullptr, &h, nullptr);
-  if (rc == ERROR_SUCCESS) {
-    rc = RegSetValueExW(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(h);
+// This module's full path.
+std::wstring ModulePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  while (true) {
+    const DWORD n = GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path.data(),
+                                       static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    path.resize(path.size() * 2);
   }
-  return rc == ERROR_SUCCESS ? S_OK : SELFREG_E_CLASS;
 }
 
-HRESULT DeleteTree(const std::wstring& key) {
-  const LONG rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-  if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND) {
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());  // RegDeleteTree leaves the key itself
-    return S_OK;
+// A string value (REG_SZ or REG_EXPAND_SZ, not expanded); nothing when absent.
+std::optional<std::wstring> ReadString(Scope where, const std::wstring& key) {
+  const std::wstring path = ClassesPath(where, key);
+  const DWORD flags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
+  DWORD bytes = 0;
+  if (RegGetValueW(Root(where), path.c_str(), nullptr, flags, nullptr, nullptr, &bytes) !=
+      ERROR_SUCCESS)
+    return std::nullopt;
+  std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
+  bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+  if (RegGetValueW(Root(where), path.c_str(), nullptr, flags, nullptr, value.data(), &bytes) !=
+      ERROR_SUCCESS)
+    return std::nullopt;
+  value.resize(wcsnlen(value.c_str(), value.size()));
+  return value;
+}
+
+// A path as Windows resolves it: environment strings expanded, quotes dropped, "." and ".."
+// resolved, short names made long. Empty for a path that is not absolute (it would name a file
+// found by a search, which cannot be told to be this one).
+std::wstring NormalisedPath(std::wstring path) {
+  if (path.find(L'%') != std::wstring::npos) {
+    const DWORD n = ExpandEnvironmentStringsW(path.c_str(), nullptr, 0);
+    std::wstring expanded(n, L'\0');
+    if (n == 0 || ExpandEnvironmentStringsW(path.c_str(), expanded.data(), n) != n) return {};
+    expanded.resize(n - 1);
+    path = std::move(expanded);
   }
-  return SELFREG_E_CLASS;
+  if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') path = path.substr(1, path.size() - 2);
+  const bool absolute = (path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/')) ||
+                        (path.size() >= 2 && (path[0] == L'\\' || path[0] == L'/') && path[0] == path[1]);
+  if (!absolute) return {};
+  DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  std::wstring full(n, L'\0');
+  if (n == 0 || (n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr)) == 0 || n >= full.size())
+    return {};
+  full.resize(n);
+  n = GetLongPathNameW(full.c_str(), nullptr, 0);
+  if (n == 0) return full;  // the file is gone: keep the full path
+  std::wstring long_path(n, L'\0');
+  n = GetLongPathNameW(full.c_str(), long_path.data(), n);
+  if (n == 0 || n >= long_path.size()) return full;
+  long_path.resize(n);
+  return long_path;
+}
+
+// True when `registered` names the same file as this module: the same normalised path ignoring
+// case, or the same file on the same volume (another spelling of the path: a mapped drive, a link).
+bool NamesThisModule(const std::wstring& registered) {
+  const std::wstring theirs = NormalisedPath(registered), ours = NormalisedPath(ModulePath());
+  if (theirs.empty() || ours.empty()) return false;
+  if (CompareStringOrdinal(theirs.c_str(), static_cast<int>(theirs.size()), ours.c_str(),
+                           static_cast<int>(ours.size()), TRUE) == CSTR_EQUAL)
+    return true;
+  auto identify = [](const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
+    HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool ok = GetFileInformationByHandle(file, &info) != FALSE;
+    CloseHandle(file);
+    return ok;
+  };
+  BY_HANDLE_FILE_INFORMATION a{}, b{};
+  return identify(theirs, a) && identify(ours, b) && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+HRESULT SetValue(Scope where, const std::wstring& key, const wchar_t* name,
+                 const std::wstring& value) {
+  const std::wstring path = ClassesPath(where, key);
+  return HRESULT_FROM_WIN32(RegSetKeyValueW(Root(where), path.c_str(), name, REG_SZ, value.c_str(),
+                                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
+}
+
+HRESULT DeleteTree(Scope where, const std::wstring& key) {
+  const std::wstring path = ClassesPath(where, key);
+  LONG rc = RegDeleteTreeW(Root(where), path.c_str());  // leaves the key itself
+  if (rc == ERROR_SUCCESS) rc = RegDeleteKeyW(Root(where), path.c_str());
+  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(rc);
+}
+
+HRESULT Register(Scope where) {
+  const std::wstring path = ModulePath();
+  if (path.empty()) return GetLastError() ? HRESULT_FROM_WIN32(GetLastError()) : E_FAIL;
+  const std::wstring clsid = GuidText(kClsidPtSvr);
+  const std::wstring key = L"CLSID\\" + clsid;
+  const std::pair<std::wstring, std::pair<const wchar_t*, std::wstring>> values[] = {
+      {key, {nullptr, kUserType}},
+      {key + L"\\InprocServer32", {nullptr, path}},
+      {key + L"\\InprocServer32", {L"ThreadingModel", L"Apartment"}},
+      {key + L"\\ProgID", {nullptr, kProgId}},
+      {key + L"\\VersionIndependentProgID", {nullptr, kIndependentProgId}},
+      {key + L"\\Control", {nullptr, L""}},
+      {key + L"\\MiscStatus", {nullptr, L"0"}},
+      {key + L"\\MiscStatus\\1", {nullptr, std::to_wstring(kMiscStatus)}},
+      {key + L"\\Version", {nullptr, kVersion}},
+      {kProgId, {nullptr, kUserType}},
+      {std::wstring(kProgId) + L"\\CLSID", {nullptr, clsid}},
+      {kIndependentProgId, {nullptr, kUserType}},
+      {std::wstring(kIndependentProgId) + L"\\CLSID", {nullptr, clsid}},
+      {std::wstring(kIndependentProgId) + L"\\CurVer", {nullptr, kProgId}},
+  };
+  for (const auto& v : values) {
+    const HRESULT hr = SetValue(where, v.first, v.second.first, v.second.second);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
+bool SameText(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+HRESULT Unregister(Scope where) {
+  const std::wstring clsid = GuidText(kClsidPtSvr);
+  const std::wstring key = L"CLSID\\" + clsid;
+  // Only a class whose server is this file is ours; anything else (no class, another file's class,
+  // a class without an in-process server) stays as it is.
+  const auto server = ReadString(where, key + L"\\InprocServer32");
+  if (!server || !NamesThisModule(*server)) return S_OK;
+  HRESULT hr = DeleteTree(where, key);
+  // The ProgIDs go with the class, unless they have been given to another class since.
+  for (const wchar_t* progid : {kProgId, kIndependentProgId}) {
+    const auto named = ReadString(where, std::wstring(progid) + L"\\CLSID");
+    if (SUCCEEDED(hr) && (!named || SameText(*named, clsid))) hr = DeleteTree(where, progid);
+  }
+  return hr;
 }
 
 }  // namespace
@@ -106,37 +253,25 @@ extern "C" HRESULT __stdcall DllCanUnloadNow() {
 }
 
 extern "C" HRESULT __stdcall DllRegisterServer() {
-  wchar_t path[MAX_PATH];
-  const DWORD n = GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path, MAX_PATH);
-  if (n == 0 || n == MAX_PATH) return SELFREG_E_CLASS;
-  const std::wstring clsid = GuidText(kClsidPtSvr);
-  const std::wstring key = L"CLSID\\" + clsid;
-  const std::pair<std::wstring, std::pair<const wchar_t*, std::wstring>> values[] = {
-      {key, {nullptr, kUserType}},
-      {key + L"\\InprocServer32", {nullptr, path}},
-      {key + L"\\InprocServer32", {L"ThreadingModel", L"Apartment"}},
-      {key + L"\\ProgID", {nullptr, kProgId}},
-      {key + L"\\VersionIndependentProgID", {nullptr, kIndependentProgId}},
-      {key + L"\\Control", {nullptr, L""}},
-      {key + L"\\MiscStatus", {nullptr, L"0"}},
-      {key + L"\\MiscStatus\\1", {nullptr, std::to_wstring(kMiscStatus)}},
-      {key + L"\\Version", {nullptr, kVersion}},
-      {kProgId, {nullptr, kUserType}},
-      {std::wstring(kProgId) + L"\\CLSID", {nullptr, clsid}},
-      {kIndependentProgId, {nullptr, kUserType}},
-      {std::wstring(kIndependentProgId) + L"\\CLSID", {nullptr, clsid}},
-      {std::wstring(kIndependentProgId) + L"\\CurVer", {nullptr, kProgId}},
-  };
-  for (const auto& v : values) {
-    const HRESULT hr = SetValue(v.first, v.second.first, v.second.second);
-    if (FAILED(hr)) return hr;
-  }
-  return S_OK;
+  return ComEdge([] { return Register(Scope::kMachine); });
 }
 
 extern "C" HRESULT __stdcall DllUnregisterServer() {
-  HRESULT hr = DeleteTree(L"CLSID\\" + GuidText(kClsidPtSvr));
-  if (SUCCEEDED(hr)) hr = DeleteTree(kProgId);
-  if (SUCCEEDED(hr)) hr = DeleteTree(kIndependentProgId);
-  return hr;
+  return ComEdge([] { return Unregister(Scope::kMachine); });
+}
+
+// regsvr32 /i:<text>: "user" registers (or with /u removes) the control for the current user
+// only; no text, the same as DllRegisterServer / DllUnregisterServer.
+extern "C" HRESULT __stdcall DllInstall(BOOL install, LPCWSTR command_line) {
+  return ComEdge([&] {
+    std::wstring text = command_line ? command_line : L"";
+    while (!text.empty() && text.back() == L' ') text.pop_back();
+    while (!text.empty() && text.front() == L' ') text.erase(0, 1);
+    Scope where = Scope::kMachine;
+    if (CompareStringOrdinal(text.c_str(), -1, L"user", -1, TRUE) == CSTR_EQUAL)
+      where = Scope::kUser;
+    else if (!text.empty())
+      return E_INVALIDARG;
+    return install ? Register(where) : Unregister(where);
+  });
 }

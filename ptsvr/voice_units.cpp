@@ -57,16 +57,21 @@ std::u16string SapiXmlFor(std::u16string_view text, int pitch) {
   out += u"\"/>";
   for (char16_t c : text) {
     switch (c) {
+      case u'\0': break;
       case u'&': out += u"&amp;"; break;
       case u'<': out += u"&lt;"; break;
       case u'>': out += u"&gt;"; break;
-      case u'"': out += u"&quot;"; break;
-      case u'\'': out += u"&apos;"; break;
-      case u'\0': out += u' '; break;
-      default: out += c;
+      case u'\t':
+      case u'\r':
+      case u'\n': out += c; break;
+      default: out += c < 0x20 ? u' ' : c;
     }
   }
   return out;
+}
+
+std::size_t SpokenLength(std::u16string_view text) {
+  return text.size() - static_cast<std::size_t>(std::count(text.begin(), text.end(), u'\0'));
 }
 
 std::u16string EscapeForTranscript(std::u16string_view text) {
@@ -120,6 +125,61 @@ std::uint32_t SimulatedDurationMs(std::size_t characters, std::int32_t wpm, doub
   const double chars_per_minute = 2.0 * std::max<std::int32_t>(wpm, 1);
   const double ms = (100.0 + double(characters) * 60000.0 / chars_per_minute) / factor;
   return std::uint32_t(std::min(ms, 600000.0));
+}
+
+std::uint32_t SapiDeadlineMs(std::size_t characters, std::int32_t wpm, std::uint32_t floor_ms) {
+  const double spoken_wpm = kNormalSpeedWpm * std::pow(3.0, SapiRateForSpeed(wpm) / 10.0);
+  const double estimate_ms = double(characters) * 60000.0 / (2.0 * spoken_wpm);
+  return std::uint32_t(std::min(double(floor_ms) + 4.0 * estimate_ms, 3600000.0));
+}
+
+namespace {
+
+std::u16string_view Trim(std::u16string_view s) {
+  while (!s.empty() && (s.front() == u' ' || s.front() == u'\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == u' ' || s.back() == u'\t')) s.remove_suffix(1);
+  return s;
+}
+
+bool SameId(std::u16string_view a, std::u16string_view b) {
+  auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](char16_t x, char16_t y) { return lower(x) == lower(y); });
+}
+
+}  // namespace
+
+bool SpeaksJapanese(std::u16string_view language) {
+  while (true) {
+    const auto semicolon = language.find(u';');
+    std::u16string_view item = Trim(language.substr(0, semicolon));
+    if (item.size() > 2 && item[0] == u'0' && (item[1] == u'x' || item[1] == u'X')) item.remove_prefix(2);
+    unsigned long value = 0;
+    bool ok = !item.empty() && item.size() <= 8;
+    for (char16_t c : item) {
+      const int digit = HexDigit(c);
+      if (digit < 0) ok = false;
+      value = value * 16 + unsigned(digit < 0 ? 0 : digit);
+    }
+    if (ok && value == 0x411) return true;
+    if (semicolon == std::u16string_view::npos) return false;
+    language.remove_prefix(semicolon + 1);
+  }
+}
+
+std::vector<std::size_t> JapaneseVoiceOrder(const std::vector<VoiceEntry>& voices,
+                                            std::u16string_view chosen_id) {
+  std::vector<std::size_t> order;
+  auto add_if = [&](auto wanted) {
+    for (std::size_t i = 0; i < voices.size(); ++i)
+      if (wanted(voices[i]) && SpeaksJapanese(voices[i].language) &&
+          std::find(order.begin(), order.end(), i) == order.end())
+        order.push_back(i);
+  };
+  if (!chosen_id.empty()) add_if([&](const VoiceEntry& v) { return SameId(v.id, chosen_id); });
+  add_if([](const VoiceEntry& v) { return v.is_default; });
+  add_if([](const VoiceEntry&) { return true; });
+  return order;
 }
 
 std::array<std::uint8_t, kStateSize> EncodeState(const ControlState& s) {

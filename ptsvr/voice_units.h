@@ -30,9 +30,17 @@ int SapiPitchForHz(std::int32_t hz);
 int SapiVolumeFor(std::int32_t volume);
 
 // ---- Text ----------------------------------------------------------------------------------
-// The text handed to SAPI with SPF_IS_XML: a pitch element followed by the utterance with the
-// XML specials escaped. U+0000 cannot reach SAPI (its strings end there), so it becomes a space.
+// The text handed to SAPI with SPF_IS_XML: a pitch element followed by the utterance.
+// - U+0000 is dropped: the relay passes a single-byte character with its zero high byte, so
+//   "123" arrives as U+0000 '1' U+0000 '2' U+0000 '3', and a blank in its place would make the
+//   voice read digit by digit and spell half-width words letter by letter.
+// - '&', '<' and '>' are escaped; nothing else is (quotes are plain text outside attributes).
+// - The other C0 control characters except tab, CR and LF become blanks: XML does not allow
+//   them, and SAPI skips an utterance whose markup is not well formed.
 std::u16string SapiXmlFor(std::u16string_view text, int pitch);
+
+// The number of characters of `text` that reach the voice (all but U+0000).
+std::size_t SpokenLength(std::u16string_view text);
 
 // How a text is written in the transcript: backslash as \\, U+0000 as \0, CR as \r, LF as \n.
 std::u16string EscapeForTranscript(std::u16string_view text);
@@ -44,6 +52,37 @@ std::string ToUtf8(std::u16string_view text);
 // 60000 / (2 × Speed) ms (two characters a word), divided by the speed factor. A factor of 0 or
 // less means "at once" (0 ms). Capped at ten minutes.
 std::uint32_t SimulatedDurationMs(std::size_t characters, std::int32_t wpm, double factor);
+
+// How long the SAPI engine waits for the voice to report the end of an utterance before it
+// purges the voice and ends the utterance itself (the audio may have failed on the voice's own
+// thread: a device unplugged, no audio endpoint in a remote session, a stalled driver):
+//   floor_ms + 4 × characters × 60000 / (2 × W)   (two characters a word)
+// where W is the speed the voice really speaks at: kNormalSpeedWpm × 3^(rate / 10) for the SAPI
+// rate that `wpm` maps to, so speeds beyond the rate's range do not shorten the wait. Four times
+// the estimate leaves room for readings longer than their characters (numbers, kanji, spelt
+// half-width words); the floor covers loading the voice and opening the audio device. Capped at
+// one hour.
+inline constexpr std::uint32_t kSapiDeadlineFloorMs = 10000;
+std::uint32_t SapiDeadlineMs(std::size_t characters, std::int32_t wpm, std::uint32_t floor_ms);
+
+// ---- Voice choice --------------------------------------------------------------------------
+// One installed SAPI voice: its token id, its "Language" attribute (hexadecimal language ids
+// separated by semicolons, e.g. "411;409") and whether it is the system's default voice.
+struct VoiceEntry {
+  std::u16string id;
+  std::u16string language;
+  bool is_default = false;
+};
+
+// True when a "Language" attribute lists Japanese (411).
+bool SpeaksJapanese(std::u16string_view language);
+
+// The Japanese voices of `voices`, as indices, in the order to try them: the voice the user chose
+// in the voice dialog (`chosen_id`, when it is still installed), the system default, then the
+// others in list order. Voices that are not Japanese are left out. Ids compare ignoring ASCII case
+// (they are registry paths).
+std::vector<std::size_t> JapaneseVoiceOrder(const std::vector<VoiceEntry>& voices,
+                                            std::u16string_view chosen_id);
 
 // ---- Persisted state -----------------------------------------------------------------------
 // The 69-byte ControlData blob, all numbers little-endian:

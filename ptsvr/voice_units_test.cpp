@@ -42,11 +42,74 @@ TEST(VoiceUnits, VolumeMapsLinearlyToZeroToHundred) {
   for (const auto& c : cases) EXPECT_EQ(SapiVolumeFor(c.volume), c.sapi) << c.volume;
 }
 
-TEST(SapiText, EscapesXmlAndPrefixesPitch) {
-  EXPECT_EQ(SapiXmlFor(u"a<b>&\"'", -3),
-            u"<pitch absmiddle=\"-3\"/>a&lt;b&gt;&amp;&quot;&apos;");
-  EXPECT_EQ(SapiXmlFor(std::u16string_view(u"x\0y", 3), 0), u"<pitch absmiddle=\"0\"/>x y");
-  EXPECT_EQ(SapiXmlFor(u"", 10), u"<pitch absmiddle=\"10\"/>");
+TEST(SapiText, TheVoiceGetsWellFormedMarkupWithoutTheRelaysZeroBytes) {
+  struct Case {
+    std::u16string_view text;
+    int pitch;
+    std::u16string_view sent;
+  } cases[] = {
+      {u"a<b>&\"'", -3, u"<pitch absmiddle=\"-3\"/>a&lt;b&gt;&amp;\"'"},
+      {u"", 10, u"<pitch absmiddle=\"10\"/>"},
+      // Single-byte characters reach the control with a zero high byte: "123", "abc".
+      {{u"\0" u"1\0" u"2\0" u"3", 6}, 0, u"<pitch absmiddle=\"0\"/>123"},
+      {{u"テスト\0" u"1\0" u"2\0" u"3\0 \0" u"a\0" u"b\0" u"c", 17}, 0,
+       u"<pitch absmiddle=\"0\"/>テスト123 abc"},
+      // Tab, CR and LF stay; every other C0 control would make the markup invalid.
+      {u"a\tb\r\nc\x01\x08\x0B\x0C\x1B\x1F" u"d\x7F", 0,
+       u"<pitch absmiddle=\"0\"/>a\tb\r\nc      d\x7F"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SapiXmlFor(c.text, c.pitch), c.sent) << ToUtf8(c.text);
+  }
+  EXPECT_EQ(SpokenLength({u"\0" u"1\0" u"2あ", 5}), 3u);
+}
+
+TEST(SapiDeadline, GenerousForTheLengthAtTheRateTheVoiceReallySpeaks) {
+  struct Case {
+    std::size_t characters;
+    std::int32_t wpm;
+    std::uint32_t floor_ms, deadline_ms;
+  } cases[] = {
+      {0, 180, 10000, 10000},
+      {6, 180, 10000, 14000},     // six characters take 1 s at 180 wpm; four times that
+      {6, 10, 10000, 22000},      // slower speeds still speak at rate -10 (60 wpm)
+      {6, 100000, 10000, 11333},  // faster speeds still speak at rate 10 (540 wpm)
+      {600, 180, 50, 400050},
+      {100000000, 180, 10000, 3600000},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(SapiDeadlineMs(c.characters, c.wpm, c.floor_ms), c.deadline_ms)
+        << c.characters << " at " << c.wpm;
+}
+
+TEST(VoiceChoice, LanguageAttributeListsJapanese) {
+  for (const char16_t* yes : {u"411", u"411;409", u"409;411", u"409; 411 ", u"0411", u"0x411"})
+    EXPECT_TRUE(SpeaksJapanese(yes)) << ToUtf8(yes);
+  for (const char16_t* no : {u"", u"409", u"4110", u"41", u"804;409", u"x411", u";;", u"411x"})
+    EXPECT_FALSE(SpeaksJapanese(no)) << ToUtf8(no);
+}
+
+TEST(VoiceChoice, ChosenThenDefaultThenTheOtherJapaneseVoices) {
+  const std::u16string en = u"T\\en", haruka = u"T\\haruka", ayumi = u"T\\ayumi",
+                       ichiro = u"OneCore\\ichiro";
+  struct Case {
+    const char* what;
+    std::vector<VoiceEntry> voices;
+    std::u16string chosen;
+    std::vector<std::size_t> order;
+  } cases[] = {
+      {"Japanese default is kept though another comes first",
+       {{en, u"409"}, {haruka, u"411"}, {ayumi, u"411;409", true}}, u"", {2, 1}},
+      {"English default: the Japanese voices in list order",
+       {{en, u"409", true}, {haruka, u"411"}, {ichiro, u"411"}}, u"", {1, 2}},
+      {"no Japanese voice", {{en, u"409", true}, {u"T\\zh", u"804"}}, u"", {}},
+      {"the dialog's choice first, in any case",
+       {{haruka, u"411", true}, {ayumi, u"411"}, {ichiro, u"411"}}, u"onecore\\ICHIRO", {2, 0, 1}},
+      {"a chosen voice that is gone", {{haruka, u"411"}, {ayumi, u"411", true}}, u"T\\old", {1, 0}},
+      {"a chosen voice that is not Japanese", {{en, u"409"}, {haruka, u"411"}}, en, {1}},
+      {"no voices", {}, u"", {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(JapaneseVoiceOrder(c.voices, c.chosen), c.order) << c.what;
 }
 
 TEST(Transcript, EscapesBackslashNulAndLineBreaks) {

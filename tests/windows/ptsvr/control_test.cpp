@@ -32,15 +32,21 @@ std::wstring BesideTest(const wchar_t* name) {
 }
 
 using RegFn = HRESULT(__stdcall*)();
+using InstallFn = HRESULT(__stdcall*)(BOOL, LPCWSTR);
 
 struct Server {
   HMODULE module = LoadLibraryW(BesideTest(L"PtSvr.ocx").c_str());
-  RegFn Fn(const char* name) const {
-    return reinterpret_cast<RegFn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  template <class F = RegFn>
+  F Fn(const char* name) const {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
   }
   HRESULT Register() const { return Fn("DllRegisterServer")(); }
   HRESULT Unregister() const { return Fn("DllUnregisterServer")(); }
   HRESULT CanUnloadNow() const { return Fn("DllCanUnloadNow")(); }
+  // regsvr32 /n /i:<text> (install) or /u /n /i:<text>
+  HRESULT Install(bool install, const wchar_t* text) const {
+    return Fn<InstallFn>("DllInstall")(install, text);
+  }
 };
 
 const Server& TheServer() {
@@ -48,13 +54,24 @@ const Server& TheServer() {
   return server;
 }
 
-std::optional<std::wstring> RegValue(const std::wstring& key, const wchar_t* name = nullptr) {
+std::optional<std::wstring> RegValue(const std::wstring& key, const wchar_t* name = nullptr,
+                                     HKEY root = HKEY_CLASSES_ROOT) {
   wchar_t data[512];
   DWORD size = sizeof data;
-  if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size))
+  if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                   nullptr, data, &size))
     return std::nullopt;
   return std::wstring(data);
 }
+
+// The classes of all users and of the current user, as the registry keeps them.
+struct Classes {
+  const char* name;
+  HKEY root;
+  std::wstring path;
+};
+const Classes kMachine{"all users", HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\"};
+const Classes kUser{"this user", HKEY_CURRENT_USER, L"Software\\Classes\\"};
 
 DWORD SubkeyCount(HKEY root, const wchar_t* key) {
   HKEY h;
@@ -161,6 +178,115 @@ TEST(Registration, RegistersTheControlAndUnregistersWithoutATrace) {
   ASSERT_EQ(server.Register(), S_OK);    // as the rest of the run expects
 }
 
+TEST(Registration, ANormalUserRegistersForThemselfAlone) {
+  const Server& server = TheServer();
+  ASSERT_EQ(server.Unregister(), S_OK);
+  const std::wstring key = kClsidKey;
+  ASSERT_EQ(server.Install(true, L"User"), S_OK);  // regsvr32 /n /i:user PtSvr.ocx
+  const auto path = RegValue(kUser.path + key + L"\\InprocServer32", nullptr, kUser.root);
+  ASSERT_TRUE(path);
+  EXPECT_EQ(GetModuleHandleW(path->c_str()), server.module);
+  EXPECT_EQ(RegValue(kUser.path + L"PTSVR.PtSvrCtrl\\CurVer", nullptr, kUser.root),
+            L"PTSVR.PtSvrCtrl.1");
+  EXPECT_FALSE(RegValue(kMachine.path + key, nullptr, kMachine.root)) << "nothing for all users";
+  // (Windows finds a class of the user's before the machine's; Wine 8 does not look there, so
+  // creating the object from this registration is for Windows to show.)
+  ASSERT_EQ(server.Install(false, L" user "), S_OK);  // regsvr32 /u /n /i:user PtSvr.ocx
+  EXPECT_FALSE(RegValue(kUser.path + key, nullptr, kUser.root));
+  EXPECT_FALSE(RegValue(kUser.path + L"PTSVR.PtSvrCtrl.1", nullptr, kUser.root));
+  EXPECT_EQ(server.Install(false, L"user"), S_OK);  // twice is harmless
+  EXPECT_EQ(server.Install(true, L"everyone"), E_INVALIDARG);
+  EXPECT_FALSE(RegValue(kUser.path + key, nullptr, kUser.root));
+  ASSERT_EQ(server.Install(true, nullptr), S_OK);  // regsvr32 /n /i: the same as DllRegisterServer
+  EXPECT_TRUE(RegValue(kMachine.path + key + L"\\InprocServer32", nullptr, kMachine.root));
+}
+
+// Writes a class under our identifier whose server is `server`, with our ProgIDs naming it.
+void WriteClass(const Classes& where, const std::wstring& server, DWORD type = REG_SZ) {
+  const std::wstring clsid = L"{44CF3B0C-9F1F-11D2-B9D7-08005A4B5E6E}";
+  auto set = [&](const std::wstring& key, const std::wstring& value, DWORD value_type = REG_SZ) {
+    ASSERT_EQ(RegSetKeyValueW(where.root, (where.path + key).c_str(), nullptr, value_type,
+                              value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+  };
+  set(L"CLSID\\" + clsid, L"PtSvr Control");
+  if (!server.empty()) set(L"CLSID\\" + clsid + L"\\InprocServer32", server, type);
+  set(L"PTSVR.PtSvrCtrl.1\\CLSID", clsid);
+  set(L"PTSVR.PtSvrCtrl\\CLSID", clsid);
+}
+
+void DeleteClass(const Classes& where) {
+  for (const wchar_t* key : {kClsidKey, L"PTSVR.PtSvrCtrl.1", L"PTSVR.PtSvrCtrl"}) {
+    const std::wstring path = where.path + key;
+    RegDeleteTreeW(where.root, path.c_str());
+    RegDeleteKeyW(where.root, path.c_str());
+  }
+}
+
+TEST(Registration, UnregisteringLeavesAClassOfAnotherFileAlone) {
+  const Server& server = TheServer();
+  const std::wstring ours = BesideTest(L"PtSvr.ocx");
+  const std::wstring dir = ours.substr(0, ours.find_last_of(L'\\'));
+  // Another copy of this very control, elsewhere.
+  const std::wstring copy = TempFilePath(L"pto") + L".ocx";
+  ASSERT_TRUE(CopyFileW(ours.c_str(), copy.c_str(), FALSE));
+  EnvVar where_we_are(L"KOE_TEST_PTSVR_DIR", dir.c_str());
+  std::wstring upper = ours;
+  for (auto& c : upper) c = static_cast<wchar_t>(towupper(c));
+  struct Case {
+    const char* what;
+    std::wstring server;
+    DWORD type;
+    bool removed;
+  } cases[] = {
+      {"another maker's control", L"C:\\Program Files\\Maker\\PtSvr.ocx", REG_SZ, false},
+      {"another copy of ours", copy, REG_SZ, false},
+      {"a bare file name", L"PtSvr.ocx", REG_SZ, false},
+      {"no in-process server", L"", REG_SZ, false},
+      {"this file", ours, REG_SZ, true},
+      {"this file in other letters", upper, REG_SZ, true},
+      {"this file in quotes", L"\"" + ours + L"\"", REG_SZ, true},
+      {"this file through a variable", L"%KOE_TEST_PTSVR_DIR%\\PtSvr.ocx", REG_EXPAND_SZ, true},
+      {"this file by a roundabout path", dir + L"\\x\\..\\.\\PtSvr.ocx", REG_SZ, true},
+  };
+  ASSERT_EQ(server.Unregister(), S_OK);
+  for (const Classes* where : {&kMachine, &kUser}) {
+    for (const auto& c : cases) {
+      WriteClass(*where, c.server, c.type);
+      const HRESULT hr = where == &kMachine ? server.Unregister() : server.Install(false, L"user");
+      EXPECT_EQ(hr, S_OK) << c.what << ", " << where->name;
+      const std::wstring key = where->path + kClsidKey;
+      EXPECT_EQ(!RegValue(key, nullptr, where->root), c.removed) << c.what << ", " << where->name;
+      EXPECT_EQ(!RegValue(where->path + L"PTSVR.PtSvrCtrl.1\\CLSID", nullptr, where->root), c.removed)
+          << c.what << ", " << where->name;
+      if (!c.removed && !c.server.empty()) {
+        EXPECT_EQ(RegValue(key + L"\\InprocServer32", nullptr, where->root), c.server)
+            << c.what << ", " << where->name;
+      }
+      DeleteClass(*where);
+    }
+  }
+  DeleteFileW(copy.c_str());
+  ASSERT_EQ(server.Register(), S_OK);  // as the rest of the run expects
+}
+
+TEST(Registration, TheControlCarriesItsVersion) {
+  const std::wstring path = BesideTest(L"PtSvr.ocx");
+  DWORD ignored = 0;
+  std::vector<BYTE> info(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+  ASSERT_FALSE(info.empty());
+  ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  wchar_t* text = nullptr;
+  UINT size = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &size));
+  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(1, 2));  // 2.1.0.0
+  EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\041103A4\\FileDescription",
+                             reinterpret_cast<void**>(&text), &size));
+  EXPECT_STREQ(text, L"PtSvr 音声合成コントロール");
+}
+
 TEST(Creation, ObjectsAndLocksKeepTheServerLoaded) {
   EnvVar engine(L"KOE_PTSVR_ENGINE", L"sim");
   EXPECT_EQ(TheServer().CanUnloadNow(), S_OK);
@@ -191,13 +317,23 @@ TEST(Creation, AForcedCreationStatusIsReturned) {
   EXPECT_EQ(hr, E_FAIL);
 }
 
-TEST(Creation, WithoutAVoiceThatSpeaksTheSimulatedEngineIsUsed) {
+TEST(Creation, WithoutAVoiceThatSpeaksTheSimulatedEngineIsUsedAndSaysWhy) {
+  const std::wstring path = TempFilePath(L"pts");
   EnvVar engine(L"KOE_PTSVR_ENGINE", L"auto");
   EnvVar speed(L"KOE_PTSVR_SIM_SPEED", L"0");
   EnvVar dialog(L"KOE_PTSVR_DIALOG", L"cancel");
+  EnvVar transcript(L"KOE_PTSVR_TRANSCRIPT", path.c_str());
   Sink sink;  // outlives the control
   auto control = Create();
   ASSERT_TRUE(control);
+  // Under Wine no SAPI voice speaks Japanese: the transcript says so after create.
+  const auto lines = ReadLines(path);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], L"create");
+  EXPECT_TRUE(lines[1] == L"engine 日本語の音声がありません (模擬音声)" ||
+              lines[1] == L"engine SAPI 5 の音声で発声できません (模擬音声)" ||
+              lines[1] == L"engine SAPI 5 がありません (模擬音声)")
+      << lines[1];
   // Under Wine no SAPI voice speaks; either way every utterance must end.
   ComPtr<IConnectionPointContainer> cpc;
   ComPtr<IConnectionPoint> point;
@@ -210,6 +346,8 @@ TEST(Creation, WithoutAVoiceThatSpeaksTheSimulatedEngineIsUsed) {
   ASSERT_EQ(r.hr, S_OK);
   EXPECT_TRUE(PumpUntil([&] { return sink.events.size() == 2; }, 10000));
   point->Unadvise(cookie);
+  control.Reset();
+  DeleteFileW(path.c_str());
 }
 
 // ---- Dispatch interface ----------------------------------------------------------------------
@@ -565,8 +703,16 @@ TEST_F(ControlTest, TheVoiceDialogStoresWhatTheUserTypesOnOkOnly) {
   ASSERT_EQ(control_.As(&ole), S_OK);
   ole->SetClientSite(&site);
   HWND owner = nullptr;
+  std::wstring voice;
+  BOOL voice_enabled = TRUE;
   ModalAnswer ok{L"声の設定", [&](HWND dlg) {
                    owner = GetWindow(dlg, GW_OWNER);
+                   // No voice to choose in the simulated engine: its name, and no choice.
+                   wchar_t text[256] = {};
+                   if (SendDlgItemMessageW(dlg, 120, CB_GETCOUNT, 0, 0) == 1)
+                     SendDlgItemMessageW(dlg, 120, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(text));
+                   voice = text;
+                   voice_enabled = IsWindowEnabled(GetDlgItem(dlg, 120));
                    SetDlgItemInt(dlg, 110, 250, TRUE);
                    SetDlgItemInt(dlg, 111, 95, TRUE);
                    SetDlgItemInt(dlg, 112, 40000, TRUE);
@@ -574,6 +720,8 @@ TEST_F(ControlTest, TheVoiceDialogStoresWhatTheUserTypesOnOkOnly) {
                  }};
   RunModal(control_.Get(), id::kVoiceSettings, ok);
   EXPECT_EQ(owner, site.window());
+  EXPECT_EQ(voice, L"PtSvr 模擬音声エンジン");
+  EXPECT_FALSE(voice_enabled);
   EXPECT_EQ(GetI4(id::kSpeed), 250);
   EXPECT_EQ(GetI4(id::kPitch), 95);
   EXPECT_EQ(GetI4(id::kVolume), 40000);
@@ -594,6 +742,14 @@ TEST_F(ControlTest, EngineVersionAndAboutShowTheirBoxesUntilClosed) {
   ModalAnswer about{L"PtSvr について", [](HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }};
   RunModal(control_.Get(), id::kAboutBox, about);
   EXPECT_NE(about.seen_text.find(L"バージョン"), std::wstring::npos) << about.seen_text;
+  // Without a Japanese voice (under Wine), the box says why there is no sound.
+  EnvVar automatic(L"KOE_PTSVR_ENGINE", L"auto");
+  auto control = Create();
+  ASSERT_TRUE(control);
+  ModalAnswer why{L"合成エンジンバージョン",
+                  [](HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }};
+  RunModal(control.Get(), id::kEngineVersion, why);
+  EXPECT_NE(why.seen_text.find(L"(模擬音声)\r\n音は出ません。"), std::wstring::npos) << why.seen_text;
 }
 
 // ---- Persistence -------------------------------------------------------------------------------
