@@ -257,6 +257,10 @@ TEST_F(FrameworkTest, AlignedBarsTakeTheTopAndBottomOfTheClientArea) {
   EXPECT_EQ(bottom.bottom - bottom.top, 19);
 }
 
+LRESULT CALLBACK PassThrough(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR) {
+  return ::DefSubclassProc(hwnd, msg, wparam, lparam);
+}
+
 // A handler of the message table takes the place of the default handling, unless it passes the
 // message on; either way the form is found by its window, also after something subclassed it.
 TEST_F(FrameworkTest, HandlersReplaceOrPassOnTheDefaultAlsoOnASubclassedForm) {
@@ -276,10 +280,8 @@ TEST_F(FrameworkTest, HandlersReplaceOrPassOnTheDefaultAlsoOnASubclassedForm) {
       ++handled;
       if (c.pass_on) message.Default();
     });
-    auto pass_through = [](HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, UINT_PTR,
-                           DWORD_PTR) { return ::DefSubclassProc(hwnd, msg, wparam, lparam); };
     if (c.subclassed) {
-      ASSERT_TRUE(::SetWindowSubclass(form.Handle(), pass_through, 1, 0));
+      ASSERT_TRUE(::SetWindowSubclass(form.Handle(), &PassThrough, 1, 0));
     }
     EXPECT_EQ(fw::Window::FromHandle(form.Handle()), &form);
     ::SetWindowPos(form.Handle(), nullptr, 0, 0, 400, 300, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -289,7 +291,7 @@ TEST_F(FrameworkTest, HandlersReplaceOrPassOnTheDefaultAlsoOnASubclassedForm) {
     ::GetWindowRect(status_bar.Handle(), &bar);
     ::MapWindowPoints(nullptr, form.Handle(), reinterpret_cast<POINT*>(&bar), 2);
     EXPECT_EQ(bar.bottom == client.bottom, c.pass_on) << "the bars follow only when passed on";
-    if (c.subclassed) ::RemoveWindowSubclass(form.Handle(), pass_through, 1);
+    if (c.subclassed) ::RemoveWindowSubclass(form.Handle(), &PassThrough, 1);
   }
   EXPECT_EQ(fw::Window::FromHandle(Application.Handle()) != nullptr, true) << "ours too";
   EXPECT_EQ(fw::Window::FromHandle(::GetDesktopWindow()), nullptr);
