@@ -25,12 +25,19 @@ inline constexpr char kMainWindowCaption[] = "無題 - Koemado";
 inline constexpr char kApplicationClass[] = "TApplication";
 inline constexpr char kApplicationTitle[] = "Koemado V2.0";
 
-// A GUID spelled out without <windows.h>; the Windows side turns it into a GUID.
+// A GUID spelled out without <windows.h>; AsGuid<GUID> makes the Windows structure of it.
 struct GuidParts {
   std::uint32_t data1;
   std::uint16_t data2, data3;
   std::uint8_t data4[8];
 };
+
+template <class Guid>
+constexpr Guid AsGuid(const GuidParts& p) {
+  return Guid{p.data1, p.data2, p.data3,
+              {p.data4[0], p.data4[1], p.data4[2], p.data4[3], p.data4[4], p.data4[5], p.data4[6],
+               p.data4[7]}};
+}
 
 // The speech control.
 inline constexpr GuidParts kClsidPtSvr = {

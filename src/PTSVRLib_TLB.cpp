@@ -5,15 +5,6 @@
 
 namespace {
 
-GUID ToGuid(const koe::GuidParts& parts) {
-  GUID guid;
-  guid.Data1 = parts.data1;
-  guid.Data2 = parts.data2;
-  guid.Data3 = parts.data3;
-  for (int i = 0; i < 8; ++i) guid.Data4[i] = parts.data4[i];
-  return guid;
-}
-
 // The first argument of an event as a 32-bit integer (COM sends the last argument first).
 int32_t IntArgument(const DISPPARAMS* params) {
   if (!params || params->cArgs < 1) return 0;
@@ -25,7 +16,8 @@ int32_t IntArgument(const DISPPARAMS* params) {
 }  // namespace
 
 TPtSvr::TPtSvr(HWND parent, const RECT& bounds, const void* control_data, size_t control_data_size)
-    : host_(ToGuid(koe::kClsidPtSvr), ToGuid(koe::kDiidDPtSvr), ToGuid(koe::kDiidDPtSvrEvents)) {
+    : host_(koe::AsGuid<GUID>(koe::kClsidPtSvr), koe::AsGuid<GUID>(koe::kDiidDPtSvr),
+            koe::AsGuid<GUID>(koe::kDiidDPtSvrEvents)) {
   host_.SetParent(parent);
   host_.SetBounds(bounds);
   host_.SetControlData(control_data, control_data_size);
