@@ -15,47 +15,24 @@
 #include <string>
 #include <vector>
 
+#include "support.h"
+
 namespace e2e {
 
-// Windows path of a file named by an environment variable (a Unix path becomes a Z: path).
-std::string PathFromEnv(const char* name);
+using koe_test::Client;
+using koe_test::DeleteIni;
+using koe_test::IniPath;
+using koe_test::IniValue;
+using koe_test::PathFromEnv;
+using koe_test::Pump;
+using koe_test::ReadIni;
+using koe_test::Transcript;
+using koe_test::WaitUntil;
+using koe_test::WriteIni;
 
-// Runs until pred() holds or the timeout passes, dispatching this thread's messages meanwhile.
-bool WaitUntil(const std::function<bool()>& pred, int timeout_ms = 15000);
-void Pump(int ms);
-
-// The speech control: registration of the built control and the transcript it writes.
+// The speech control named by KOE_TEST_OCX: registered (or unregistered) for the tests.
 void RegisterControl();
 void UnregisterControl();
-
-class Transcript {
- public:
-  Transcript();
-  ~Transcript();
-  const std::string& Path() const { return path_; }
-  std::vector<std::string> Lines() const;   // UTF-8 lines
-  std::vector<std::string> Speaks() const;  // the texts of the "speak " lines
-  std::vector<std::string> Matching(const std::string& prefix) const;
-  bool WaitForLines(const std::string& prefix, std::size_t count, int timeout_ms = 15000) const;
-
- private:
-  std::string path_;
-};
-
-// The client: one hidden top-level window of each frame-window class, counting WM_KOE_DONE.
-class Client {
- public:
-  Client();
-  ~Client();
-  int Done(int class_index) const;
-  int DoneAll() const;  // the smallest count of the three classes
-  bool AllDoneEqual() const;
-  void Destroy();
-
- private:
-  static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
-  HWND windows_[3] = {};
-};
 
 struct MessageBoxSeen {
   std::string caption;  // Shift-JIS
@@ -94,13 +71,6 @@ class Koemado {
   HWND main_ = nullptr;
 };
 
-// The settings file, in the Windows directory, named after the program.
-std::string IniPath(const std::string& name = "Koemado.ini");
-void WriteIni(const std::string& raw, const std::string& name = "Koemado.ini");
-std::optional<std::string> ReadIni(const std::string& name = "Koemado.ini");
-void DeleteIni(const std::string& name = "Koemado.ini");
-std::string IniValue(const char* section, const char* key, const std::string& name = "Koemado.ini");
-
 // Caption -> command of each menu item that runs an action.
 const std::vector<std::pair<std::string, UINT>>& MenuCommands();
 
@@ -108,8 +78,8 @@ const std::vector<std::pair<std::string, UINT>>& MenuCommands();
 std::vector<std::string> ChildTexts(HWND parent);
 HWND FindChild(HWND parent, const std::string& text);
 
-// Shift-JIS <-> UTF-8 for comparing with the transcript.
-std::string Utf8(const std::string& sjis);
+// A Shift-JIS text as the control's transcript shows it.
+inline std::string Utf8(const std::string& sjis) { return koe_test::TranscriptText(sjis); }
 
 // The code a client sends for the first character of a Shift-JIS text.
 std::uint32_t Code(const std::string& sjis);
@@ -121,7 +91,10 @@ class ProgramTest : public ::testing::Test {
   static void SetUpTestSuite() { RegisterControl(); }
   void SetUp() override { DeleteIni(); }
   void TearDown() override { DeleteIni(); }
-  // Starts the program with these environment additions; when shown, waits until the stored
+  // Starts the program with its transcript and these environment additions, as Koemado::Start.
+  std::unique_ptr<Koemado> Start(std::vector<std::string> env = {}, int show = SW_SHOWNORMAL,
+                                 const std::string& exe = {}, bool wait_for_window = true);
+  // The same with the simulated engine at its fastest; when shown, waits until the stored
   // voice values have reached the control.
   std::unique_ptr<Koemado> StartWith(std::vector<std::string> env, bool wait_shown = true);
   Transcript transcript_;

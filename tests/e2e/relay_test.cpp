@@ -36,35 +36,20 @@ struct Step {
   int immediate_done;               // WM_KOE_DONE sets posted without speech
 };
 
-class Relay : public ::testing::Test {
+class Relay : public ProgramTest {
  protected:
-  static void SetUpTestSuite() {
-    RegisterControl();
+  void SetUp() override {
+    ProgramTest::SetUp();
     WriteIni(kRelayIni);
-    transcript_ = new Transcript;
-    client_ = new Client;
-    koemado_ = Koemado::Start({"KOE_PTSVR_TRANSCRIPT=" + transcript_->Path(),
-                               "KOE_PTSVR_SIM_SPEED=0"})
-                   .release();
+    koemado_ = StartWith({});
   }
-  static void TearDownTestSuite() {
-    delete koemado_;
-    delete client_;
-    delete transcript_;
-    DeleteIni();
-  }
-  static Transcript* transcript_;
-  static Client* client_;
-  static Koemado* koemado_;
+  Client client_;
+  std::unique_ptr<Koemado> koemado_;
 };
-Transcript* Relay::transcript_;
-Client* Relay::client_;
-Koemado* Relay::koemado_;
 
 TEST_F(Relay, StoredVoiceValuesReachTheControlWhenShown) {
   ASSERT_TRUE(koemado_);
-  ASSERT_TRUE(transcript_->WaitForLines("put Volume=", 1));
-  EXPECT_EQ(transcript_->Matching("put "),
+  EXPECT_EQ(transcript_.Matching("put "),
             (std::vector<std::string>{"put Speed=200", "put Pitch=-7", "put Volume=65535"}));
 }
 
@@ -94,25 +79,25 @@ TEST_F(Relay, UtterancesInOrder) {
   }
   for (const Step& s : steps) {
     SCOPED_TRACE(s.what);
-    const auto speaks_before = transcript_->Speaks().size();
-    const int done_before = client_->DoneAll();
+    const auto speaks_before = transcript_.Speaks().size();
+    const int done_before = client_.DoneAll();
     for (const Msg& m : s.messages) {
       const std::uint32_t code = m.ch.empty() ? m.raw : Code(m.ch);
       EXPECT_EQ(SendMessageA(koemado_->Main(), 0x414, m.phase, static_cast<LPARAM>(code)), 0);
     }
     const int done_expected = done_before + static_cast<int>(s.speaks.size()) + s.immediate_done;
     EXPECT_TRUE(WaitUntil([&] {
-      return transcript_->Speaks().size() >= speaks_before + s.speaks.size() &&
-             client_->DoneAll() >= done_expected;
+      return transcript_.Speaks().size() >= speaks_before + s.speaks.size() &&
+             client_.DoneAll() >= done_expected;
     }));
     Pump(150);  // nothing more may arrive
-    auto speaks = transcript_->Speaks();
+    auto speaks = transcript_.Speaks();
     std::vector<std::string> got(speaks.begin() + static_cast<long>(speaks_before), speaks.end());
     std::vector<std::string> want;
     for (const auto& t : s.speaks) want.push_back(Utf8(t));
     EXPECT_EQ(got, want);
-    EXPECT_EQ(client_->DoneAll(), done_expected);
-    EXPECT_TRUE(client_->AllDoneEqual());
+    EXPECT_EQ(client_.DoneAll(), done_expected);
+    EXPECT_TRUE(client_.AllDoneEqual());
   }
 }
 

@@ -16,17 +16,10 @@ HWND FindAppWindow(DWORD pid) {
   return nullptr;
 }
 
-class Startup : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { RegisterControl(); }
-  void SetUp() override { DeleteIni(); }
-  void TearDown() override { DeleteIni(); }
-  Transcript transcript_;
-  std::string Knob() const { return "KOE_PTSVR_TRANSCRIPT=" + transcript_.Path(); }
-};
+class Startup : public ProgramTest {};
 
 TEST_F(Startup, WithoutSettingsFileAppliesDefaultsAndWritesNothing) {
-  auto k = Koemado::Start({Knob()});
+  auto k = Start();
   ASSERT_TRUE(k && k->Main());
   ASSERT_TRUE(transcript_.WaitForLines("put Volume=", 1));
   EXPECT_EQ(transcript_.Matching("put "),
@@ -96,7 +89,7 @@ RECT RectIn(HWND child, HWND parent) {
 
 TEST_F(Startup, WiderFramesGrowTheWindowUntilTheStatusBarClearsTheControl) {
   WindowMetrics windows10;
-  auto k = Koemado::Start({Knob()});
+  auto k = Start();
   ASSERT_TRUE(k && k->Main());
   const HWND tool_bar = FindWindowExA(k->Main(), nullptr, "TToolBar", nullptr);
   const HWND control = GetWindow(tool_bar, GW_CHILD);
@@ -117,7 +110,7 @@ TEST_F(Startup, WiderFramesGrowTheWindowUntilTheStatusBarClearsTheControl) {
 TEST_F(Startup, ExitCommandEndsWithExitCode0AndWritesNothing) {
   WriteIni("[声の設定]\r\n速度=1\r\n");
   const auto before = ReadIni();
-  auto k = Koemado::Start({Knob()});
+  auto k = Start();
   ASSERT_TRUE(k && k->Main());
   k->Command("終了");
   EXPECT_EQ(k->WaitExit(), 0);
@@ -128,7 +121,7 @@ TEST_F(Startup, ExitCommandEndsWithExitCode0AndWritesNothing) {
 
 TEST_F(Startup, SettingsFileValuesReachTheControl) {
   WriteIni("[声の設定]\r\n速度=0x10\r\nピッチ=  -5\r\n音量=12abc\r\n");
-  auto k = Koemado::Start({Knob()});
+  auto k = Start();
   ASSERT_TRUE(k);
   ASSERT_TRUE(transcript_.WaitForLines("put Volume=", 1));
   EXPECT_EQ(transcript_.Matching("put "),
@@ -139,7 +132,7 @@ TEST_F(Startup, ControlNotRegisteredEndsWithApplicationErrorAndExitCode1) {
   WriteIni("[声の設定]\r\n速度=1\r\n");
   const auto before = ReadIni();
   UnregisterControl();
-  auto k = Koemado::Start({Knob()}, SW_SHOWNORMAL, {}, false);
+  auto k = Start({}, SW_SHOWNORMAL, {}, false);
   ASSERT_TRUE(k);
   const auto box = k->WaitForMessageBox();
   RegisterControl();
@@ -155,7 +148,7 @@ TEST_F(Startup, ControlNotRegisteredEndsWithApplicationErrorAndExitCode1) {
 }
 
 TEST_F(Startup, ControlWithoutInPlaceObjectEndsWithApplicationError) {
-  auto k = Koemado::Start({Knob(), "KOE_PTSVR_NO_INPLACE=1"}, SW_SHOWNORMAL, {}, false);
+  auto k = Start({"KOE_PTSVR_NO_INPLACE=1"}, SW_SHOWNORMAL, {}, false);
   ASSERT_TRUE(k);
   const auto box = k->WaitForMessageBox();
   ASSERT_TRUE(box);
@@ -168,7 +161,7 @@ TEST_F(Startup, ControlWithoutInPlaceObjectEndsWithApplicationError) {
 
 TEST_F(Startup, FailingSpeakShowsErrorBoxAndPostsNothing) {
   Client client;
-  auto k = Koemado::Start({Knob(), "KOE_PTSVR_SIM_SPEED=0", "KOE_PTSVR_FAIL_DISPIDS=16",
+  auto k = Start({"KOE_PTSVR_SIM_SPEED=0", "KOE_PTSVR_FAIL_DISPIDS=16",
                            "KOE_PTSVR_FAIL_COUNT=1", "KOE_PTSVR_FAIL_TEXT=engine failed. "});
   ASSERT_TRUE(k && k->Main());
   k->Char(0, Code("あ"), /*post=*/true);
@@ -187,7 +180,7 @@ TEST_F(Startup, FailingSpeakShowsErrorBoxAndPostsNothing) {
 }
 
 TEST_F(Startup, FailingPutWhenShownSkipsTheRestAndRunsOn) {
-  auto k = Koemado::Start({Knob(), "KOE_PTSVR_FAIL_DISPIDS=5"}, SW_SHOWNORMAL, {}, false);
+  auto k = Start({"KOE_PTSVR_FAIL_DISPIDS=5"}, SW_SHOWNORMAL, {}, false);
   ASSERT_TRUE(k);
   const auto box = k->WaitForMessageBox();
   ASSERT_TRUE(box);
@@ -200,7 +193,7 @@ TEST_F(Startup, FailingPutWhenShownSkipsTheRestAndRunsOn) {
 
 TEST_F(Startup, StartedMinimisedShowsNoWindowUntilRestored) {
   Client client;
-  auto k = Koemado::Start({Knob(), "KOE_PTSVR_SIM_SPEED=0"}, SW_SHOWMINNOACTIVE);
+  auto k = Start({"KOE_PTSVR_SIM_SPEED=0"}, SW_SHOWMINNOACTIVE);
   ASSERT_TRUE(k && k->Main());
   Pump(300);
   EXPECT_FALSE(IsWindowVisible(k->Main()));
@@ -228,7 +221,7 @@ TEST_F(Startup, RenamedProgramUsesItsOwnSettingsFile) {
   ASSERT_TRUE(CopyFileA(PathFromEnv("KOE_TEST_EXE").c_str(), copy.c_str(), FALSE));
   WriteIni("[声の設定]\r\n速度=123\r\n", "KoeCopy.ini");
   {
-    auto k = Koemado::Start({Knob()}, SW_SHOWNORMAL, copy);
+    auto k = Start({}, SW_SHOWNORMAL, copy);
     ASSERT_TRUE(k);
     ASSERT_TRUE(transcript_.WaitForLines("put Volume=", 1));
     EXPECT_EQ(transcript_.Matching("put Speed="), std::vector<std::string>{"put Speed=123"});
@@ -239,7 +232,7 @@ TEST_F(Startup, RenamedProgramUsesItsOwnSettingsFile) {
 }
 
 TEST_F(Startup, SpeechWorksWithoutAnyClientWindow) {
-  auto k = Koemado::Start({Knob(), "KOE_PTSVR_SIM_SPEED=0"});
+  auto k = Start({"KOE_PTSVR_SIM_SPEED=0"});
   ASSERT_TRUE(k);
   k->Say("こんにちは");
   ASSERT_TRUE(transcript_.WaitForLines("event OnStopSpeak", 1));

@@ -24,12 +24,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "protocol.h"
+#include "support.h"
 
 namespace {
+
+using koe_test::LinuxStats;
+using koe_test::Pump;
+using koe_test::ReadLinuxStats;
+using koe_test::UnixPid;
 
 // ---------------------------------------------------------------------------------------------
 // Time
@@ -113,169 +120,20 @@ struct Stream {
 };
 
 // ---------------------------------------------------------------------------------------------
-// The client's frame windows, counting WM_KOE_DONE.
+// The client's frame windows, counting WM_KOE_DONE (of one class: each end brings one to each).
 
-int g_done = 0;
-
-LRESULT CALLBACK ClientProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == koe::kWmKoeDone) {
-    if (GetWindowLongPtrA(hwnd, GWLP_USERDATA) == 1) ++g_done;  // count one class only
-    return 0;
-  }
-  return DefWindowProcA(hwnd, msg, wp, lp);
-}
-
-void CreateClientWindows() {
-  for (int i = 0; i < 3; ++i) {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = ClientProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = koe::kClientWindowClasses[i];
-    RegisterClassA(&wc);
-    HWND w = CreateWindowExA(0, wc.lpszClassName, "relay_bench", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
-                             nullptr, wc.hInstance, nullptr);
-    SetWindowLongPtrA(w, GWLP_USERDATA, i);
-  }
-}
-
-void PumpNow() {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-}
-
-void PumpFor(int ms) {
-  const double end = Now() + ms / 1000.0;
-  do {
-    PumpNow();
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  } while (Now() < end);
-}
+std::optional<koe_test::Client> g_client;
+void CreateClientWindows() { g_client.emplace(); }
+int Done() { return g_client ? g_client->Done(1) : 0; }
 
 bool WaitDone(int count, int timeout_ms) {
   const double end = Now() + timeout_ms / 1000.0;
-  while (g_done < count) {
+  while (Done() < count) {
     if (Now() > end) return false;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    PumpNow();
+    Pump(0);
   }
   return true;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Linux view of a Wine process, through the Z: drive.
-
-std::string ReadWhole(const std::string& path) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                         0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return {};
-  std::string out;
-  char buf[8192];
-  DWORD got = 0;
-  while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);
-  CloseHandle(h);
-  return out;
-}
-
-// The Linux process of a program started from this prefix: its command line names the program
-// file and its environment has this prefix's WINEPREFIX (Wine hands the Windows environment to
-// the program, not to the Linux process, so nothing finer can tell it apart). Of several, the
-// latest started. 0 when none is found (e.g. on Windows).
-unsigned long UnixPid(const std::string& exe) {
-  std::string name = exe.substr(exe.find_last_of("\\/") + 1);
-  CharLowerA(name.data());
-  char prefix[MAX_PATH * 2] = {};
-  if (!GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix)) return 0;
-  const std::string needle = std::string("WINEPREFIX=") + prefix;
-  WIN32_FIND_DATAA fd;
-  HANDLE f = FindFirstFileA("Z:\\proc\\*", &fd);
-  if (f == INVALID_HANDLE_VALUE) return 0;
-  unsigned long found = 0;
-  unsigned long long found_start = 0;
-  do {
-    char* end = nullptr;
-    const unsigned long pid = std::strtoul(fd.cFileName, &end, 10);
-    if (!pid || *end) continue;
-    const std::string base = "Z:\\proc\\" + std::to_string(pid);
-    std::string cmd = ReadWhole(base + "\\cmdline");
-    CharLowerA(cmd.data());
-    if (cmd.find(name) == std::string::npos) continue;
-    const std::string env = ReadWhole(base + "\\environ");
-    const std::string nul(1, '\0');
-    if ((nul + env).find(nul + needle + nul) == std::string::npos) continue;
-    const std::string stat = ReadWhole(base + "\\stat");
-    const std::size_t paren = stat.rfind(')');
-    unsigned long long start = 0;
-    if (paren != std::string::npos) {  // field 22, starttime: the 20th after "pid (comm)"
-      std::size_t i = paren + 2;
-      for (int k = 0; k < 19 && i != std::string::npos; ++k) {
-        i = stat.find(' ', i);
-        if (i != std::string::npos) ++i;
-      }
-      if (i != std::string::npos) start = std::strtoull(stat.c_str() + i, nullptr, 10);
-    }
-    if (!found || start >= found_start) found = pid, found_start = start;
-  } while (FindNextFileA(f, &fd));
-  FindClose(f);
-  return found;
-}
-
-struct LinuxStats {
-  bool ok = false;
-  double cpu_ms = 0;  // utime + stime of all threads
-  long long switches = 0;  // voluntary + involuntary, all threads
-  std::map<std::string, long long> switches_by_thread;  // "tid comm" -> count
-  long long rss_anon_kb = -1;
-  long long vm_rss_kb = -1;
-};
-
-long long StatusField(const std::string& status, const char* name) {
-  const std::string key = std::string("\n") + name + ":";
-  const std::size_t at = ("\n" + status).find(key);
-  if (at == std::string::npos) return -1;
-  return std::strtoll(status.c_str() + at + key.size() - 1, nullptr, 10);
-}
-
-LinuxStats ReadLinuxStats(unsigned long pid) {
-  LinuxStats s;
-  if (!pid) return s;
-  const std::string base = "Z:\\proc\\" + std::to_string(pid);
-  const std::string stat = ReadWhole(base + "\\stat");
-  const std::size_t paren = stat.rfind(')');
-  if (paren == std::string::npos) return s;
-  // fields after "pid (comm)": state(3) ... utime(14) stime(15)
-  std::vector<std::string> f;
-  std::size_t i = paren + 2;
-  while (i < stat.size()) {
-    std::size_t j = stat.find(' ', i);
-    if (j == std::string::npos) j = stat.size();
-    f.push_back(stat.substr(i, j - i));
-    i = j + 1;
-  }
-  if (f.size() < 13) return s;
-  const double tick_ms = 10.0;  // USER_HZ is 100 on Linux
-  s.cpu_ms = (std::atof(f[11].c_str()) + std::atof(f[12].c_str())) * tick_ms;
-  const std::string status = ReadWhole(base + "\\status");
-  s.rss_anon_kb = StatusField(status, "RssAnon");
-  s.vm_rss_kb = StatusField(status, "VmRSS");
-  WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA((base + "\\task\\*").c_str(), &fd);
-  if (h != INVALID_HANDLE_VALUE) {
-    do {
-      if (fd.cFileName[0] == '.') continue;
-      const std::string t = base + "\\task\\" + fd.cFileName;
-      const std::string ts = ReadWhole(t + "\\status");
-      const long long n = std::max(0LL, StatusField(ts, "voluntary_ctxt_switches")) +
-                          std::max(0LL, StatusField(ts, "nonvoluntary_ctxt_switches"));
-      std::string comm = ReadWhole(t + "\\comm");
-      while (!comm.empty() && (comm.back() == '\n' || comm.back() == '\0')) comm.pop_back();
-      s.switches += n;
-      s.switches_by_thread[std::string(fd.cFileName) + " " + comm] = n;
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
-  }
-  s.ok = true;
-  return s;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -335,7 +193,7 @@ void StopProgram(Running& r) {
   if (!r.pi.hProcess) return;
   if (r.hwnd && IsWindow(r.hwnd)) PostMessageA(r.hwnd, WM_CLOSE, 0, 0);
   const double end = Now() + 15;
-  while (WaitForSingleObject(r.pi.hProcess, 0) == WAIT_TIMEOUT && Now() < end) PumpFor(20);
+  while (WaitForSingleObject(r.pi.hProcess, 0) == WAIT_TIMEOUT && Now() < end) Pump(20);
   if (WaitForSingleObject(r.pi.hProcess, 0) == WAIT_TIMEOUT) {
     std::fprintf(stderr, "relay_bench: %lu did not close; terminating it\n", r.pi.dwProcessId);
     TerminateProcess(r.pi.hProcess, 99);
@@ -353,7 +211,7 @@ bool StartAndShow(const Target& t, Running& r, bool koemado) {
     StopProgram(r);
     return false;
   }
-  PumpFor(500);  // let start-up settle
+  Pump(500);  // let start-up settle
   return true;
 }
 
@@ -371,7 +229,7 @@ void SendChars(HWND target, Stream& s, long count, SendTimes* times = nullptr) {
     const double t0 = times ? Now() : 0;
     SendMessageA(target, koe::kWmKoeChar, s.Phase(), static_cast<LPARAM>(s.Code()));
     const double t1 = times ? Now() : 0;
-    if (last) PumpNow();
+    if (last) Pump(0);
     if (!times) continue;
     if (last) {
       times->last += t1 - t0, ++times->last_count;
@@ -465,7 +323,7 @@ int Throughput(const Options& o) {
   Stream ks, bs;
   SendChars(k.hwnd, ks, 1000);  // warm-up, not measured
   SendChars(b.hwnd, bs, 1000);
-  PumpFor(200);
+  Pump(200);
   double kt_sum = 0, bt_sum = 0;
   std::vector<double> k_rates, b_rates;
   SendTimes k_times, b_times;
@@ -475,13 +333,13 @@ int Throughput(const Options& o) {
     double dt = Now() - t0;
     kt_sum += dt;
     k_rates.push_back(per_round / dt);
-    PumpFor(50);
+    Pump(50);
     t0 = Now();
     SendChars(b.hwnd, bs, per_round, &b_times);
     dt = Now() - t0;
     bt_sum += dt;
     b_rates.push_back(per_round / dt);
-    PumpFor(50);
+    Pump(50);
   }
   const double total = static_cast<double>(per_round * rounds);
   const double k_cps = total / kt_sum, b_cps = total / bt_sum;
@@ -494,7 +352,7 @@ int Throughput(const Options& o) {
               Median(b_rates), *std::min_element(b_rates.begin(), b_rates.end()),
               *std::max_element(b_rates.begin(), b_rates.end()));
   std::printf("  ratio Koemado/bare %.3f (goal >= 0.9)\n", k_cps / b_cps);
-  std::printf("  utterances spoken and answered meanwhile: %d\n", g_done);
+  std::printf("  utterances spoken and answered meanwhile: %d\n", Done());
   auto breakdown = [](const char* who, const SendTimes& t) {
     const double n = static_cast<double>(std::max(1L, t.last_count));
     std::printf("  %-12s per SendMessage: first character %6.1f us, middle %6.1f us, last %6.1f us;"
@@ -568,7 +426,7 @@ int Latency(const Options& o) {
   int timeouts = 0;
   for (long u = -10; u < utterances; ++u) {  // the first ten warm up
     SendChars(k.hwnd, s, kUtteranceLength - 1);
-    const int done_before = g_done;
+    const int done_before = Done();
     const double t0 = Now();
     SendMessageA(k.hwnd, koe::kWmKoeChar, s.Phase(), static_cast<LPARAM>(s.Code()));
     const double t1 = Now();
@@ -659,13 +517,13 @@ int MemoryMode(const Options& o) {
   CreateClientWindows();
   Running k;
   if (!StartAndShow(o.Koemado(), k, true)) return 1;
-  PumpFor(1000);
+  Pump(1000);
   const unsigned long upid = UnixPid(o.Koemado().exe);
   const Memory m0 = ReadMemory(k.pi.dwProcessId);
   const LinuxStats l0 = ReadLinuxStats(upid);
   Stream s;
   SendChars(k.hwnd, s, chars);
-  PumpFor(1000);
+  Pump(1000);
   const Memory m1 = ReadMemory(k.pi.dwProcessId);
   const LinuxStats l1 = ReadLinuxStats(upid);
   std::printf("memory of Koemado (GetProcessMemoryInfo: PrivateUsage, WorkingSetSize):\n");
@@ -678,7 +536,7 @@ int MemoryMode(const Options& o) {
                 l0.rss_anon_kb, l1.rss_anon_kb, l0.vm_rss_kb, l1.vm_rss_kb);
   else
     std::printf("  Linux figures unavailable (no Wine process found)\n");
-  std::printf("  utterances answered: %d of %ld\n", g_done, chars / kUtteranceLength);
+  std::printf("  utterances answered: %d of %ld\n", Done(), chars / kUtteranceLength);
   Result("memory_private_start_kib", m0.private_bytes / 1024.0);
   Result("memory_private_after_kib", m1.private_bytes / 1024.0);
   Result("memory_ws_start_kib", m0.working_set / 1024.0);
@@ -707,7 +565,7 @@ int Idle(const Options& o) {
   Stream s;
   SendChars(k.hwnd, s, kUtteranceLength);
   WaitDone(1, 5000);
-  PumpFor(1000);
+  Pump(1000);
   const unsigned long upid = UnixPid(o.Koemado().exe);
   HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, k.pi.dwProcessId);
   const double api0 = CpuMs(h);
@@ -724,8 +582,10 @@ int Idle(const Options& o) {
     std::printf("  context switches, all threads: %lld (counter %lld -> %lld)\n", l1.switches - l0.switches,
                 l0.switches, l1.switches);
     for (const auto& [thread, n] : l1.switches_by_thread) {
-      const auto before = l0.switches_by_thread.find(thread);
-      const long long d = n - (before == l0.switches_by_thread.end() ? 0 : before->second);
+      long long before = 0;
+      for (const auto& [t, m] : l0.switches_by_thread)
+        if (t == thread) before = m;
+      const long long d = n - before;
       if (d) std::printf("    thread %-24s %lld\n", thread.c_str(), d);
     }
     Result("idle_cpu_linux_ms", l1.cpu_ms - l0.cpu_ms);

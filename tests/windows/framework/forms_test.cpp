@@ -18,11 +18,13 @@
 #include "controls.h"
 #include "errors.h"
 #include "forms.h"
+#include "support.h"
 #include "system.h"
 
 namespace {
 
 using fw::Application;
+using koe_test::Pump;
 
 fw::FormLayout Layout(const char* class_name, bool dialog = false) {
   fw::FormLayout layout;
@@ -58,15 +60,6 @@ class FrameworkTest : public ::testing::Test {
     fw::TheTestSeam() = {};
     Application.DestroyForms();
   }
-  // Dispatches what is in the queue now.
-  static void Pump() {
-    MSG msg;
-    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageA(&msg);
-    }
-  }
-
   std::vector<Box> boxes;
 };
 

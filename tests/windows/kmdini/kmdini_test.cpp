@@ -15,24 +15,17 @@
 
 #include "KMDIni.h"
 #include "KoemadoError.h"
+#include "support.h"
 #include "system.h"
 
 namespace {
-
-std::string WindowsDirectory() {
-  char buffer[MAX_PATH + 1] = {};
-  UINT length = GetWindowsDirectoryA(buffer, sizeof buffer);
-  std::string directory(buffer, length);
-  if (directory.empty() || directory.back() != '\\') directory += '\\';
-  return directory;
-}
 
 // One settings file "kmdtest_<tag>.ini" in the Windows directory, named by the program path the
 // settings object is told to start from; removed again at the end.
 class SettingsFile {
  public:
   explicit SettingsFile(const std::string& tag)
-      : name_("kmdtest_" + tag + ".ini"), path_(WindowsDirectory() + name_) {
+      : name_("kmdtest_" + tag + ".ini"), path_(koe_test::WindowsDirectory() + name_) {
     Remove();
     fw::TheTestSeam().program_path = [tag] { return "C:\\Program Files\\Koemado\\kmdtest_" + tag + ".exe"; };
   }
@@ -49,8 +42,7 @@ class SettingsFile {
     ASSERT_TRUE(out.good()) << path_;
   }
   std::string Read() const {
-    std::ifstream in(path_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return koe_test::ReadWholeFile(path_);
   }
   bool Exists() const { return GetFileAttributesA(path_.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

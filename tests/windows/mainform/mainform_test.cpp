@@ -12,6 +12,7 @@
 #include "PTSVRLib_TLB.h"
 #include "application.h"
 #include "main.h"
+#include "support.h"
 
 using fw::Application;
 
@@ -20,11 +21,7 @@ namespace {
 class MainWindow : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    HMODULE ocx = LoadLibraryA("PtSvr.ocx");
-    ASSERT_TRUE(ocx);
-    auto reg = reinterpret_cast<HRESULT(WINAPI*)()>(
-        reinterpret_cast<void*>(GetProcAddress(ocx, "DllRegisterServer")));
-    ASSERT_EQ(reg(), S_OK);
+    ASSERT_EQ(koe_test::CallControlEntry("PtSvr.ocx", "DllRegisterServer"), S_OK);
     KMDIni_Initialize();
     Application.Initialize();
     Application.SetTitle("Koemado V2.0");

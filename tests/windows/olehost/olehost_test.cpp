@@ -5,7 +5,6 @@
 #include <olectl.h>
 
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -17,6 +16,7 @@
 #include "errors.h"
 #include "olehost.h"
 #include "protocol.h"
+#include "support.h"
 #include "system.h"
 
 using Microsoft::WRL::ComPtr;
@@ -24,7 +24,6 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 const RECT kBounds{0, 2, 160, 32};
-HMODULE g_ocx = nullptr;
 
 // A control of another maker, as the host meets it: it records what the container calls, in
 // order, may refuse the stored state (or even to start afresh), and keeps the event sink it is
@@ -205,12 +204,7 @@ class HostTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     ASSERT_EQ(S_OK, ::CoInitialize(nullptr));
-    g_ocx = ::LoadLibraryA("PtSvr.ocx");
-    ASSERT_NE(nullptr, g_ocx) << "PtSvr.ocx beside the test";
-    auto reg = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-        reinterpret_cast<void*>(::GetProcAddress(g_ocx, "DllRegisterServer")));
-    ASSERT_NE(nullptr, reg);
-    ASSERT_EQ(S_OK, reg());
+    ASSERT_EQ(S_OK, koe_test::CallControlEntry("PtSvr.ocx", "DllRegisterServer")) << "PtSvr.ocx beside the test";
     DWORD cookie = 0;
     ASSERT_EQ(S_OK, ::CoRegisterClassObject(kRecordingClsid, &g_recording_factory, CLSCTX_INPROC_SERVER,
                                             REGCLS_MULTIPLEUSE, &cookie));
@@ -225,11 +219,7 @@ class HostTest : public ::testing::Test {
     for (const char* knob : kKnobs) ::SetEnvironmentVariableA(knob, nullptr);
     ::SetEnvironmentVariableA("KOE_PTSVR_ENGINE", "sim");
     ::SetEnvironmentVariableA("KOE_PTSVR_SIM_SPEED", "0");
-    char dir[MAX_PATH], file[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, dir);
-    ::GetTempFileNameA(dir, "koe", 0, file);
-    transcript_ = file;
-    ::SetEnvironmentVariableA("KOE_PTSVR_TRANSCRIPT", file);
+    ::SetEnvironmentVariableA("KOE_PTSVR_TRANSCRIPT", transcript_.Path().c_str());
     parent_ = ::CreateWindowExA(0, "OleHostTestParent", "host", WS_OVERLAPPEDWINDOW, 0, 0, 300,
                                 120, nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(nullptr, parent_);
@@ -243,7 +233,6 @@ class HostTest : public ::testing::Test {
   void TearDown() override {
     fw::TheTestSeam() = {};
     ::DestroyWindow(parent_);
-    ::DeleteFileA(transcript_.c_str());
   }
 
   std::unique_ptr<TPtSvr> Make() { return std::make_unique<TPtSvr>(parent_, kBounds, nullptr, 0); }
@@ -259,35 +248,8 @@ class HostTest : public ::testing::Test {
     return host;
   }
 
-  // Runs the message loop until done() holds or the deadline passes.
-  static bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms = 5000) {
-    const DWORD start = ::GetTickCount();
-    while (!done()) {
-      if (::GetTickCount() - start > timeout_ms) return false;
-      ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-      MSG msg;
-      while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageA(&msg);
-      }
-    }
-    return true;
-  }
-
-  std::vector<std::string> TranscriptLines() const {
-    std::ifstream in(transcript_, std::ios::binary);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-  bool TranscriptHas(const std::string& text) const {
-    for (const auto& line : TranscriptLines())
-      if (line == text) return true;
-    return false;
-  }
-
   HWND parent_ = nullptr;
-  std::string transcript_;
+  koe_test::Transcript transcript_;
   std::vector<std::string> reported_;
 };
 
@@ -379,7 +341,7 @@ TEST_F(HostTest, ControlThatRefusesTheStoredStateStartsAfresh) {
   const unsigned char foreign[69] = {'N', 'o', 't', 'O', 'u', 'r', 's'};
   TPtSvr ptsvr(parent_, kBounds, foreign, sizeof foreign);
   ptsvr.HandleNeeded();
-  EXPECT_EQ((std::vector<std::string>{"create", "activate"}), TranscriptLines());
+  EXPECT_EQ((std::vector<std::string>{"create", "activate"}), transcript_.Lines());
   EXPECT_EQ(180, ptsvr.GetSpeed());
 }
 
@@ -428,16 +390,16 @@ TEST_F(HostTest, StopSpeakComesOncePerSpeak) {
   ptsvr->OnStopSpeak = [&] { ++stops; };
   for (int i = 1; i <= 3; ++i) {
     ptsvr->Speak(L"こんにちは");
-    EXPECT_TRUE(PumpUntil([&] { return stops >= i; })) << "speech " << i;
+    EXPECT_TRUE(koe_test::WaitUntil([&] { return stops >= i; })) << "speech " << i;
   }
-  PumpUntil([] { return false; }, 300);
+  koe_test::Pump(300);
   EXPECT_EQ(3, stops);
 }
 
 TEST_F(HostTest, SpeakHandsTheWholeTextIncludingNul) {
   auto ptsvr = Make();
   ptsvr->Speak(std::wstring(L"あ\0い", 3));
-  EXPECT_TRUE(TranscriptHas(Utf8(u8"speak あ\\0い")));
+  EXPECT_TRUE(transcript_.Has(Utf8(u8"speak あ\\0い")));
 }
 
 TEST_F(HostTest, PropertiesRoundTripUnchanged) {
@@ -467,7 +429,7 @@ TEST_F(HostTest, ControlDataIsLoadedBeforeInPlaceActivation) {
   memcpy(blob + 34, &volume, 4);
   TPtSvr ptsvr(parent_, kBounds, blob, sizeof blob);
   ptsvr.HandleNeeded();
-  EXPECT_EQ((std::vector<std::string>{"create", "load", "activate"}), TranscriptLines());
+  EXPECT_EQ((std::vector<std::string>{"create", "load", "activate"}), transcript_.Lines());
   EXPECT_EQ(123, ptsvr.GetSpeed());
   EXPECT_EQ(-7, ptsvr.GetPitch());
   EXPECT_EQ(1000, ptsvr.GetVolume());
@@ -524,7 +486,7 @@ TEST_F(HostTest, HandlerErrorGoesToTheReporterAndTheControlGetsOk) {
   auto ptsvr = Make();
   ptsvr->OnStopSpeak = [] { throw std::runtime_error("handler failed"); };
   ptsvr->Speak(L"あ");
-  EXPECT_TRUE(PumpUntil([&] { return !reported_.empty(); }));
+  EXPECT_TRUE(koe_test::WaitUntil([&] { return !reported_.empty(); }));
   ASSERT_EQ(1u, reported_.size());
   EXPECT_EQ("handler failed.", reported_[0]);
   // The sink's own answer, as the control sees it: S_OK for a failing handler and an unbound id.
@@ -539,17 +501,15 @@ TEST_F(HostTest, HandlerErrorGoesToTheReporterAndTheControlGetsOk) {
 }
 
 TEST_F(HostTest, TeardownClosesWithoutSavingAndReleases) {
-  auto can_unload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-      reinterpret_cast<void*>(::GetProcAddress(g_ocx, "DllCanUnloadNow")));
-  ASSERT_NE(nullptr, can_unload);
+  auto can_unload = [] { return koe_test::CallControlEntry("PtSvr.ocx", "DllCanUnloadNow"); };
   auto ptsvr = Make();
   ptsvr->HandleNeeded();
   ptsvr->SetSpeed(150);
   EXPECT_EQ(S_FALSE, can_unload());
   ptsvr.reset();
   EXPECT_EQ(S_OK, can_unload());
-  EXPECT_TRUE(TranscriptHas("close"));
-  for (const auto& line : TranscriptLines()) EXPECT_EQ(std::string::npos, line.find("save")) << line;
+  EXPECT_TRUE(transcript_.Has("close"));
+  for (const auto& line : transcript_.Lines()) EXPECT_EQ(std::string::npos, line.find("save")) << line;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "entry_format.h"
+#include "support.h"
 #include "system.h"
 #include "entry_join.h"
 
@@ -19,14 +20,7 @@ namespace {
 
 using koe::GridCoord;
 using koe::GridRect;
-
-void Pump() {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
-}
+using koe_test::Pump;
 
 // Holds Shift (or not) in the thread's keyboard state, as GetKeyState reports it.
 void SetShift(bool down) {
