@@ -7,6 +7,8 @@
 #   environment: KOE_BENCH_JOBS        build jobs (default: nproc)
 #                KOE_BENCH_NATIVE_TREE / KOE_BENCH_WINDOWS_TREE   other build trees
 #                KOE_BENCH_NO_BUILD=1  measure what is already built
+#                KOE_WINE_TIER=32|64   the Windows build measured (default: 32-bit where this machine
+#                                      runs 32-bit programs, else the 64-bit build)
 #
 # The Windows figures come from relay_bench (tests/bench/windows) under Wine on a virtual
 # display. It uses a Wine prefix of its own (<windows tree>/bench-prefix), so the 500-entry
@@ -20,14 +22,27 @@ cd "$root"
 
 jobs=${KOE_BENCH_JOBS:-$(nproc)}
 native=$(realpath -m "${KOE_BENCH_NATIVE_TREE:-build/native}")
-win=$(realpath -m "${KOE_BENCH_WINDOWS_TREE:-build/windows}")
+tier=${KOE_WINE_TIER:-auto}
+if [ "$tier" = auto ]; then
+  cmake --preset windows >/dev/null && cmake --build --preset windows -j "$jobs" --target koesend >/dev/null
+  if koe_probe_32 "$root/build/windows/wineprefix" "$root/build/windows/tools/koesend/koesend.exe" --help; then
+    tier=32
+  else
+    tier=64
+    echo "bench: this machine cannot run 32-bit Windows programs: measuring the 64-bit build" >&2
+  fi
+fi
+preset=windows
+[ "$tier" = 64 ] && preset=windows64
+export KOE_WINE_BITS=$tier
+win=$(realpath -m "${KOE_BENCH_WINDOWS_TREE:-build/$preset}")
 
 # --- build ---------------------------------------------------------------------------------
 if [ "${KOE_BENCH_NO_BUILD:-0}" != 1 ]; then
   echo "bench: building (jobs $jobs) ..." >&2
   cmake --preset native -B "$native" >/dev/null
   cmake --build "$native" -j "$jobs" --target core_bench >/dev/null
-  cmake --preset windows -B "$win" >/dev/null
+  cmake --preset "$preset" -B "$win" >/dev/null
   cmake --build "$win" -j "$jobs" --target Koemado ptsvr bare_window relay_bench >/dev/null
 fi
 core_bench="$native/tests/bench/core_bench"
@@ -56,7 +71,7 @@ export WINEPREFIX="$win/bench-prefix"
 koe_prefix_init
 wrote_ini=0
 cleanup() {
-  if [ "$wrote_ini" = 1 ]; then wine "$relay" delete-ini >/dev/null 2>&1 || true; fi
+  if [ "$wrote_ini" = 1 ]; then koe_wine "$relay" delete-ini >/dev/null 2>&1 || true; fi
   koe_wineserver_stop
   koe_display_stop
 }
@@ -65,24 +80,25 @@ saved_display=${DISPLAY:-}
 unset DISPLAY  # always a virtual display: windows popping up on a desktop would disturb the figures
 koe_display_start
 koe_wineserver_start
+wpath() { koe_wine winepath.exe -w "$1" 2>/dev/null | tr -d '\r'; }
 
-wine regsvr32 /s "$(winepath -w "$ocx")"
+koe_wine regsvr32 /s "$(wpath "$ocx")"
 export KOE_PTSVR_ENGINE=sim     # Wine has no voice; the simulated engine ...
 export KOE_PTSVR_SIM_SPEED=0    # ... ends each utterance on the next turn of the message loop
-wk=$(winepath -w "$koemado")
-wb=$(winepath -w "$bare")
+wk=$(wpath "$koemado")
+wb=$(wpath "$bare")
 transcript="$win/bench-transcript.txt"
-wt=$(winepath -w "$transcript")
+wt=$(wpath "$transcript")
 
 declare -A R
 run() {  # run MODE args...: relay_bench, its output to the log, its RESULT lines into R
   echo "bench: relay_bench $1 ..." >&2
   local out
-  out=$(wine "$relay" "$@" 2>&1 | tr -d '\r') || true
+  out=$(koe_wine "$relay" "$@" 2>&1 | tr -d '\r') || true
   printf '%s\n' "$out" >>"$log"
   while read -r _ name value; do R[$name]=$value; done < <(printf '%s\n' "$out" | grep '^RESULT ')
 }
-wine "$relay" write-ini >>"$log" 2>&1
+koe_wine "$relay" write-ini >>"$log" 2>&1
 wrote_ini=1
 run throughput --koemado "$wk" --bare "$wb" --chars 20000 --rounds 5
 declare -A R10
@@ -94,7 +110,7 @@ run latency --koemado "$wk" --transcript "$wt" --utterances 200
 run startup --koemado "$wk" --bare "$wb" --runs 10
 run memory --koemado "$wk" --chars 100000
 run idle --koemado "$wk" --seconds 10
-wine "$relay" delete-ini >/dev/null 2>&1 && wrote_ini=0
+koe_wine "$relay" delete-ini >/dev/null 2>&1 && wrote_ini=0
 rm -f "$transcript"
 [ -z "$saved_display" ] || export DISPLAY="$saved_display"
 
@@ -142,5 +158,5 @@ cat <<EOF
 | size of Koemado.exe (Release, static runtime) | $(size "$koemado") | | | |
 | size of PtSvr.ocx | $(size "$ocx") | | | |
 
-Measured $(date '+%Y-%m-%d %H:%M %Z') on $(nproc) CPUs, ${cpu_model:-unknown CPU}, $(wine --version) (Koemado under Wine on Xvfb, the simulated speech engine ending each utterance at once; the native core from ${native#"$root"/}). Ratios compare figures measured in the same run. Raw output: ${log#"$root"/}.
+Measured $(date '+%Y-%m-%d %H:%M %Z') on $(nproc) CPUs, ${cpu_model:-unknown CPU}, $(koe_wine --version) (Koemado's $tier-bit build under Wine on Xvfb, the simulated speech engine ending each utterance at once; the native core from ${native#"$root"/}). Ratios compare figures measured in the same run. Raw output: ${log#"$root"/}.
 EOF
