@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,6 +48,9 @@ class PtSvrControl final : public IDispatch,
                            public IProvideClassInfo2 {
  public:
   static HRESULT Create(REFIID riid, void** out);
+
+  // One member of the dispatch interface _DPtSvr (control.cpp holds the table).
+  struct Member;
 
   // IUnknown
   IFACEMETHODIMP QueryInterface(REFIID riid, void** out) override;
@@ -159,16 +163,17 @@ class PtSvrControl final : public IDispatch,
   static LRESULT CALLBACK NotifyProc(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK ViewProc(HWND, UINT, WPARAM, LPARAM);
 
+  // The members of _DPtSvr, and the methods among them.
+  static std::span<const Member> Members();
   HRESULT InvokeMember(DISPID id, REFIID riid, WORD flags, DISPPARAMS* params, VARIANT* result,
                        EXCEPINFO* excep, UINT* arg_err);
-  HRESULT InvokeProperty(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
-                         EXCEPINFO* excep, UINT* arg_err);
-  HRESULT InvokeMethod(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
-                       EXCEPINFO* excep, UINT* arg_err);
+  HRESULT CallSpeak(std::wstring text, VARIANT& result);
+  HRESULT CallEngineVersion(std::wstring, VARIANT&);
+  HRESULT CallVoiceSettings(std::wstring, VARIANT&);
+  HRESULT CallAboutBox(std::wstring, VARIANT&);
   bool ShouldFail(DISPID id);
   HRESULT Fail(DISPID id, EXCEPINFO* excep);
   void Log(const std::wstring& line) noexcept;
-  void ShowVoiceSettings();
   HRESULT LoadState(IStream* stream);
   HRESULT SaveState(IStream* stream, BOOL clear_dirty);
 
