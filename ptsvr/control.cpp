@@ -21,17 +21,8 @@
 //                                 there is no Japanese one (requests it refuses end at once)
 //   KOE_PTSVR_SIM_SPEED=<factor>  the simulated engine speaks <factor> times faster (default 1;
 //                                 0: every utterance ends on the next turn of the message loop)
-//   KOE_PTSVR_FAIL_DISPIDS=<id,id,...>  Invoke of those dispatch ids fails with DISP_E_EXCEPTION
-//   KOE_PTSVR_FAIL_TEXT=<text>    the failure's description (default "音声エンジンが応答しません。")
-//   KOE_PTSVR_FAIL_COUNT=<n>      only the first n such calls fail, later ones succeed
-//   KOE_PTSVR_FAIL_AFTER=<n>      the first n listed calls succeed before the failures begin
-//   KOE_PTSVR_EXTRA_STOPS=<n>     every end of speech raises n more OnStopSpeak events at once
-//   KOE_PTSVR_CREATE_HRESULT=<hex>  IClassFactory::CreateInstance fails with that status
-//   KOE_PTSVR_DIALOG=ok:<speed>,<pitch>,<volume>|cancel
-//                                 VoiceSettings answers as if the user pressed OK with those values
-//                                 (or キャンセル) without showing the dialog; EngineVersion and
-//                                 AboutBox show nothing either
-//   KOE_PTSVR_NO_INPLACE=1        the object offers no IOleInPlaceObject (in-place activation fails)
+// These are the only ones the installed control reads. The test build also reads the fault
+// knobs of faults.h (KOE_PTSVR_FAIL_DISPIDS, KOE_PTSVR_DIALOG, ...).
 //
 // Transcript lines:
 //   create | activate | close | load | save
@@ -40,7 +31,8 @@
 //                                              in braces
 //   call 10 | call 11 | call -552   a method without an argument
 //   event <EventName>         e.g. event OnStartSpeak, event OnStopSpeak
-//   fail <dispid> <hresult>   hresult as 8 hex digits, e.g. fail 16 80020009
+//   fail <dispid> <hresult>   (test build) a call failed by a fault knob; hresult as 8 hex
+//                             digits, e.g. fail 16 80020009
 //   engine SAPI 5: <voice>    the engine auto or sapi chose (after create)
 //   engine <why>              ... or why the simulated engine speaks instead, e.g.
 //                             engine 日本語の音声がありません (模擬音声)
@@ -147,6 +139,7 @@ PtSvrControl::~PtSvrControl() {
 
 HRESULT PtSvrControl::Initialize() {
   knobs_ = Knobs::FromEnvironment();
+  faults_ = Faults::FromEnvironment();
   transcript_ = std::make_unique<Transcript>(knobs_.transcript_path);
   RegisterClasses();
   notify_ = CreateWindowExW(0, kNotifyClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, Instance(),
@@ -175,9 +168,9 @@ IFACEMETHODIMP PtSvrControl::QueryInterface(REFIID riid, void** out) {
     *out = static_cast<IDispatch*>(this);
   else if (riid == IID_IOleObject)
     *out = static_cast<IOleObject*>(this);
-  else if ((riid == IID_IOleWindow || riid == IID_IOleInPlaceObject) && !knobs_.no_inplace)
+  else if ((riid == IID_IOleWindow || riid == IID_IOleInPlaceObject) && !faults_.NoInPlace())
     *out = static_cast<IOleInPlaceObject*>(this);
-  else if (riid == IID_IOleInPlaceActiveObject && !knobs_.no_inplace)
+  else if (riid == IID_IOleInPlaceActiveObject && !faults_.NoInPlace())
     *out = static_cast<IOleInPlaceActiveObject*>(this);
   else if (riid == IID_IOleControl)
     *out = static_cast<IOleControl*>(this);
@@ -433,7 +426,10 @@ HRESULT PtSvrControl::InvokeMember(DISPID id, REFIID riid, WORD flags, DISPPARAM
     if (arg_err && (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW)) *arg_err = 0;
     return hr;
   }
-  if (ShouldFail(id)) return Fail(id, excep);
+  if (FAILED(hr = faults_.Call(id, excep))) {
+    Log(L"fail " + std::to_wstring(id) + L" " + Hex8(hr));
+    return hr;
+  }
 
   Variant value;
   switch (access) {
@@ -460,26 +456,6 @@ HRESULT PtSvrControl::InvokeMember(DISPID id, REFIID riid, WORD flags, DISPPARAM
   return S_OK;
 }
 
-bool PtSvrControl::ShouldFail(DISPID id) {
-  const auto& ids = knobs_.fail_dispids;
-  if (std::find(ids.begin(), ids.end(), static_cast<long>(id)) == ids.end()) return false;
-  if (++listed_calls_ <= knobs_.fail_after) return false;
-  if (knobs_.fail_count >= 0 && failures_ >= knobs_.fail_count) return false;
-  ++failures_;
-  return true;
-}
-
-HRESULT PtSvrControl::Fail(DISPID id, EXCEPINFO* excep) {
-  if (excep) {
-    *excep = EXCEPINFO{};
-    excep->bstrSource = SysAllocString(L"PtSvr");
-    excep->bstrDescription = SysAllocString(knobs_.fail_text.c_str());
-    excep->scode = E_FAIL;
-  }
-  Log(L"fail " + std::to_wstring(id) + L" " + Hex8(DISP_E_EXCEPTION));
-  return DISP_E_EXCEPTION;
-}
-
 HRESULT PtSvrControl::CallSpeak(std::wstring text, VARIANT& result) {
   Log(L"speak " + W(EscapeForTranscript(U16(text))));
   QueueUtterance(std::move(text));
@@ -489,7 +465,7 @@ HRESULT PtSvrControl::CallSpeak(std::wstring text, VARIANT& result) {
 }
 
 HRESULT PtSvrControl::CallEngineVersion(std::wstring, VARIANT&) {
-  if (knobs_.dialog) return S_OK;
+  if (faults_.AnsweredDialog()) return S_OK;
   std::wstring text =
       L"音声合成エンジン: " + engine_->Name() + L"\r\nバージョン: " + engine_->Version();
   const std::wstring notice = engine_->Notice();
@@ -499,7 +475,7 @@ HRESULT PtSvrControl::CallEngineVersion(std::wstring, VARIANT&) {
 }
 
 HRESULT PtSvrControl::CallAboutBox(std::wstring, VARIANT&) {
-  if (knobs_.dialog) return S_OK;
+  if (faults_.AnsweredDialog()) return S_OK;
   MessageBoxW(OwnerWindow(),
               L"PtSvr 音声合成コントロール\r\nバージョン 2.1\r\n\r\n"
               L"Windows の SAPI 5 音声で発声します。音声がないときは模擬エンジンで動作します。",
@@ -513,7 +489,7 @@ HRESULT PtSvrControl::CallVoiceSettings(std::wstring, VARIANT&) {
   const std::size_t current = engine_->CurrentVoice();
   std::size_t chosen = current;
   bool ok = false;
-  if (const auto& answer = knobs_.dialog) {
+  if (const auto answer = faults_.AnsweredDialog()) {
     ok = answer->ok;
     voice = {answer->speed, answer->pitch, answer->volume};
   } else {
@@ -583,7 +559,7 @@ void PtSvrControl::EndUtterance() {
   speaking_ = false;
   StateChanged();
   Fire(koe::eventid::kOnStopSpeak, L"OnStopSpeak");
-  for (long i = 0; i < knobs_.extra_stops; ++i) Fire(koe::eventid::kOnStopSpeak, L"OnStopSpeak");
+  for (long i = 0; i < faults_.ExtraStops(); ++i) Fire(koe::eventid::kOnStopSpeak, L"OnStopSpeak");
   if (!queue_.empty()) PostStartNext();
 }
 
@@ -726,7 +702,7 @@ IFACEMETHODIMP PtSvrControl::DoVerb(LONG verb, LPMSG, IOleClientSite* active_sit
 }
 
 HRESULT PtSvrControl::ActivateInPlace(IOleClientSite* active_site) {
-  if (knobs_.no_inplace) return E_NOINTERFACE;
+  if (faults_.NoInPlace()) return E_NOINTERFACE;
   if (view_) {
     ShowWindow(view_, SW_SHOW);
     return S_OK;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine.h"
+#include "faults.h"
 #include "knobs.h"
 #include "protocol.h"
 #include "voice_units.h"
@@ -171,8 +172,6 @@ class PtSvrControl final : public IDispatch,
   HRESULT CallEngineVersion(std::wstring, VARIANT&);
   HRESULT CallVoiceSettings(std::wstring, VARIANT&);
   HRESULT CallAboutBox(std::wstring, VARIANT&);
-  bool ShouldFail(DISPID id);
-  HRESULT Fail(DISPID id, EXCEPINFO* excep);
   void Log(const std::wstring& line) noexcept;
   HRESULT LoadState(IStream* stream);
   HRESULT SaveState(IStream* stream, BOOL clear_dirty);
@@ -191,11 +190,10 @@ class PtSvrControl final : public IDispatch,
 
   LONG refs_ = 1;
   Knobs knobs_;
+  Faults faults_;  // the test build's; nothing in the installed control
   std::unique_ptr<Transcript> transcript_;
   ControlState state_;
   bool dirty_ = false;
-  long failures_ = 0;
-  long listed_calls_ = 0;
 
   HWND notify_ = nullptr;  // hidden message window: engine messages and the speech queue
   HWND view_ = nullptr;    // the in-place window

@@ -19,7 +19,7 @@
 
 #include "control.h"
 #include "edges.h"
-#include "knobs.h"
+#include "faults.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
@@ -57,7 +57,7 @@ class ClassFactory final : public IClassFactory {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    const HRESULT forced = ComEdge([] { return CreateHresultKnob(); });
+    const HRESULT forced = ComEdge([] { return Faults::CreateResult(); });
     if (FAILED(forced)) return forced;
     return PtSvrControl::Create(riid, out);
   }
