@@ -53,8 +53,7 @@
 
 #include "dialogs.h"
 #include "edges.h"
-
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+#include "window.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -62,11 +61,7 @@ namespace ptsvr {
 namespace {
 
 constexpr UINT kMsgStartNext = WM_APP + 1;
-constexpr wchar_t kNotifyClass[] = L"PtSvrNotify";
-constexpr wchar_t kViewClass[] = L"PtSvrView";
 constexpr int kDefaultWidth = 160, kDefaultHeight = 30;
-
-HINSTANCE Instance() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 
 // A VARIANT that clears itself.
 struct Variant : VARIANT {
@@ -75,29 +70,6 @@ struct Variant : VARIANT {
   Variant(const Variant&) = delete;
   Variant& operator=(const Variant&) = delete;
 };
-
-void RegisterClasses() {
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  if (!GetClassInfoExW(Instance(), kNotifyClass, &wc)) {
-    wc = WNDCLASSEXW{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = Instance();
-    wc.lpszClassName = kNotifyClass;
-    RegisterClassExW(&wc);
-  }
-  if (!GetClassInfoExW(Instance(), kViewClass, &wc)) {
-    wc = WNDCLASSEXW{};
-    wc.cbSize = sizeof wc;
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = Instance();
-    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    wc.lpszClassName = kViewClass;
-    RegisterClassExW(&wc);
-  }
-}
 
 // The caller's structures this file reads, as the platform lays them out.
 static_assert(sizeof(VARIANT) == (sizeof(void*) == 8 ? 24 : 16));
@@ -115,6 +87,17 @@ std::wstring Hex8(HRESULT hr) {
 }  // namespace
 
 // ---- Creation and lifetime ---------------------------------------------------------------------
+
+const WindowClass PtSvrControl::kNotifyClass{
+    L"PtSvrNotify", &BoundWindowProc<PtSvrControl, &PtSvrControl::OnNotifyMessage>, 0, false};
+const WindowClass PtSvrControl::kViewClass{
+    L"PtSvrView", &BoundWindowProc<PtSvrControl, &PtSvrControl::OnViewMessage>,
+    CS_HREDRAW | CS_VREDRAW, true};
+
+void PtSvrControl::UnregisterWindowClasses() {
+  UnregisterWindowClass(kNotifyClass);
+  UnregisterWindowClass(kViewClass);
+}
 
 HRESULT PtSvrControl::Create(REFIID riid, void** out) {
   if (!out) return E_POINTER;
@@ -141,12 +124,8 @@ HRESULT PtSvrControl::Initialize() {
   knobs_ = Knobs::FromEnvironment();
   faults_ = Faults::FromEnvironment();
   transcript_ = std::make_unique<Transcript>(knobs_.transcript_path);
-  RegisterClasses();
-  notify_ = CreateWindowExW(0, kNotifyClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, Instance(),
-                            nullptr);
+  notify_ = CreateBoundWindow(kNotifyClass, L"", 0, RECT{}, HWND_MESSAGE, this);
   if (!notify_) return HRESULT_FROM_WIN32(GetLastError());
-  SetWindowLongPtrW(notify_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  SetWindowLongPtrW(notify_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&NotifyProc));
   Log(L"create");
   if (knobs_.engine == EngineChoice::kSim) {
     engine_ = CreateSimulatedEngine(notify_, knobs_.sim_speed);
@@ -515,22 +494,18 @@ HRESULT PtSvrControl::CallVoiceSettings(std::wstring, VARIANT&) {
 
 // ---- Speech queue and events -----------------------------------------------------------------
 
-LRESULT CALLBACK PtSvrControl::NotifyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* self = reinterpret_cast<PtSvrControl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (!self || msg == WM_NCDESTROY) return DefWindowProcW(hwnd, msg, wp, lp);
-  return WindowEdge<LRESULT>(0, [&]() -> LRESULT {
-    if (msg == kMsgStartNext) {
-      ComPtr<IDispatch> keep(self);  // a sink may release the control while an event runs
-      self->StartNext();
-      return 0;
-    }
-    if (self->engine_ && self->engine_->HandleMessage(msg, wp, lp)) {
-      ComPtr<IDispatch> keep(self);
-      self->EndUtterance();
-      return 0;
-    }
-    return DefWindowProcW(hwnd, msg, wp, lp);
-  });
+LRESULT PtSvrControl::OnNotifyMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == kMsgStartNext) {
+    ComPtr<IDispatch> keep(this);  // a sink may release the control while an event runs
+    StartNext();
+    return 0;
+  }
+  if (engine_ && engine_->HandleMessage(msg, wp, lp)) {
+    ComPtr<IDispatch> keep(this);
+    EndUtterance();
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
 void PtSvrControl::QueueUtterance(std::wstring text) {
@@ -730,16 +705,13 @@ HRESULT PtSvrControl::ActivateInPlace(IOleClientSite* active_site) {
     pos.right = pos.left + kDefaultWidth;
     pos.bottom = pos.top + kDefaultHeight;
   }
-  view_ = CreateWindowExW(0, kViewClass, L"PtSvr", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
-                          pos.left, pos.top, pos.right - pos.left, pos.bottom - pos.top, parent,
-                          nullptr, Instance(), nullptr);
+  view_ = CreateBoundWindow(kViewClass, L"PtSvr", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, pos,
+                            parent, this);
   if (!view_) {
     hr = HRESULT_FROM_WIN32(GetLastError());
     inplace->OnInPlaceDeactivate();
     return hr;
   }
-  SetWindowLongPtrW(view_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  SetWindowLongPtrW(view_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ViewProc));
   inplace_site_ = inplace;
   Log(L"activate");
   return S_OK;
@@ -824,30 +796,27 @@ HWND PtSvrControl::OwnerWindow() const {
   return owner;
 }
 
-LRESULT CALLBACK PtSvrControl::ViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* self = reinterpret_cast<PtSvrControl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  return WindowEdge<LRESULT>(0, [&]() -> LRESULT {
-    if (self && msg == WM_PAINT) {
-      // EndPaint also when painting fails, or the window would be asked to paint forever.
-      class Painting {
-       public:
-        explicit Painting(HWND hwnd) : hwnd_(hwnd), hdc_(BeginPaint(hwnd, &ps_)) {}
-        ~Painting() { EndPaint(hwnd_, &ps_); }
-        HDC dc() const { return hdc_; }
+LRESULT PtSvrControl::OnViewMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_PAINT) {
+    // EndPaint also when painting fails, or the window would be asked to paint forever.
+    class Painting {
+     public:
+      explicit Painting(HWND hwnd) : hwnd_(hwnd), hdc_(BeginPaint(hwnd, &ps_)) {}
+      ~Painting() { EndPaint(hwnd_, &ps_); }
+      HDC dc() const { return hdc_; }
 
-       private:
-        HWND hwnd_;
-        PAINTSTRUCT ps_{};
-        HDC hdc_;
-      } painting(hwnd);
-      RECT rc;
-      GetClientRect(hwnd, &rc);
-      self->Paint(painting.dc(), rc);
-      return 0;
-    }
-    if (msg == WM_ERASEBKGND) return 1;
-    return DefWindowProcW(hwnd, msg, wp, lp);
-  });
+     private:
+      HWND hwnd_;
+      PAINTSTRUCT ps_{};
+      HDC hdc_;
+    } painting(hwnd);
+    RECT rc;
+    GetClientRect(hwnd, &rc);
+    Paint(painting.dc(), rc);
+    return 0;
+  }
+  if (msg == WM_ERASEBKGND) return 1;
+  return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
 void PtSvrControl::Paint(HDC hdc, const RECT& rc) const {

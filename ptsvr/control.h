@@ -38,6 +38,8 @@ inline constexpr DWORD kMiscStatus = OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCL
 void ModuleAddRef();
 void ModuleRelease();
 
+struct WindowClass;
+
 class PtSvrControl final : public IDispatch,
                            public IOleObject,
                            public IOleInPlaceObject,
@@ -49,6 +51,9 @@ class PtSvrControl final : public IDispatch,
                            public IProvideClassInfo2 {
  public:
   static HRESULT Create(REFIID riid, void** out);
+  // Unregisters the control's window classes, whose procedures live in this module: called when
+  // no object is alive and the module may be unloaded. The next object registers them again.
+  static void UnregisterWindowClasses();
 
   // One member of the dispatch interface _DPtSvr (control.cpp holds the table).
   struct Member;
@@ -161,9 +166,6 @@ class PtSvrControl final : public IDispatch,
   ~PtSvrControl();
   HRESULT Initialize();
 
-  static LRESULT CALLBACK NotifyProc(HWND, UINT, WPARAM, LPARAM);
-  static LRESULT CALLBACK ViewProc(HWND, UINT, WPARAM, LPARAM);
-
   // The members of _DPtSvr, and the methods among them.
   static std::span<const Member> Members();
   HRESULT InvokeMember(DISPID id, REFIID riid, WORD flags, DISPPARAMS* params, VARIANT* result,
@@ -182,6 +184,11 @@ class PtSvrControl final : public IDispatch,
   void EndUtterance();
   void StopSpeech();
   void Fire(DISPID id, const wchar_t* name);
+
+  // The hidden notify window (engine messages and the speech queue) and the in-place window.
+  static const WindowClass kNotifyClass, kViewClass;
+  LRESULT OnNotifyMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT OnViewMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
   HRESULT ActivateInPlace(IOleClientSite* active_site);
   HWND OwnerWindow() const;

@@ -1019,6 +1019,36 @@ TEST(InstalledControl, IgnoresEveryFaultKnobThatTheTestBuildObeys) {
   point->Unadvise(cookie);
 }
 
+TEST_F(ControlTest, ItsWindowsKeepTheirClassProcedureAndTheClassesGoWhenTheServerMayUnload) {
+  Site site;
+  ComPtr<IOleObject> ole;
+  ASSERT_EQ(control_.As(&ole), S_OK);
+  ASSERT_EQ(ole->SetClientSite(&site), S_OK);
+  ASSERT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.window(), nullptr), S_OK);
+  ComPtr<IOleInPlaceObject> inplace;
+  ASSERT_EQ(control_.As(&inplace), S_OK);
+  HWND view = nullptr;
+  ASSERT_EQ(inplace->GetWindow(&view), S_OK);
+  EXPECT_EQ(GetWindowLongPtrW(view, GWLP_WNDPROC), GetClassLongPtrW(view, GCLP_WNDPROC));
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  EXPECT_TRUE(GetClassInfoExW(TheServer().module, L"PtSvrView", &wc));
+  ole->Close(OLECLOSE_NOSAVE);
+  ole->SetClientSite(nullptr);
+  inplace.Reset();
+  ole.Reset();
+  control_.Reset();
+  ASSERT_EQ(TheServer().CanUnloadNow(), S_OK);
+  for (const wchar_t* name : {L"PtSvrNotify", L"PtSvrView"})
+    EXPECT_FALSE(GetClassInfoExW(TheServer().module, name, &wc)) << name;
+  control_ = Create();  // registers them again
+  ASSERT_TRUE(control_);
+  Sink& sink = sink_;
+  Advise(control_.Get(), sink);
+  ASSERT_EQ(Speak(L"もう一度"), S_OK);
+  EXPECT_TRUE(PumpUntil([&] { return sink.events.size() == 2; }));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
