@@ -21,26 +21,18 @@
 //                                 there is no Japanese one (requests it refuses end at once)
 //   KOE_PTSVR_SIM_SPEED=<factor>  the simulated engine speaks <factor> times faster (default 1;
 //                                 0: every utterance ends on the next turn of the message loop)
-//   KOE_PTSVR_FAIL_DISPIDS=<id,id,...>  Invoke of those dispatch ids fails with DISP_E_EXCEPTION
-//   KOE_PTSVR_FAIL_TEXT=<text>    the failure's description (default "音声エンジンが応答しません。")
-//   KOE_PTSVR_FAIL_COUNT=<n>      only the first n such calls fail, later ones succeed
-//   KOE_PTSVR_FAIL_AFTER=<n>      the first n listed calls succeed before the failures begin
-//   KOE_PTSVR_EXTRA_STOPS=<n>     every end of speech raises n more OnStopSpeak events at once
-//   KOE_PTSVR_CREATE_HRESULT=<hex>  IClassFactory::CreateInstance fails with that status
-//   KOE_PTSVR_DIALOG=ok:<speed>,<pitch>,<volume>|cancel
-//                                 VoiceSettings answers as if the user pressed OK with those values
-//                                 (or キャンセル) without showing the dialog; EngineVersion and
-//                                 AboutBox show nothing either
-//   KOE_PTSVR_NO_INPLACE=1        the object offers no IOleInPlaceObject (in-place activation fails)
+// These are the only ones the installed control reads. The test build also reads the fault
+// knobs of faults.h (KOE_PTSVR_FAIL_DISPIDS, KOE_PTSVR_DIALOG, ...).
 //
 // Transcript lines:
 //   create | activate | close | load | save
 //   speak <text>              text escaped: backslash \\, U+0000 \0, CR \r, LF \n
 //   put <Name>=<value> | get <Name>=<value>   numbers in decimal, booleans true/false, the GUID
 //                                              in braces
-//   call 10 | call 11 | call -552
+//   call 10 | call 11 | call -552   a method without an argument
 //   event <EventName>         e.g. event OnStartSpeak, event OnStopSpeak
-//   fail <dispid> <hresult>   hresult as 8 hex digits, e.g. fail 16 80020009
+//   fail <dispid> <hresult>   (test build) a call failed by a fault knob; hresult as 8 hex
+//                             digits, e.g. fail 16 80020009
 //   engine SAPI 5: <voice>    the engine auto or sapi chose (after create)
 //   engine <why>              ... or why the simulated engine speaks instead, e.g.
 //                             engine 日本語の音声がありません (模擬音声)
@@ -57,12 +49,11 @@
 
 #include <algorithm>
 #include <cwchar>
-#include <iterator>
+#include <type_traits>
 
 #include "dialogs.h"
 #include "edges.h"
-
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+#include "window.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -70,33 +61,7 @@ namespace ptsvr {
 namespace {
 
 constexpr UINT kMsgStartNext = WM_APP + 1;
-constexpr wchar_t kNotifyClass[] = L"PtSvrNotify";
-constexpr wchar_t kViewClass[] = L"PtSvrView";
 constexpr int kDefaultWidth = 160, kDefaultHeight = 30;
-
-HINSTANCE Instance() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
-
-struct Member {
-  const wchar_t* name;
-  DISPID id;
-};
-constexpr Member kMembers[] = {
-    {L"Gender", koe::dispid::kGender},       {L"Age", koe::dispid::kAge},
-    {L"ModeGuid", koe::dispid::kModeGuid},   {L"Speed", koe::dispid::kSpeed},
-    {L"Pitch", koe::dispid::kPitch},         {L"Volume", koe::dispid::kVolume},
-    {L"UseButton", koe::dispid::kUseButton}, {L"UseWebSpeak", koe::dispid::kUseWebSpeak},
-    {L"EngineVersion", koe::dispid::kEngineVersion},
-    {L"VoiceSettings", koe::dispid::kVoiceSettings},
-    {L"Speak", koe::dispid::kSpeak},         {L"AboutBox", koe::dispid::kAboutBox},
-};
-
-const wchar_t* MemberName(DISPID id) {
-  for (const auto& m : kMembers)
-    if (m.id == id) return m.name;
-  return nullptr;
-}
-
-bool IsProperty(DISPID id) { return id >= koe::dispid::kGender && id <= koe::dispid::kUseWebSpeak; }
 
 // A VARIANT that clears itself.
 struct Variant : VARIANT {
@@ -105,29 +70,6 @@ struct Variant : VARIANT {
   Variant(const Variant&) = delete;
   Variant& operator=(const Variant&) = delete;
 };
-
-void RegisterClasses() {
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  if (!GetClassInfoExW(Instance(), kNotifyClass, &wc)) {
-    wc = WNDCLASSEXW{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = Instance();
-    wc.lpszClassName = kNotifyClass;
-    RegisterClassExW(&wc);
-  }
-  if (!GetClassInfoExW(Instance(), kViewClass, &wc)) {
-    wc = WNDCLASSEXW{};
-    wc.cbSize = sizeof wc;
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = Instance();
-    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    wc.lpszClassName = kViewClass;
-    RegisterClassExW(&wc);
-  }
-}
 
 // The caller's structures this file reads, as the platform lays them out.
 static_assert(sizeof(VARIANT) == (sizeof(void*) == 8 ? 24 : 16));
@@ -145,6 +87,17 @@ std::wstring Hex8(HRESULT hr) {
 }  // namespace
 
 // ---- Creation and lifetime ---------------------------------------------------------------------
+
+const WindowClass PtSvrControl::kNotifyClass{
+    L"PtSvrNotify", &BoundWindowProc<PtSvrControl, &PtSvrControl::OnNotifyMessage>, 0, false};
+const WindowClass PtSvrControl::kViewClass{
+    L"PtSvrView", &BoundWindowProc<PtSvrControl, &PtSvrControl::OnViewMessage>,
+    CS_HREDRAW | CS_VREDRAW, true};
+
+void PtSvrControl::UnregisterWindowClasses() {
+  UnregisterWindowClass(kNotifyClass);
+  UnregisterWindowClass(kViewClass);
+}
 
 HRESULT PtSvrControl::Create(REFIID riid, void** out) {
   if (!out) return E_POINTER;
@@ -169,13 +122,10 @@ PtSvrControl::~PtSvrControl() {
 
 HRESULT PtSvrControl::Initialize() {
   knobs_ = Knobs::FromEnvironment();
+  faults_ = Faults::FromEnvironment();
   transcript_ = std::make_unique<Transcript>(knobs_.transcript_path);
-  RegisterClasses();
-  notify_ = CreateWindowExW(0, kNotifyClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, Instance(),
-                            nullptr);
+  notify_ = CreateBoundWindow(kNotifyClass, L"", 0, RECT{}, HWND_MESSAGE, this);
   if (!notify_) return HRESULT_FROM_WIN32(GetLastError());
-  SetWindowLongPtrW(notify_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  SetWindowLongPtrW(notify_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&NotifyProc));
   Log(L"create");
   if (knobs_.engine == EngineChoice::kSim) {
     engine_ = CreateSimulatedEngine(notify_, knobs_.sim_speed);
@@ -197,9 +147,9 @@ IFACEMETHODIMP PtSvrControl::QueryInterface(REFIID riid, void** out) {
     *out = static_cast<IDispatch*>(this);
   else if (riid == IID_IOleObject)
     *out = static_cast<IOleObject*>(this);
-  else if ((riid == IID_IOleWindow || riid == IID_IOleInPlaceObject) && !knobs_.no_inplace)
+  else if ((riid == IID_IOleWindow || riid == IID_IOleInPlaceObject) && !faults_.NoInPlace())
     *out = static_cast<IOleInPlaceObject*>(this);
-  else if (riid == IID_IOleInPlaceActiveObject && !knobs_.no_inplace)
+  else if (riid == IID_IOleInPlaceActiveObject && !faults_.NoInPlace())
     *out = static_cast<IOleInPlaceActiveObject*>(this);
   else if (riid == IID_IOleControl)
     *out = static_cast<IOleControl*>(this);
@@ -246,13 +196,167 @@ IFACEMETHODIMP PtSvrControl::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
   return E_NOTIMPL;
 }
 
+// One member of _DPtSvr: a property of a VARIANT type, read from and written to the state, or a
+// method with no argument or one string.
+struct PtSvrControl::Member {
+  DISPID id;
+  const wchar_t* name;
+  VARTYPE type;  // a property's type; VT_EMPTY: a method
+  HRESULT (*get)(const ControlState& state, VARIANT& value);
+  HRESULT (*put)(ControlState& state, const VARIANT& value);  // `value` is of `type` already
+  VARTYPE argument;  // a method's one argument (VT_BSTR), or VT_EMPTY for none
+  HRESULT (PtSvrControl::*call)(std::wstring argument, VARIANT& result);
+
+  bool IsProperty() const { return type != VT_EMPTY; }
+};
+
+namespace {
+
+using GuidBytes = std::array<std::uint8_t, 16>;
+
+// The fields of the state as the VARIANTs of their properties, and back.
+template <class Field>
+constexpr VARTYPE kVariantType = VT_EMPTY;
+template <>
+constexpr VARTYPE kVariantType<std::int16_t> = VT_I2;
+template <>
+constexpr VARTYPE kVariantType<std::int32_t> = VT_I4;
+template <>
+constexpr VARTYPE kVariantType<bool> = VT_BOOL;
+template <>
+constexpr VARTYPE kVariantType<GuidBytes> = VT_BSTR;  // "{...}", or empty for none
+
+HRESULT ToVariant(std::int16_t field, VARIANT& v) {
+  v.vt = VT_I2;
+  v.iVal = field;
+  return S_OK;
+}
+HRESULT ToVariant(std::int32_t field, VARIANT& v) {
+  v.vt = VT_I4;
+  v.lVal = field;
+  return S_OK;
+}
+HRESULT ToVariant(bool field, VARIANT& v) {
+  v.vt = VT_BOOL;
+  v.boolVal = field ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+HRESULT ToVariant(const GuidBytes& field, VARIANT& v) {
+  const std::wstring text = W(FormatGuid(field));
+  v.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  if (!v.bstrVal) return E_OUTOFMEMORY;
+  v.vt = VT_BSTR;
+  return S_OK;
+}
+
+HRESULT FromVariant(const VARIANT& v, std::int16_t& field) {
+  field = v.iVal;
+  return S_OK;
+}
+HRESULT FromVariant(const VARIANT& v, std::int32_t& field) {
+  field = v.lVal;
+  return S_OK;
+}
+HRESULT FromVariant(const VARIANT& v, bool& field) {
+  field = v.boolVal != VARIANT_FALSE;
+  return S_OK;
+}
+HRESULT FromVariant(const VARIANT& v, GuidBytes& field) {
+  const auto guid = ParseGuid(std::u16string_view(reinterpret_cast<const char16_t*>(v.bstrVal),
+                                                  SysStringLen(v.bstrVal)));
+  if (!guid) return DISP_E_TYPEMISMATCH;
+  field = *guid;
+  return S_OK;
+}
+
+// A property's value as the transcript writes it: numbers in decimal, booleans true/false.
+std::wstring TranscriptText(const VARIANT& v) {
+  if (v.vt == VT_I2) return std::to_wstring(v.iVal);
+  if (v.vt == VT_I4) return std::to_wstring(v.lVal);
+  if (v.vt == VT_BOOL) return v.boolVal != VARIANT_FALSE ? L"true" : L"false";
+  return std::wstring(v.bstrVal, SysStringLen(v.bstrVal));
+}
+
+// The property `Field` of the state, of the VARIANT type `Type`.
+template <VARTYPE Type, auto Field>
+constexpr PtSvrControl::Member Property(DISPID id, const wchar_t* name) {
+  static_assert(kVariantType<std::remove_cvref_t<decltype(ControlState{}.*Field)>> == Type,
+                "the property's type carries its field");
+  return {id,
+          name,
+          Type,
+          [](const ControlState& state, VARIANT& value) { return ToVariant(state.*Field, value); },
+          [](ControlState& state, const VARIANT& value) { return FromVariant(value, state.*Field); },
+          VT_EMPTY,
+          nullptr};
+}
+
+constexpr PtSvrControl::Member Method(DISPID id, const wchar_t* name, VARTYPE argument,
+                                      HRESULT (PtSvrControl::*call)(std::wstring, VARIANT&)) {
+  return {id, name, VT_EMPTY, nullptr, nullptr, argument, call};
+}
+
+// A write's argument converted to the property's type and stored into `written`.
+HRESULT CheckPut(const PtSvrControl::Member& m, WORD flags, const DISPPARAMS& params,
+                 ControlState& written) {
+  if (!(flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF))) return DISP_E_MEMBERNOTFOUND;
+  if (params.cArgs != 1) return DISP_E_BADPARAMCOUNT;
+  if (params.cNamedArgs != 1 || !params.rgdispidNamedArgs ||
+      params.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
+    return DISP_E_PARAMNOTFOUND;
+  Variant value;
+  HRESULT hr = VariantChangeType(&value, &params.rgvarg[0], 0, m.type);
+  if (SUCCEEDED(hr)) hr = m.put(written, value);
+  return FAILED(hr) && hr != DISP_E_OVERFLOW ? DISP_E_TYPEMISMATCH : hr;
+}
+
+// A method call's argument: a string is taken as it is or by reference, never converted.
+HRESULT CheckCall(const PtSvrControl::Member& m, WORD flags, const DISPPARAMS& params,
+                  std::wstring& argument) {
+  if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
+  if (params.cNamedArgs != 0) return DISP_E_NONAMEDARGS;
+  if (params.cArgs != (m.argument == VT_EMPTY ? 0u : 1u)) return DISP_E_BADPARAMCOUNT;
+  if (m.argument == VT_EMPTY) return S_OK;
+  const VARIANT& arg = params.rgvarg[0];
+  BSTR text = nullptr;
+  if (arg.vt == VT_BSTR)
+    text = arg.bstrVal;
+  else if (arg.vt == (VT_BSTR | VT_BYREF) && arg.pbstrVal)
+    text = *arg.pbstrVal;
+  else
+    return DISP_E_TYPEMISMATCH;
+  argument.assign(text ? text : L"", SysStringLen(text));
+  return S_OK;
+}
+
+}  // namespace
+
+std::span<const PtSvrControl::Member> PtSvrControl::Members() {
+  namespace id = koe::dispid;
+  static constexpr Member kMembers[] = {
+      Property<VT_I2, &ControlState::gender>(id::kGender, L"Gender"),
+      Property<VT_I2, &ControlState::age>(id::kAge, L"Age"),
+      Property<VT_BSTR, &ControlState::mode_guid>(id::kModeGuid, L"ModeGuid"),
+      Property<VT_I4, &ControlState::speed>(id::kSpeed, L"Speed"),
+      Property<VT_I4, &ControlState::pitch>(id::kPitch, L"Pitch"),
+      Property<VT_I4, &ControlState::volume>(id::kVolume, L"Volume"),
+      Property<VT_BOOL, &ControlState::use_button>(id::kUseButton, L"UseButton"),
+      Property<VT_BOOL, &ControlState::use_web_speak>(id::kUseWebSpeak, L"UseWebSpeak"),
+      Method(id::kEngineVersion, L"EngineVersion", VT_EMPTY, &PtSvrControl::CallEngineVersion),
+      Method(id::kVoiceSettings, L"VoiceSettings", VT_EMPTY, &PtSvrControl::CallVoiceSettings),
+      Method(id::kSpeak, L"Speak", VT_BSTR, &PtSvrControl::CallSpeak),
+      Method(id::kAboutBox, L"AboutBox", VT_EMPTY, &PtSvrControl::CallAboutBox),
+  };
+  return kMembers;
+}
+
 IFACEMETHODIMP PtSvrControl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
                                            DISPID* ids) {
   if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
   if (!names || !ids || count == 0) return E_INVALIDARG;
   HRESULT hr = S_OK;
   ids[0] = DISPID_UNKNOWN;
-  for (const auto& m : kMembers)
+  for (const Member& m : Members())
     if (names[0] && _wcsicmp(names[0], m.name) == 0) ids[0] = m.id;
   if (ids[0] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
   // No member has named parameters.
@@ -271,196 +375,113 @@ IFACEMETHODIMP PtSvrControl::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DI
 HRESULT PtSvrControl::InvokeMember(DISPID id, REFIID riid, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* excep, UINT* arg_err) {
   if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-  if (!MemberName(id)) return DISP_E_MEMBERNOTFOUND;
+  const auto members = Members();
+  const auto m =
+      std::find_if(members.begin(), members.end(), [&](const Member& member) { return member.id == id; });
+  if (m == members.end()) return DISP_E_MEMBERNOTFOUND;
   DISPPARAMS none{};
   if (!params) params = &none;
   if (params->cArgs > 0 && !params->rgvarg) return E_INVALIDARG;
   // The control may be released by a sink while it works; keep it alive to the end of the call.
   ComPtr<IDispatch> keep(this);
-  return IsProperty(id) ? InvokeProperty(id, flags, params, result, excep, arg_err)
-                        : InvokeMethod(id, flags, params, result, excep, arg_err);
-}
 
-bool PtSvrControl::ShouldFail(DISPID id) {
-  const auto& ids = knobs_.fail_dispids;
-  if (std::find(ids.begin(), ids.end(), static_cast<long>(id)) == ids.end()) return false;
-  if (++listed_calls_ <= knobs_.fail_after) return false;
-  if (knobs_.fail_count >= 0 && failures_ >= knobs_.fail_count) return false;
-  ++failures_;
-  return true;
-}
-
-HRESULT PtSvrControl::Fail(DISPID id, EXCEPINFO* excep) {
-  if (excep) {
-    *excep = EXCEPINFO{};
-    excep->bstrSource = SysAllocString(L"PtSvr");
-    excep->bstrDescription = SysAllocString(knobs_.fail_text.c_str());
-    excep->scode = E_FAIL;
-  }
-  Log(L"fail " + std::to_wstring(id) + L" " + Hex8(DISP_E_EXCEPTION));
-  return DISP_E_EXCEPTION;
-}
-
-HRESULT PtSvrControl::InvokeProperty(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                     EXCEPINFO* excep, UINT* arg_err) {
-  const std::wstring name = MemberName(id);
-  if (flags & DISPATCH_PROPERTYGET) {
-    if (params->cArgs != 0) return DISP_E_BADPARAMCOUNT;
-    if (ShouldFail(id)) return Fail(id, excep);
-    Variant value;
-    std::wstring text;
-    switch (id) {
-      case koe::dispid::kGender:
-      case koe::dispid::kAge:
-        value.vt = VT_I2;
-        value.iVal = id == koe::dispid::kGender ? state_.gender : state_.age;
-        text = std::to_wstring(value.iVal);
-        break;
-      case koe::dispid::kModeGuid:
-        text = W(FormatGuid(state_.mode_guid));
-        value.vt = VT_BSTR;
-        value.bstrVal = SysAllocString(text.c_str());
-        if (!value.bstrVal) return E_OUTOFMEMORY;
-        break;
-      case koe::dispid::kUseButton:
-      case koe::dispid::kUseWebSpeak: {
-        const bool on = id == koe::dispid::kUseButton ? state_.use_button : state_.use_web_speak;
-        value.vt = VT_BOOL;
-        value.boolVal = on ? VARIANT_TRUE : VARIANT_FALSE;
-        text = on ? L"true" : L"false";
-        break;
-      }
-      default:
-        value.vt = VT_I4;
-        value.lVal = id == koe::dispid::kSpeed   ? state_.speed
-                     : id == koe::dispid::kPitch ? state_.pitch
-                                                 : state_.volume;
-        text = std::to_wstring(value.lVal);
-    }
-    Log(L"get " + name + L"=" + text);
-    if (result) {
-      VariantClear(result);
-      *result = value;
-      value.vt = VT_EMPTY;  // ownership moved to the caller
-    }
-    return S_OK;
-  }
-  if (!(flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF))) return DISP_E_MEMBERNOTFOUND;
-  if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
-  if (params->cNamedArgs != 1 || !params->rgdispidNamedArgs ||
-      params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
-    return DISP_E_PARAMNOTFOUND;
-  VARIANT& arg = params->rgvarg[0];
-  const VARTYPE type = id == koe::dispid::kGender || id == koe::dispid::kAge ? VT_I2
-                       : id == koe::dispid::kModeGuid                         ? VT_BSTR
-                       : id == koe::dispid::kUseButton || id == koe::dispid::kUseWebSpeak
-                           ? VT_BOOL
-                           : VT_I4;
-  Variant value;
-  HRESULT hr = VariantChangeType(&value, &arg, 0, type);
-  std::optional<std::array<std::uint8_t, 16>> guid;
-  if (SUCCEEDED(hr) && type == VT_BSTR) {
-    guid = ParseGuid(std::u16string_view(reinterpret_cast<const char16_t*>(value.bstrVal),
-                                         SysStringLen(value.bstrVal)));
-    if (!guid) hr = DISP_E_TYPEMISMATCH;
+  // What the caller asks for, checked before anything happens: a read, a write (into a copy of
+  // the state) or a call with its argument.
+  enum class Access { kGet, kPut, kCall } access = Access::kCall;
+  ControlState written = state_;
+  std::wstring argument;
+  HRESULT hr = S_OK;
+  if (m->IsProperty() && (flags & DISPATCH_PROPERTYGET)) {
+    access = Access::kGet;
+    if (params->cArgs != 0) hr = DISP_E_BADPARAMCOUNT;
+  } else if (m->IsProperty()) {
+    access = Access::kPut;
+    hr = CheckPut(*m, flags, *params, written);
+  } else {
+    hr = CheckCall(*m, flags, *params, argument);
   }
   if (FAILED(hr)) {
-    if (arg_err) *arg_err = 0;
-    return hr == DISP_E_OVERFLOW ? hr : DISP_E_TYPEMISMATCH;
+    // The one argument has the wrong type.
+    if (arg_err && (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW)) *arg_err = 0;
+    return hr;
   }
-  if (ShouldFail(id)) return Fail(id, excep);
-  std::wstring text;
-  switch (id) {
-    case koe::dispid::kGender: state_.gender = value.iVal; text = std::to_wstring(value.iVal); break;
-    case koe::dispid::kAge: state_.age = value.iVal; text = std::to_wstring(value.iVal); break;
-    case koe::dispid::kModeGuid: state_.mode_guid = *guid; text = W(FormatGuid(*guid)); break;
-    case koe::dispid::kSpeed: state_.speed = value.lVal; text = std::to_wstring(value.lVal); break;
-    case koe::dispid::kPitch: state_.pitch = value.lVal; text = std::to_wstring(value.lVal); break;
-    case koe::dispid::kVolume: state_.volume = value.lVal; text = std::to_wstring(value.lVal); break;
-    case koe::dispid::kUseButton:
-      state_.use_button = value.boolVal != VARIANT_FALSE;
-      text = state_.use_button ? L"true" : L"false";
+  if (FAILED(hr = faults_.Call(id, excep))) {
+    Log(L"fail " + std::to_wstring(id) + L" " + Hex8(hr));
+    return hr;
+  }
+
+  Variant value;
+  switch (access) {
+    case Access::kGet:
+      if (FAILED(hr = m->get(state_, value))) return hr;
+      Log(L"get " + std::wstring(m->name) + L"=" + TranscriptText(value));
       break;
-    default:
-      state_.use_web_speak = value.boolVal != VARIANT_FALSE;
-      text = state_.use_web_speak ? L"true" : L"false";
+    case Access::kPut:
+      state_ = written;
+      dirty_ = true;
+      if (FAILED(hr = m->get(state_, value))) return hr;
+      Log(L"put " + std::wstring(m->name) + L"=" + TranscriptText(value));
+      return S_OK;  // a write has no result
+    case Access::kCall:
+      if (m->argument == VT_EMPTY) Log(L"call " + std::to_wstring(id));
+      if (FAILED(hr = (this->*m->call)(std::move(argument), value))) return hr;
+      break;
   }
-  dirty_ = true;
-  Log(L"put " + name + L"=" + text);
+  if (result) {
+    VariantClear(result);
+    *result = value;
+    value.vt = VT_EMPTY;  // ownership moved to the caller
+  }
   return S_OK;
 }
 
-HRESULT PtSvrControl::InvokeMethod(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                   EXCEPINFO* excep, UINT* arg_err) {
-  if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
-  if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
-  const UINT expected = id == koe::dispid::kSpeak ? 1 : 0;
-  if (params->cArgs != expected) return DISP_E_BADPARAMCOUNT;
-
-  if (id == koe::dispid::kSpeak) {
-    const VARIANT& arg = params->rgvarg[0];
-    BSTR text = arg.vt == VT_BSTR                ? arg.bstrVal
-                : arg.vt == (VT_BSTR | VT_BYREF) && arg.pbstrVal ? *arg.pbstrVal
-                                                                 : reinterpret_cast<BSTR>(-1);
-    if (text == reinterpret_cast<BSTR>(-1)) {
-      if (arg_err) *arg_err = 0;
-      return DISP_E_TYPEMISMATCH;
-    }
-    if (ShouldFail(id)) return Fail(id, excep);
-    std::wstring utterance(text ? text : L"", SysStringLen(text));
-    Log(L"speak " + W(EscapeForTranscript(U16(utterance))));
-    QueueUtterance(std::move(utterance));
-    if (result) {
-      VariantClear(result);
-      result->vt = VT_BOOL;
-      result->boolVal = VARIANT_TRUE;
-    }
-    return S_OK;
-  }
-
-  if (ShouldFail(id)) return Fail(id, excep);
-  Log(L"call " + std::to_wstring(id));
-  if (id == koe::dispid::kVoiceSettings) {
-    ShowVoiceSettings();
-  } else if (!knobs_.dialog) {
-    if (id == koe::dispid::kEngineVersion) {
-      std::wstring text = L"音声合成エンジン: " + engine_->Name() + L"\r\nバージョン: " +
-                          engine_->Version();
-      const std::wstring notice = engine_->Notice();
-      if (!notice.empty()) text += L"\r\n\r\n" + notice;
-      MessageBoxW(OwnerWindow(), text.c_str(), L"合成エンジンバージョン",
-                  MB_OK | MB_ICONINFORMATION);
-    } else {
-      MessageBoxW(OwnerWindow(),
-                  L"PtSvr 音声合成コントロール\r\nバージョン 2.1\r\n\r\n"
-                  L"Windows の SAPI 5 音声で発声します。音声がないときは模擬エンジンで動作します。",
-                  L"PtSvr について", MB_OK | MB_ICONINFORMATION);
-    }
-  }
-  if (result) VariantClear(result);
+HRESULT PtSvrControl::CallSpeak(std::wstring text, VARIANT& result) {
+  Log(L"speak " + W(EscapeForTranscript(U16(text))));
+  QueueUtterance(std::move(text));
+  result.vt = VT_BOOL;
+  result.boolVal = VARIANT_TRUE;
   return S_OK;
 }
 
-void PtSvrControl::ShowVoiceSettings() {
+HRESULT PtSvrControl::CallEngineVersion(std::wstring, VARIANT&) {
+  if (faults_.AnsweredDialog()) return S_OK;
+  std::wstring text =
+      L"音声合成エンジン: " + engine_->Name() + L"\r\nバージョン: " + engine_->Version();
+  const std::wstring notice = engine_->Notice();
+  if (!notice.empty()) text += L"\r\n\r\n" + notice;
+  MessageBoxW(OwnerWindow(), text.c_str(), L"合成エンジンバージョン", MB_OK | MB_ICONINFORMATION);
+  return S_OK;
+}
+
+HRESULT PtSvrControl::CallAboutBox(std::wstring, VARIANT&) {
+  if (faults_.AnsweredDialog()) return S_OK;
+  MessageBoxW(OwnerWindow(),
+              L"PtSvr 音声合成コントロール\r\nバージョン 2.1\r\n\r\n"
+              L"Windows の SAPI 5 音声で発声します。音声がないときは模擬エンジンで動作します。",
+              L"PtSvr について", MB_OK | MB_ICONINFORMATION);
+  return S_OK;
+}
+
+HRESULT PtSvrControl::CallVoiceSettings(std::wstring, VARIANT&) {
   VoiceSettings voice{state_.speed, state_.pitch, state_.volume};
   const std::vector<VoiceOption> voices = engine_->Voices();
   const std::size_t current = engine_->CurrentVoice();
   std::size_t chosen = current;
   bool ok = false;
-  if (knobs_.dialog) {
-    ok = knobs_.dialog->ok;
-    voice = {knobs_.dialog->speed, knobs_.dialog->pitch, knobs_.dialog->volume};
+  if (const auto answer = faults_.AnsweredDialog()) {
+    ok = answer->ok;
+    voice = {answer->speed, answer->pitch, answer->volume};
   } else {
     const std::wstring notice = engine_->Notice();
     ok = ShowVoiceSettingsDialog(OwnerWindow(), voice, voices, chosen,
                                  notice.empty() ? engine_->Name() : FirstLine(notice));
   }
-  if (!ok) return;
+  if (!ok) return S_OK;
   state_.speed = voice.speed;
   state_.pitch = voice.pitch;
   state_.volume = voice.volume;
   dirty_ = true;
-  if (chosen == current || chosen >= voices.size()) return;
+  if (chosen == current || chosen >= voices.size()) return S_OK;
   const wchar_t* problem = nullptr;
   if (!engine_->SelectVoice(chosen))
     problem = L"選んだ音声に切り替えられませんでした。これまでの音声で話します。";
@@ -468,26 +489,23 @@ void PtSvrControl::ShowVoiceSettings() {
     problem = L"選んだ音声を記録できませんでした。次に起動したときは、これまでの音声で話します。";
   StateChanged();
   if (problem) MessageBoxW(OwnerWindow(), problem, L"声の設定", MB_OK | MB_ICONWARNING);
+  return S_OK;
 }
 
 // ---- Speech queue and events -----------------------------------------------------------------
 
-LRESULT CALLBACK PtSvrControl::NotifyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* self = reinterpret_cast<PtSvrControl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (!self || msg == WM_NCDESTROY) return DefWindowProcW(hwnd, msg, wp, lp);
-  return WindowEdge<LRESULT>(0, [&]() -> LRESULT {
-    if (msg == kMsgStartNext) {
-      ComPtr<IDispatch> keep(self);  // a sink may release the control while an event runs
-      self->StartNext();
-      return 0;
-    }
-    if (self->engine_ && self->engine_->HandleMessage(msg, wp, lp)) {
-      ComPtr<IDispatch> keep(self);
-      self->EndUtterance();
-      return 0;
-    }
-    return DefWindowProcW(hwnd, msg, wp, lp);
-  });
+LRESULT PtSvrControl::OnNotifyMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == kMsgStartNext) {
+    ComPtr<IDispatch> keep(this);  // a sink may release the control while an event runs
+    StartNext();
+    return 0;
+  }
+  if (engine_ && engine_->HandleMessage(msg, wp, lp)) {
+    ComPtr<IDispatch> keep(this);
+    EndUtterance();
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
 void PtSvrControl::QueueUtterance(std::wstring text) {
@@ -516,7 +534,7 @@ void PtSvrControl::EndUtterance() {
   speaking_ = false;
   StateChanged();
   Fire(koe::eventid::kOnStopSpeak, L"OnStopSpeak");
-  for (long i = 0; i < knobs_.extra_stops; ++i) Fire(koe::eventid::kOnStopSpeak, L"OnStopSpeak");
+  for (long i = 0; i < faults_.ExtraStops(); ++i) Fire(koe::eventid::kOnStopSpeak, L"OnStopSpeak");
   if (!queue_.empty()) PostStartNext();
 }
 
@@ -659,7 +677,7 @@ IFACEMETHODIMP PtSvrControl::DoVerb(LONG verb, LPMSG, IOleClientSite* active_sit
 }
 
 HRESULT PtSvrControl::ActivateInPlace(IOleClientSite* active_site) {
-  if (knobs_.no_inplace) return E_NOINTERFACE;
+  if (faults_.NoInPlace()) return E_NOINTERFACE;
   if (view_) {
     ShowWindow(view_, SW_SHOW);
     return S_OK;
@@ -687,16 +705,13 @@ HRESULT PtSvrControl::ActivateInPlace(IOleClientSite* active_site) {
     pos.right = pos.left + kDefaultWidth;
     pos.bottom = pos.top + kDefaultHeight;
   }
-  view_ = CreateWindowExW(0, kViewClass, L"PtSvr", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
-                          pos.left, pos.top, pos.right - pos.left, pos.bottom - pos.top, parent,
-                          nullptr, Instance(), nullptr);
+  view_ = CreateBoundWindow(kViewClass, L"PtSvr", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, pos,
+                            parent, this);
   if (!view_) {
     hr = HRESULT_FROM_WIN32(GetLastError());
     inplace->OnInPlaceDeactivate();
     return hr;
   }
-  SetWindowLongPtrW(view_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  SetWindowLongPtrW(view_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ViewProc));
   inplace_site_ = inplace;
   Log(L"activate");
   return S_OK;
@@ -781,30 +796,27 @@ HWND PtSvrControl::OwnerWindow() const {
   return owner;
 }
 
-LRESULT CALLBACK PtSvrControl::ViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* self = reinterpret_cast<PtSvrControl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  return WindowEdge<LRESULT>(0, [&]() -> LRESULT {
-    if (self && msg == WM_PAINT) {
-      // EndPaint also when painting fails, or the window would be asked to paint forever.
-      class Painting {
-       public:
-        explicit Painting(HWND hwnd) : hwnd_(hwnd), hdc_(BeginPaint(hwnd, &ps_)) {}
-        ~Painting() { EndPaint(hwnd_, &ps_); }
-        HDC dc() const { return hdc_; }
+LRESULT PtSvrControl::OnViewMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_PAINT) {
+    // EndPaint also when painting fails, or the window would be asked to paint forever.
+    class Painting {
+     public:
+      explicit Painting(HWND hwnd) : hwnd_(hwnd), hdc_(BeginPaint(hwnd, &ps_)) {}
+      ~Painting() { EndPaint(hwnd_, &ps_); }
+      HDC dc() const { return hdc_; }
 
-       private:
-        HWND hwnd_;
-        PAINTSTRUCT ps_{};
-        HDC hdc_;
-      } painting(hwnd);
-      RECT rc;
-      GetClientRect(hwnd, &rc);
-      self->Paint(painting.dc(), rc);
-      return 0;
-    }
-    if (msg == WM_ERASEBKGND) return 1;
-    return DefWindowProcW(hwnd, msg, wp, lp);
-  });
+     private:
+      HWND hwnd_;
+      PAINTSTRUCT ps_{};
+      HDC hdc_;
+    } painting(hwnd);
+    RECT rc;
+    GetClientRect(hwnd, &rc);
+    Paint(painting.dc(), rc);
+    return 0;
+  }
+  if (msg == WM_ERASEBKGND) return 1;
+  return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
 void PtSvrControl::Paint(HDC hdc, const RECT& rc) const {

@@ -8,11 +8,13 @@
 
 #include <deque>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine.h"
+#include "faults.h"
 #include "knobs.h"
 #include "protocol.h"
 #include "voice_units.h"
@@ -36,6 +38,8 @@ inline constexpr DWORD kMiscStatus = OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCL
 void ModuleAddRef();
 void ModuleRelease();
 
+struct WindowClass;
+
 class PtSvrControl final : public IDispatch,
                            public IOleObject,
                            public IOleInPlaceObject,
@@ -47,6 +51,12 @@ class PtSvrControl final : public IDispatch,
                            public IProvideClassInfo2 {
  public:
   static HRESULT Create(REFIID riid, void** out);
+  // Unregisters the control's window classes, whose procedures live in this module: called when
+  // no object is alive and the module may be unloaded. The next object registers them again.
+  static void UnregisterWindowClasses();
+
+  // One member of the dispatch interface _DPtSvr (control.cpp holds the table).
+  struct Member;
 
   // IUnknown
   IFACEMETHODIMP QueryInterface(REFIID riid, void** out) override;
@@ -156,19 +166,15 @@ class PtSvrControl final : public IDispatch,
   ~PtSvrControl();
   HRESULT Initialize();
 
-  static LRESULT CALLBACK NotifyProc(HWND, UINT, WPARAM, LPARAM);
-  static LRESULT CALLBACK ViewProc(HWND, UINT, WPARAM, LPARAM);
-
+  // The members of _DPtSvr, and the methods among them.
+  static std::span<const Member> Members();
   HRESULT InvokeMember(DISPID id, REFIID riid, WORD flags, DISPPARAMS* params, VARIANT* result,
                        EXCEPINFO* excep, UINT* arg_err);
-  HRESULT InvokeProperty(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
-                         EXCEPINFO* excep, UINT* arg_err);
-  HRESULT InvokeMethod(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
-                       EXCEPINFO* excep, UINT* arg_err);
-  bool ShouldFail(DISPID id);
-  HRESULT Fail(DISPID id, EXCEPINFO* excep);
+  HRESULT CallSpeak(std::wstring text, VARIANT& result);
+  HRESULT CallEngineVersion(std::wstring, VARIANT&);
+  HRESULT CallVoiceSettings(std::wstring, VARIANT&);
+  HRESULT CallAboutBox(std::wstring, VARIANT&);
   void Log(const std::wstring& line) noexcept;
-  void ShowVoiceSettings();
   HRESULT LoadState(IStream* stream);
   HRESULT SaveState(IStream* stream, BOOL clear_dirty);
 
@@ -179,6 +185,11 @@ class PtSvrControl final : public IDispatch,
   void StopSpeech();
   void Fire(DISPID id, const wchar_t* name);
 
+  // The hidden notify window (engine messages and the speech queue) and the in-place window.
+  static const WindowClass kNotifyClass, kViewClass;
+  LRESULT OnNotifyMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT OnViewMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
   HRESULT ActivateInPlace(IOleClientSite* active_site);
   HWND OwnerWindow() const;
   void Paint(HDC hdc, const RECT& rc) const;
@@ -186,11 +197,10 @@ class PtSvrControl final : public IDispatch,
 
   LONG refs_ = 1;
   Knobs knobs_;
+  Faults faults_;  // the test build's; nothing in the installed control
   std::unique_ptr<Transcript> transcript_;
   ControlState state_;
   bool dirty_ = false;
-  long failures_ = 0;
-  long listed_calls_ = 0;
 
   HWND notify_ = nullptr;  // hidden message window: engine messages and the speech queue
   HWND view_ = nullptr;    // the in-place window

@@ -1,12 +1,12 @@
-// Environment knobs of the control (read once per object, when it is created) and its transcript.
-// The list of knobs and the transcript's line format are documented at the top of control.cpp.
+// The control's user-facing environment knobs (read once per object, when it is created) and its
+// transcript. The knobs and the transcript's line format are documented at the top of control.cpp;
+// the test build's fault knobs are in faults.h.
 #pragma once
 
 #include <windows.h>
 
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "voice_units.h"
 
@@ -18,19 +18,12 @@ struct Knobs {
   std::wstring transcript_path;
   EngineChoice engine = EngineChoice::kAuto;
   double sim_speed = 1.0;
-  std::vector<long> fail_dispids;
-  std::wstring fail_text = L"音声エンジンが応答しません。";
-  long fail_count = -1;  // -1: every listed call fails
-  long fail_after = 0;   // the first n listed calls succeed before any fails
-  long extra_stops = 0;  // OnStopSpeak events fired after each real one (a misbehaving engine)
-  std::optional<DialogAnswer> dialog;  // set: no dialog or box is shown
-  bool no_inplace = false;
 
   static Knobs FromEnvironment();
 };
 
-// The HRESULT that IClassFactory::CreateInstance returns, from KOE_PTSVR_CREATE_HRESULT (S_OK if unset).
-HRESULT CreateHresultKnob();
+// The value of an environment variable; nothing when it is not set.
+std::optional<std::wstring> EnvironmentValue(const wchar_t* name);
 
 // Appends UTF-8 lines to the transcript file, one write per line, shared for reading and writing.
 class Transcript {

@@ -19,7 +19,7 @@
 
 #include "control.h"
 #include "edges.h"
-#include "knobs.h"
+#include "faults.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
@@ -57,7 +57,7 @@ class ClassFactory final : public IClassFactory {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    const HRESULT forced = ComEdge([] { return CreateHresultKnob(); });
+    const HRESULT forced = ComEdge([] { return Faults::CreateResult(); });
     if (FAILED(forced)) return forced;
     return PtSvrControl::Create(riid, out);
   }
@@ -249,7 +249,11 @@ extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void
 }
 
 extern "C" HRESULT __stdcall DllCanUnloadNow() {
-  return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE;
+  if (g_objects != 0 || g_locks != 0) return S_FALSE;
+  // No control is alive, so no window of ours: the classes naming our procedures go before the
+  // module may, or a later load would find them naming code that is no longer there.
+  PtSvrControl::UnregisterWindowClasses();
+  return S_OK;
 }
 
 extern "C" HRESULT __stdcall DllRegisterServer() {

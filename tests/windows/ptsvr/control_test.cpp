@@ -957,6 +957,98 @@ TEST(Transcript, RecordsCallsEventsAndLifecycleInOrder) {
   DeleteFileW(path.c_str());
 }
 
+// ---- The installed control and the test build ------------------------------------------------
+
+// The installed PtSvr.ocx (target ptsvr), loaded beside the registered test build; its objects
+// come straight from its own class factory.
+struct Installed {
+  HMODULE module = LoadLibraryW(BesideTest(L"installed\\PtSvr.ocx").c_str());
+  ComPtr<IDispatch> Create(HRESULT& hr) const {
+    using GetClassObject = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
+    const auto get = reinterpret_cast<GetClassObject>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    ComPtr<IClassFactory> factory;
+    ComPtr<IDispatch> d;
+    hr = get ? get(kClsid, IID_PPV_ARGS(&factory)) : E_NOINTERFACE;
+    if (SUCCEEDED(hr)) hr = factory->CreateInstance(nullptr, kDiid, reinterpret_cast<void**>(d.GetAddressOf()));
+    return d;
+  }
+};
+
+TEST(InstalledControl, IgnoresEveryFaultKnobThatTheTestBuildObeys) {
+  EnvVar engine(L"KOE_PTSVR_ENGINE", L"sim");
+  EnvVar speed(L"KOE_PTSVR_SIM_SPEED", L"0");
+  EnvVar faults[] = {{L"KOE_PTSVR_CREATE_HRESULT", L"80004005"},
+                     {L"KOE_PTSVR_FAIL_DISPIDS", L"4,5,6,10,11,16,-552"},
+                     {L"KOE_PTSVR_EXTRA_STOPS", L"2"},
+                     {L"KOE_PTSVR_DIALOG", L"ok:200,90,30000"},
+                     {L"KOE_PTSVR_NO_INPLACE", L"1"}};
+  HRESULT hr = S_OK;
+  EXPECT_FALSE(Create(&hr)) << "the registered test build fails as told";
+  EXPECT_EQ(hr, E_FAIL);
+
+  const Installed installed;
+  ASSERT_TRUE(installed.module);
+  ASSERT_NE(installed.module, TheServer().module);
+  auto control = installed.Create(hr);
+  ASSERT_EQ(hr, S_OK);
+  ASSERT_TRUE(control);
+  ComPtr<IOleInPlaceObject> inplace;
+  EXPECT_EQ(control.As(&inplace), S_OK);
+  CallResult r;
+  Call(control.Get(), id::kPitch, DISPATCH_PROPERTYPUT, {I4(95)}, r, true);
+  EXPECT_EQ(r.hr, S_OK);
+  Sink sink;
+  ComPtr<IConnectionPointContainer> cpc;
+  ComPtr<IConnectionPoint> point;
+  ASSERT_EQ(control.As(&cpc), S_OK);
+  ASSERT_EQ(cpc->FindConnectionPoint(kEvents, &point), S_OK);
+  DWORD cookie = 0;
+  ASSERT_EQ(point->Advise(static_cast<IDispatch*>(&sink), &cookie), S_OK);
+  Call(control.Get(), id::kSpeak, DISPATCH_METHOD, {Str(L"話す", 2)}, r);
+  EXPECT_EQ(r.hr, S_OK);
+  EXPECT_TRUE(PumpUntil([&] { return sink.events.size() >= 2; }));
+  PumpFor(50);
+  EXPECT_EQ(sink.events, (std::vector<DISPID>{kStart, kStop}));
+  // The real voice dialog is shown, and cancelling it keeps the speed.
+  ModalAnswer cancel{L"声の設定", [](HWND dlg) { PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0); }};
+  RunModal(control.Get(), id::kVoiceSettings, cancel);
+  Call(control.Get(), id::kSpeed, DISPATCH_PROPERTYGET, {}, r);
+  EXPECT_EQ(r.hr, S_OK);
+  EXPECT_EQ(r.result.lVal, 180);
+  point->Unadvise(cookie);
+}
+
+TEST_F(ControlTest, ItsWindowsKeepTheirClassProcedureAndTheClassesGoWhenTheServerMayUnload) {
+  Site site;
+  ComPtr<IOleObject> ole;
+  ASSERT_EQ(control_.As(&ole), S_OK);
+  ASSERT_EQ(ole->SetClientSite(&site), S_OK);
+  ASSERT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.window(), nullptr), S_OK);
+  ComPtr<IOleInPlaceObject> inplace;
+  ASSERT_EQ(control_.As(&inplace), S_OK);
+  HWND view = nullptr;
+  ASSERT_EQ(inplace->GetWindow(&view), S_OK);
+  EXPECT_EQ(GetWindowLongPtrW(view, GWLP_WNDPROC), GetClassLongPtrW(view, GCLP_WNDPROC));
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  EXPECT_TRUE(GetClassInfoExW(TheServer().module, L"PtSvrView", &wc));
+  ole->Close(OLECLOSE_NOSAVE);
+  ole->SetClientSite(nullptr);
+  inplace.Reset();
+  ole.Reset();
+  control_.Reset();
+  ASSERT_EQ(TheServer().CanUnloadNow(), S_OK);
+  for (const wchar_t* name : {L"PtSvrNotify", L"PtSvrView"})
+    EXPECT_FALSE(GetClassInfoExW(TheServer().module, name, &wc)) << name;
+  control_ = Create();  // registers them again
+  ASSERT_TRUE(control_);
+  Sink& sink = sink_;
+  Advise(control_.Get(), sink);
+  ASSERT_EQ(Speak(L"もう一度"), S_OK);
+  EXPECT_TRUE(PumpUntil([&] { return sink.events.size() == 2; }));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

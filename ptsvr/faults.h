@@ -1,0 +1,71 @@
+// Fault injection, for the tests only. The control is built twice from the same sources: the
+// installed PtSvr.ocx (target ptsvr) gets the stand-ins at the bottom of this file, which inject
+// nothing and read no environment; the test build (target ptsvr_testing, compiled with
+// KOE_PTSVR_TESTING into build/<tree>/ptsvr/testing/PtSvr.ocx, never installed) reads these knobs
+// when an object is created (KOE_PTSVR_CREATE_HRESULT: when the class factory creates one):
+//   KOE_PTSVR_FAIL_DISPIDS=<id,id,...>  Invoke of those dispatch ids fails with DISP_E_EXCEPTION
+//   KOE_PTSVR_FAIL_TEXT=<text>    the failure's description (default "音声エンジンが応答しません。")
+//   KOE_PTSVR_FAIL_COUNT=<n>      only the first n such calls fail, later ones succeed
+//   KOE_PTSVR_FAIL_AFTER=<n>      the first n listed calls succeed before the failures begin
+//   KOE_PTSVR_EXTRA_STOPS=<n>     every end of speech raises n more OnStopSpeak events at once
+//   KOE_PTSVR_CREATE_HRESULT=<hex>  IClassFactory::CreateInstance fails with that status
+//   KOE_PTSVR_DIALOG=ok:<speed>,<pitch>,<volume>|cancel
+//                                 VoiceSettings answers as if the user pressed OK with those values
+//                                 (or キャンセル) without showing the dialog; EngineVersion and
+//                                 AboutBox show nothing either
+//   KOE_PTSVR_NO_INPLACE=1        the object offers no IOleInPlaceObject (in-place activation fails)
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "voice_units.h"
+
+namespace ptsvr {
+
+#ifdef KOE_PTSVR_TESTING
+
+class Faults {
+ public:
+  static Faults FromEnvironment();
+  // The status that IClassFactory::CreateInstance returns instead of creating (S_OK: create).
+  static HRESULT CreateResult();
+
+  // S_OK, or DISP_E_EXCEPTION with `excep` filled when this call of `id` is to fail.
+  HRESULT Call(DISPID id, EXCEPINFO* excep);
+  // OnStopSpeak events fired after each real one (a misbehaving engine).
+  long ExtraStops() const { return extra_stops_; }
+  // Set: the voice dialog answers this without being shown, and no other box is shown.
+  std::optional<DialogAnswer> AnsweredDialog() const { return dialog_; }
+  bool NoInPlace() const { return no_inplace_; }
+
+ private:
+  std::vector<long> fail_dispids_;
+  std::wstring fail_text_ = L"音声エンジンが応答しません。";
+  long fail_count_ = -1;  // -1: every listed call fails
+  long fail_after_ = 0;   // the first n listed calls succeed before any fails
+  long listed_calls_ = 0;
+  long failures_ = 0;
+  long extra_stops_ = 0;
+  std::optional<DialogAnswer> dialog_;
+  bool no_inplace_ = false;
+};
+
+#else  // the installed control: no faults, no knobs read
+
+class Faults {
+ public:
+  static Faults FromEnvironment() { return {}; }
+  static HRESULT CreateResult() { return S_OK; }
+  HRESULT Call(DISPID, EXCEPINFO*) { return S_OK; }
+  long ExtraStops() const { return 0; }
+  std::optional<DialogAnswer> AnsweredDialog() const { return std::nullopt; }
+  bool NoInPlace() const { return false; }
+};
+
+#endif
+
+}  // namespace ptsvr
