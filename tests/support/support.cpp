@@ -41,14 +41,26 @@ std::optional<std::string> GetEnv(const std::string& name) {
   return value;
 }
 
-}  // namespace
-
-ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
-    : name_(std::move(name)), old_(GetEnv(name_)) {
-  SetEnvironmentVariableA(name_.c_str(), value ? value->c_str() : nullptr);
+std::optional<std::wstring> GetEnvW(const std::wstring& name) {
+  const DWORD size = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
+  if (size == 0) return std::nullopt;
+  std::wstring value(size, L'\0');
+  value.resize(GetEnvironmentVariableW(name.c_str(), value.data(), size));
+  return value;
 }
 
-ScopedEnv::~ScopedEnv() { SetEnvironmentVariableA(name_.c_str(), old_ ? old_->c_str() : nullptr); }
+}  // namespace
+
+ScopedEnv::ScopedEnv(const std::string& name, const std::optional<std::string>& value)
+    : name_(Wide(name, CP_ACP)), old_(GetEnvW(name_)) {
+  SetEnvironmentVariableW(name_.c_str(), value ? Wide(*value, CP_ACP).c_str() : nullptr);
+}
+
+ScopedEnv::ScopedEnv(const wchar_t* name, const wchar_t* value) : name_(name), old_(GetEnvW(name_)) {
+  SetEnvironmentVariableW(name_.c_str(), value);
+}
+
+ScopedEnv::~ScopedEnv() { SetEnvironmentVariableW(name_.c_str(), old_ ? old_->c_str() : nullptr); }
 
 std::string PathFromEnv(const char* name) {
   std::string path = GetEnv(name).value_or("");

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <oleauto.h>
 
 #include <cstddef>
 #include <functional>
@@ -30,14 +31,15 @@ bool WaitUntil(const std::function<bool()>& pred, int timeout_ms = 15000);
 // was when the object goes.
 class ScopedEnv {
  public:
-  ScopedEnv(std::string name, const std::optional<std::string>& value);
+  ScopedEnv(const std::string& name, const std::optional<std::string>& value);
+  ScopedEnv(const wchar_t* name, const wchar_t* value);  // value null: removed
   ~ScopedEnv();
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
-  std::string name_;
-  std::optional<std::string> old_;
+  std::wstring name_;
+  std::optional<std::wstring> old_;
 };
 
 // A path named by an environment variable, as Windows sees it (a Unix path becomes a Z: path);
@@ -70,6 +72,14 @@ void DeleteIni(const std::string& name = "Koemado.ini");
 std::string IniValue(const char* section, const char* key, const std::string& name = "Koemado.ini");
 
 // ---- the speech control ------------------------------------------------------------------
+
+// A VARIANT that clears itself.
+struct Variant : VARIANT {
+  Variant() { VariantInit(this); }
+  ~Variant() { VariantClear(this); }
+  Variant(const Variant&) = delete;
+  Variant& operator=(const Variant&) = delete;
+};
 
 inline constexpr GUID kClsidPtSvr = koe::AsGuid<GUID>(koe::kClsidPtSvr);
 inline constexpr GUID kDiidDPtSvr = koe::AsGuid<GUID>(koe::kDiidDPtSvr);

@@ -4,34 +4,6 @@
 
 namespace ptsvr_test {
 
-EnvVar::EnvVar(const wchar_t* name, const wchar_t* value) : name_(name) {
-  wchar_t buf[1024];
-  const DWORD n = GetEnvironmentVariableW(name, buf, 1024);
-  if (n > 0 && n < 1024) old_ = std::wstring(buf, n);
-  SetEnvironmentVariableW(name, value);
-}
-
-EnvVar::~EnvVar() { SetEnvironmentVariableW(name_.c_str(), old_ ? old_->c_str() : nullptr); }
-
-bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    const DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= timeout_ms) return done();
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, timeout_ms - elapsed, QS_ALLINPUT);
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
-  return true;
-}
-
-void PumpFor(DWORD ms) {
-  PumpUntil([] { return false; }, ms);
-}
-
 void Call(IDispatch* d, DISPID id, WORD flags, std::vector<VARIANT> args, CallResult& out, bool put) {
   std::vector<VARIANT> reversed(args.rbegin(), args.rend());  // DISPPARAMS holds them last first
   DISPID named = DISPID_PROPERTYPUT;
@@ -73,9 +45,9 @@ VARIANT Bool(bool v) {
 }
 
 IFACEMETHODIMP Sink::QueryInterface(REFIID riid, void** out) {
-  static const GUID kEvents = {0x1F8E7F88, 0xA47F, 0x11D2, {0xB9, 0xD7, 0x08, 0x00, 0x5A, 0x4B, 0x5E, 0x6E}};
   *out = nullptr;
-  if (riid != IID_IUnknown && riid != IID_IDispatch && riid != kEvents) return E_NOINTERFACE;
+  if (riid != IID_IUnknown && riid != IID_IDispatch && riid != koe_test::kDiidDPtSvrEvents)
+    return E_NOINTERFACE;
   *out = static_cast<IDispatch*>(this);
   AddRef();
   return S_OK;
@@ -145,31 +117,13 @@ IFACEMETHODIMP Site::OnInPlaceDeactivate() {
 
 std::vector<std::wstring> ReadLines(const std::wstring& path) {
   std::vector<std::wstring> lines;
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return lines;
-  std::string bytes;
-  char buf[4096];
-  DWORD n = 0;
-  while (ReadFile(f, buf, sizeof buf, &n, nullptr) && n > 0) bytes.append(buf, n);
-  CloseHandle(f);
-  size_t start = 0;
-  for (size_t nl; (nl = bytes.find('\n', start)) != std::string::npos; start = nl + 1) {
-    const std::string line = bytes.substr(start, nl - start);
-    std::wstring wide(line.size(), L'\0');
-    wide.resize(MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
-                                    wide.data(), static_cast<int>(wide.size())));
-    lines.push_back(wide);
-  }
+  for (const auto& line : koe_test::ReadLines(koe_test::Narrow(path, CP_ACP)))
+    lines.push_back(koe_test::Wide(line, CP_UTF8));
   return lines;
 }
 
 std::wstring TempFilePath(const wchar_t* prefix) {
-  wchar_t dir[MAX_PATH], file[MAX_PATH];
-  GetTempPathW(MAX_PATH, dir);
-  GetTempFileNameW(dir, prefix, 0, file);
-  DeleteFileW(file);
-  return file;
+  return koe_test::Wide(koe_test::TempFilePath(koe_test::Narrow(prefix, CP_ACP).c_str()), CP_ACP);
 }
 
 }  // namespace ptsvr_test

@@ -11,32 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "support.h"
+
 namespace ptsvr_test {
 
 using Microsoft::WRL::ComPtr;
 
-// Sets an environment variable for the lifetime of the object, then restores it.
-class EnvVar {
- public:
-  EnvVar(const wchar_t* name, const wchar_t* value);
-  ~EnvVar();
-
- private:
-  std::wstring name_;
-  std::optional<std::wstring> old_;
-};
-
-// Dispatches messages until `done` holds or `timeout_ms` has passed; returns `done()`.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms = 5000);
-// Dispatches what is waiting now and for `ms` milliseconds more.
-void PumpFor(DWORD ms);
-
-// A VARIANT that clears itself.
-struct Variant : VARIANT {
-  Variant() { VariantInit(this); }
-  ~Variant() { VariantClear(this); }
-  Variant(const Variant&) = delete;
-};
+using EnvVar = koe_test::ScopedEnv;
+using koe_test::Variant;
+inline bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 5000) {
+  return koe_test::WaitUntil(done, timeout_ms);
+}
+inline void PumpFor(int ms) { koe_test::Pump(ms); }
 
 struct CallResult {
   HRESULT hr = E_FAIL;
@@ -111,6 +97,7 @@ class Site final : public IOleClientSite, public IOleInPlaceSite {
 
 // Lines of a UTF-8 transcript file, converted to UTF-16.
 std::vector<std::wstring> ReadLines(const std::wstring& path);
+// A new, unique path in the temporary folder (no file made).
 std::wstring TempFilePath(const wchar_t* prefix);
 
 }  // namespace ptsvr_test
