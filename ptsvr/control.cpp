@@ -53,6 +53,7 @@
 
 #include "dialogs.h"
 #include "edges.h"
+#include "koemado_version.h"
 #include "window.h"
 
 using Microsoft::WRL::ComPtr;
@@ -456,7 +457,7 @@ HRESULT PtSvrControl::CallEngineVersion(std::wstring, VARIANT&) {
 HRESULT PtSvrControl::CallAboutBox(std::wstring, VARIANT&) {
   if (faults_.AnsweredDialog()) return S_OK;
   MessageBoxW(OwnerWindow(),
-              L"PtSvr 音声合成コントロール\r\nバージョン 2.1\r\n\r\n"
+              L"PtSvr 音声合成コントロール\r\nバージョン " KOE_VERSION_WTEXT L"\r\n\r\n"
               L"Windows の SAPI 5 音声で発声します。音声がないときは模擬エンジンで動作します。",
               L"PtSvr について", MB_OK | MB_ICONINFORMATION);
   return S_OK;

@@ -21,14 +21,9 @@
 
 namespace ptsvr {
 
-constexpr GUID ToGuid(const koe::GuidParts& p) {
-  return GUID{p.data1, p.data2, p.data3,
-              {p.data4[0], p.data4[1], p.data4[2], p.data4[3], p.data4[4], p.data4[5], p.data4[6],
-               p.data4[7]}};
-}
-inline constexpr GUID kClsidPtSvr = ToGuid(koe::kClsidPtSvr);
-inline constexpr GUID kDiidDPtSvr = ToGuid(koe::kDiidDPtSvr);
-inline constexpr GUID kDiidEvents = ToGuid(koe::kDiidDPtSvrEvents);
+inline constexpr GUID kClsidPtSvr = koe::AsGuid<GUID>(koe::kClsidPtSvr);
+inline constexpr GUID kDiidDPtSvr = koe::AsGuid<GUID>(koe::kDiidDPtSvr);
+inline constexpr GUID kDiidEvents = koe::AsGuid<GUID>(koe::kDiidDPtSvrEvents);
 
 inline constexpr DWORD kMiscStatus = OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST |
                                      OLEMISC_INSIDEOUT | OLEMISC_CANTLINKINSIDE |

@@ -20,6 +20,7 @@
 #include "control.h"
 #include "edges.h"
 #include "faults.h"
+#include "koemado_version.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
@@ -32,7 +33,7 @@ LONG g_locks = 0;    // IClassFactory::LockServer
 constexpr wchar_t kProgId[] = L"PTSVR.PtSvrCtrl.1";
 constexpr wchar_t kIndependentProgId[] = L"PTSVR.PtSvrCtrl";
 constexpr wchar_t kUserType[] = L"PtSvr Control";
-constexpr wchar_t kVersion[] = L"2.1";
+constexpr wchar_t kVersion[] = KOE_VERSION_WTEXT;
 
 class ClassFactory final : public IClassFactory {
  public:
