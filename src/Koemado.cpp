@@ -13,7 +13,6 @@
 #include "ini_rules.h"
 #include "main.h"
 #include "messages.h"
-#include "olehost.h"
 #include "protocol.h"
 #include "system.h"
 
