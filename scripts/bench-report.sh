@@ -22,16 +22,9 @@ cd "$root"
 
 jobs=${KOE_BENCH_JOBS:-$(nproc)}
 native=$(realpath -m "${KOE_BENCH_NATIVE_TREE:-build/native}")
-tier=${KOE_WINE_TIER:-auto}
-if [ "$tier" = auto ]; then
-  cmake --preset windows >/dev/null && cmake --build --preset windows -j "$jobs" --target koesend >/dev/null
-  if koe_probe_32 "$root/build/windows/wineprefix" "$root/build/windows/tools/koesend/koesend.exe" --help; then
-    tier=32
-  else
-    tier=64
-    echo "bench: this machine cannot run 32-bit Windows programs: measuring the 64-bit build" >&2
-  fi
-fi
+koe_choose_tier "$root"
+tier=$KOE_TIER
+echo "bench: the $tier-bit build ($KOE_TIER_WHY)" >&2
 preset=windows
 [ "$tier" = 64 ] && preset=windows64
 export KOE_WINE_BITS=$tier

@@ -13,25 +13,14 @@ text=${1:-こんにちは。声窓がお話しします。}
 targets=(Koemado ptsvr koesend)
 
 bash scripts/setup.sh
-tier=${KOE_WINE_TIER:-auto}
-if [ "$tier" != 64 ]; then
-  cmake --preset windows >/dev/null
-  cmake --build --preset windows -j "$(nproc)" --target "${targets[@]}"
+koe_choose_tier "$root"
+tier=$KOE_TIER preset=windows
+[ "$tier" = 64 ] && preset=windows64
+if [ "$tier" = 64 ] && [ "${KOE_WINE_TIER:-auto}" = auto ]; then
+  echo "This machine cannot run 32-bit Windows programs: running the 64-bit build of Koemado and its control instead."
 fi
-if [ "$tier" = auto ]; then
-  if koe_probe_32 "$root/build/windows/wineprefix" "$root/build/windows/tools/koesend/koesend.exe" --help; then
-    tier=32
-  else
-    tier=64
-    echo "This machine cannot run 32-bit Windows programs: running the 64-bit build of Koemado and its control instead."
-  fi
-fi
-preset=windows
-if [ "$tier" = 64 ]; then
-  preset=windows64
-  cmake --preset windows64 >/dev/null
-  cmake --build --preset windows64 -j "$(nproc)" --target "${targets[@]}"
-fi
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" -j "$(nproc)" --target "${targets[@]}"
 
 build="$root/build/$preset"
 export WINEPREFIX="$build/wineprefix" KOE_WINE_BITS=$tier

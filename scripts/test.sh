@@ -24,10 +24,8 @@ step() { echo; echo "=== $* (at $((SECONDS / 60))m$((SECONDS % 60))s)"; }
 record() {  # record NAME STATUS
   if [ "$2" -eq 0 ]; then passed_suites+=("$1"); else failed_suites+=("$1"); failed=1; fi
 }
-build() {  # build PRESET [target...]
-  local preset=$1
-  shift
-  cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j "$jobs" ${1:+--target "$@"}
+build() {  # build PRESET
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs"
 }
 
 step "setup"
@@ -44,20 +42,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-tier=${KOE_WINE_TIER:-auto}
-case $tier in
-  32 | 64) why="forced by KOE_WINE_TIER=$tier" ;;
-  auto)
-    step "which Windows programs this machine runs"
-    if ! build windows koesend >/dev/null; then
-      tier=64 why="the 32-bit probe program did not build"
-    elif koe_probe_32 "$root/build/windows/wineprefix" "$root/build/windows/tools/koesend/koesend.exe" --help; then
-      tier=32 why="a 32-bit Windows program ran here"
-    else
-      tier=64 why="no 32-bit Windows program runs here"
-    fi ;;
-  *) echo "KOE_WINE_TIER must be 32, 64 or auto, not '$tier'" >&2; exit 2 ;;
-esac
+step "which Windows programs this machine runs"
+koe_choose_tier "$root" || exit 2
+tier=$KOE_TIER why=$KOE_TIER_WHY
 echo "Windows tests: the $tier-bit tier ($why)"
 if [ "$tier" = 32 ]; then tier_preset=windows other_preset=windows64; else tier_preset=windows64 other_preset=windows; fi
 tier_name="windows tests and end-to-end, $tier-bit tier ($why)"
@@ -78,15 +65,17 @@ if build "$tier_preset"; then
     ctest --preset "$tier_preset"
   ) >"$logs/$tier_preset.log" 2>&1 </dev/null &
   windows_pid=$!
+  # What follows (and only that) runs at a lower priority than the Windows tests.
+  renice -n 10 -p $$ >/dev/null
 else
   record "$tier_name: not built" 1
 fi
 
 for preset in native native-asan; do
   step "build $preset"
-  if nice -n 10 cmake --preset "$preset" >/dev/null && nice -n 10 cmake --build --preset "$preset" -j "$jobs"; then
+  if build "$preset"; then
     step "test $preset"
-    nice -n 10 ctest --preset "$preset" -j "$jobs"
+    ctest --preset "$preset" -j "$jobs"
     record "$preset" $?
   else
     record "$preset (build)" 1
@@ -94,7 +83,7 @@ for preset in native native-asan; do
 done
 
 step "build $other_preset"
-if nice -n 10 cmake --preset "$other_preset" >/dev/null && nice -n 10 cmake --build --preset "$other_preset" -j "$jobs"; then
+if build "$other_preset"; then
   record "$other_preset (build)" 0
   # The 32-bit ZIP is what users install: its contents are checked in either tier.
   if [ "$other_preset" = windows ]; then

@@ -4,7 +4,7 @@
 # koe_wine_env        exports the environment every Wine run needs (WINEPREFIX must be set)
 # koe_wine            runs a Windows program (or a Wine tool: reg, regsvr32, winepath.exe, ...)
 # koe_prefix_init     makes WINEPREFIX ready once (wineboot, no crash dialog); fails when Wine cannot run
-# koe_probe_32        whether this machine runs 32-bit Windows programs, by running one
+# koe_choose_tier     which Windows build the tests and programs run in: sets KOE_TIER, KOE_TIER_WHY
 # koe_display_start   starts Xvfb on a free display when DISPLAY is unset; koe_display_stop stops it
 # koe_wineserver_start / koe_wineserver_stop   keep one wineserver alive for the prefix
 
@@ -22,12 +22,11 @@ koe_wine_env() {
   fi
 }
 
-koe_wine() {
-  if [ "${KOE_WINE_BITS:-32}" = 64 ]; then
-    /usr/lib/wine/wine64 "$@"
-  else
-    wine "$@"
-  fi
+koe_wine() { "$(koe_loader)" "$@"; }
+
+# The loader koe_wine uses, as one program name (for setsid and the like).
+koe_loader() {
+  if [ "${KOE_WINE_BITS:-32}" = 64 ]; then echo /usr/lib/wine/wine64; else command -v wine; fi
 }
 
 koe_prefix_init() {
@@ -45,10 +44,28 @@ koe_prefix_init() {
   touch "$WINEPREFIX/.koe-ready"
 }
 
-# usage: koe_probe_32 PREFIX PROGRAM.exe [args...]   (a 32-bit Windows program that exits 0)
-# Succeeds when the program ran in a 32-bit prefix. Where the kernel cannot execute 32-bit Linux
-# programs, Wine's 32-bit loader fails at once with "Exec format error".
-koe_probe_32() (
+# usage: koe_choose_tier ROOT
+# 32 where this machine runs 32-bit Windows programs, else 64; KOE_WINE_TIER=32|64 forces one.
+# Tries a real one: the 32-bit koesend, built for it, run in the 32-bit tree's prefix (where the
+# kernel cannot execute 32-bit Linux programs, Wine's 32-bit loader fails with "Exec format error").
+koe_choose_tier() {
+  local root=$1
+  case ${KOE_WINE_TIER:-auto} in
+    32 | 64) KOE_TIER=$KOE_WINE_TIER KOE_TIER_WHY="forced by KOE_WINE_TIER=$KOE_WINE_TIER" ;;
+    auto)
+      if ! (cmake --preset windows >/dev/null && cmake --build --preset windows --target koesend >/dev/null); then
+        KOE_TIER=64 KOE_TIER_WHY="the 32-bit probe program did not build"
+      elif koe_run_32 "$root/build/windows/wineprefix" "$root/build/windows/tools/koesend/koesend.exe" --help; then
+        KOE_TIER=32 KOE_TIER_WHY="a 32-bit Windows program ran here"
+      else
+        KOE_TIER=64 KOE_TIER_WHY="no 32-bit Windows program runs here"
+      fi ;;
+    *) echo "KOE_WINE_TIER must be 32, 64 or auto, not '$KOE_WINE_TIER'" >&2; return 2 ;;
+  esac
+}
+
+# usage: koe_run_32 PREFIX PROGRAM.exe [args...]: whether the program ran (exit 0) in that prefix.
+koe_run_32() (
   export WINEPREFIX=$1 KOE_WINE_BITS=32
   shift
   koe_prefix_init 2>/dev/null || exit 1
@@ -93,11 +110,6 @@ koe_wineserver_start() {
   koe_wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
   setsid "$(koe_loader)" explorer.exe /desktop >/dev/null 2>&1 </dev/null &
   sleep 0.5
-}
-
-# The loader koe_wine uses, as one program name (for setsid and the like).
-koe_loader() {
-  if [ "${KOE_WINE_BITS:-32}" = 64 ]; then echo /usr/lib/wine/wine64; else command -v wine; fi
 }
 
 koe_wineserver_stop() {
