@@ -9,6 +9,10 @@ namespace koe {
 inline constexpr unsigned kWmKoeChar = 0x414;  // WM_USER + 20: client -> Koemado, one character
 inline constexpr unsigned kWmKoeDone = 0x415;  // WM_USER + 21: Koemado -> client, speech has ended
 
+// The code page of the client's characters (and of the program's own texts), whatever the
+// system's: Shift-JIS.
+inline constexpr unsigned kShiftJisCodePage = 932;
+
 // Phases of WM_KOE_CHAR (wParam). Any other value is handled as kPhaseMiddle.
 inline constexpr unsigned kPhaseWhole = 0;   // the utterance is this one character
 inline constexpr unsigned kPhaseFirst = 1;

@@ -62,11 +62,8 @@ void PaintedControl::Dispatch(Message& message) {
     Paint(dc, client);
     ::EndPaint(Handle(), &ps);
     message.Handled = true;
-  } else if (message.Msg == WM_COMMAND && message.LParam != 0) {
-    if (Control* child = OwnerForm().FindControl(reinterpret_cast<HWND>(message.LParam))) {
-      child->Command(HIWORD(message.WParam));
-      message.Handled = true;
-    }
+  } else if (message.Msg == WM_COMMAND) {
+    message.Handled = OwnerForm().NotifyControl(message.WParam, message.LParam);
   }
 }
 

@@ -117,12 +117,7 @@ void Form::DefaultHandler(Message& message) {
   const LPARAM lparam = message.LParam;
   switch (message.Msg) {
     case WM_COMMAND: {
-      if (lparam != 0) {
-        if (Control* control = FindControl(reinterpret_cast<HWND>(lparam))) {
-          control->Command(HIWORD(wparam));
-          return;
-        }
-      }
+      if (NotifyControl(wparam, lparam)) return;
       const UINT id = LOWORD(wparam);
       if (menu_ && lparam == 0 && menu_->DispatchCommand(id)) return;
       if (id == IDCANCEL && cancel_button_) cancel_button_->Click();
@@ -149,10 +144,15 @@ void Form::DefaultHandler(Message& message) {
   Window::DefaultHandler(message);
 }
 
-Control* Form::FindControl(HWND hwnd) const {
-  for (Control* control : controls_)
-    if (control->Handle() == hwnd) return control;
-  return nullptr;
+bool Form::NotifyControl(WPARAM wparam, LPARAM lparam) {
+  if (lparam == 0) return false;  // a menu or an accelerator
+  for (Control* control : controls_) {
+    if (control->Handle() == reinterpret_cast<HWND>(lparam)) {
+      control->Command(HIWORD(wparam));
+      return true;
+    }
+  }
+  return false;
 }
 
 void Form::SetMessageHandler(UINT msg, std::function<void(Message&)> handler) {

@@ -103,7 +103,9 @@ class Form : public Window {
   // For the controls of this form.
   void AddControl(Control* control) { controls_.push_back(control); }
   void RemoveControl(Control* control);
-  Control* FindControl(HWND hwnd) const;
+  // Hands a notification (WM_COMMAND from a child window) to the form's control that sent it;
+  // false when no control of this form did.
+  bool NotifyControl(WPARAM wparam, LPARAM lparam);
   void AddAligned(Control* control, bool top, int height);
   void RegisterButton(Button* button, bool is_default, bool is_cancel);
   int NextControlId() { return next_control_id_++; }

@@ -49,14 +49,12 @@ std::unique_ptr<TPtSvr> CreatePtSvr(HWND parent) {
 
 // The client's characters are Shift-JIS whatever the system's code page (which may be another,
 // or UTF-8 where that option for programs that are not Unicode is on).
-constexpr UINT kShiftJis = 932;
-
 std::wstring ToWide(const std::string& bytes) {
   if (bytes.empty()) return {};
   const int length = static_cast<int>(bytes.size());
-  const int size = ::MultiByteToWideChar(kShiftJis, 0, bytes.data(), length, nullptr, 0);
+  const int size = ::MultiByteToWideChar(koe::kShiftJisCodePage, 0, bytes.data(), length, nullptr, 0);
   std::wstring text(static_cast<size_t>(size), L'\0');
-  ::MultiByteToWideChar(kShiftJis, 0, bytes.data(), length, text.data(), size);
+  ::MultiByteToWideChar(koe::kShiftJisCodePage, 0, bytes.data(), length, text.data(), size);
   return text;
 }
 

@@ -38,15 +38,13 @@ const char kUsage[] =
     "  --timeout   seconds to wait for the end of speech (default 60, 0: do not wait)\n"
     "  Exit codes: 0 spoken, 1 usage error, 2 Koemado is not running, 3 timed out\n";
 
-constexpr UINT kShiftJis = 932;  // the code page of this program's own texts
-
 // Writes one of this program's texts: through the console's wide API when the handle is a console
 // (so it shows right whatever the console's code page), else in UTF-8.
 void Print(DWORD std_handle, const char* text) {
   HANDLE h = GetStdHandle(std_handle);
   DWORD mode = 0, written = 0;
   std::wstring wide(std::strlen(text) + 1, L'\0');
-  const int n = MultiByteToWideChar(kShiftJis, 0, text, -1, wide.data(), static_cast<int>(wide.size()));
+  const int n = MultiByteToWideChar(koe::kShiftJisCodePage, 0, text, -1, wide.data(), static_cast<int>(wide.size()));
   wide.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
   if (GetConsoleMode(h, &mode)) {
     WriteConsoleW(h, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);

@@ -27,12 +27,11 @@ std::vector<KoeChar> ToMessages(const std::string& sjis) {
 }
 
 std::string ToShiftJis(const std::wstring& text) {
-  constexpr UINT kShiftJis = 932;
   if (text.empty()) return {};
-  const int n = WideCharToMultiByte(kShiftJis, 0, text.data(), static_cast<int>(text.size()),
+  const int n = WideCharToMultiByte(koe::kShiftJisCodePage, 0, text.data(), static_cast<int>(text.size()),
                                     nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(kShiftJis, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+  WideCharToMultiByte(koe::kShiftJisCodePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
                       nullptr, nullptr);
   return out;
 }
