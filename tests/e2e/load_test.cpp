@@ -13,13 +13,18 @@
 namespace e2e {
 namespace {
 
-// The program's anonymous resident memory in KiB, as Linux counts it for the Wine process: what
+// The program's anonymous resident memory in KiB, as Linux counts it for its Wine process: what
 // the heap really holds (Wine's commit charge for another process does not follow it).
-long long MemoryKib() {
-  const auto stats = koe_test::ReadLinuxStats(koe_test::UnixPid(koe_test::PathFromEnv("KOE_TEST_EXE")));
-  EXPECT_TRUE(stats.ok) << "the program's Linux process";
-  return stats.rss_anon_kb;
-}
+class Memory {
+ public:
+  Memory() : pid_(koe_test::UnixPid(koe_test::PathFromEnv("KOE_TEST_EXE"))) {
+    EXPECT_NE(pid_, 0u) << "the program's Linux process";
+  }
+  long long Kib() const { return koe_test::ReadLinuxStats(pid_).rss_anon_kb; }
+
+ private:
+  unsigned long pid_;
+};
 
 // 10,000 utterances of 10 characters each, none of them silenced by the default entries.
 std::vector<std::string> Utterances() {
@@ -56,6 +61,7 @@ void ExpectEverythingSpokenOnce(const Transcript& t, const std::vector<std::stri
 TEST_F(Load, HundredThousandCharactersSentStayExactAndMemoryFlat) {
   auto k = StartWith({});
   ASSERT_TRUE(k && k->Main());
+  const Memory memory;
   const auto texts = Utterances();
   long long after_first_thousand = 0;
   const DWORD start = GetTickCount();
@@ -63,14 +69,14 @@ TEST_F(Load, HundredThousandCharactersSentStayExactAndMemoryFlat) {
     k->Say(texts[u]);
     if (u + 1 == 1000) {
       ASSERT_TRUE(WaitUntil([&] { return client_.DoneAll() == 1000; }, 60000));
-      after_first_thousand = MemoryKib();
+      after_first_thousand = memory.Kib();
     }
     if (u % 500 == 0) Pump(0);
   }
   ASSERT_TRUE(WaitUntil([&] { return client_.DoneAll() == 10000; }, 180000)) << client_.DoneAll();
   const DWORD ms = GetTickCount() - start;
   Pump(300);
-  const long long at_end = MemoryKib();
+  const long long at_end = memory.Kib();
   std::cout << "[ load ] SendMessage: 100000 characters in " << ms << " ms; memory after 1000 "
             << "utterances " << after_first_thousand << " KiB, after 10000 " << at_end << " KiB\n";
   EXPECT_TRUE(client_.AllDoneEqual());
@@ -84,13 +90,14 @@ TEST_F(Load, HundredThousandCharactersSentStayExactAndMemoryFlat) {
 TEST_F(Load, HundredThousandCharactersPostedStayExact) {
   auto k = StartWith({});
   ASSERT_TRUE(k && k->Main());
+  const Memory memory;
   const auto texts = Utterances();
   const DWORD start = GetTickCount();
   for (const auto& t : texts) k->Say(t, /*post=*/true);
   ASSERT_TRUE(WaitUntil([&] { return client_.DoneAll() == 10000; }, 180000)) << client_.DoneAll();
   const DWORD ms = GetTickCount() - start;
   Pump(300);
-  std::cout << "[ load ] PostMessage: 100000 characters in " << ms << " ms; memory " << MemoryKib()
+  std::cout << "[ load ] PostMessage: 100000 characters in " << ms << " ms; memory " << memory.Kib()
             << " KiB\n";
   EXPECT_TRUE(client_.AllDoneEqual());
   EXPECT_EQ(client_.DoneAll(), 10000);
@@ -104,7 +111,8 @@ TEST_F(Load, UtteranceThatNeverEndsIsHeldAndReleasedAtTheNextStart) {
   ASSERT_TRUE(k && k->Main());
   k->Say("まえ");
   ASSERT_TRUE(WaitUntil([&] { return client_.DoneAll() == 1; }));
-  const long long before = MemoryKib();
+  const Memory memory;
+  const long long before = memory.Kib();
   // 400,002 characters: a buffer of 800 KB, which the program holds while the utterance goes on
   // and gives back when the next one starts.
   const std::uint32_t a = Code("あ");
@@ -114,12 +122,12 @@ TEST_F(Load, UtteranceThatNeverEndsIsHeldAndReleasedAtTheNextStart) {
     if (i % 20000 == 0) Pump(0);
   }
   long long during = before;
-  EXPECT_TRUE(WaitUntil([&] { return (during = MemoryKib()) >= before + 700; }, 120000))
+  EXPECT_TRUE(WaitUntil([&] { return (during = memory.Kib()) >= before + 700; }, 120000))
       << "the buffer shows: " << before << " -> " << during << " KiB";
   k->Char(0, Code("ん"), true);  // a new utterance empties the buffer
   ASSERT_TRUE(WaitUntil([&] { return client_.DoneAll() == 2; }, 300000));
   Pump(300);
-  const long long after = MemoryKib();
+  const long long after = memory.Kib();
   std::cout << "[ load ] 400002-character utterance: memory before " << before << " KiB, during "
             << during << " KiB, after " << after << " KiB\n";
   EXPECT_EQ(transcript_.Speaks(), (std::vector<std::string>{Utf8("まえ"), Utf8("ん")}));

@@ -91,7 +91,6 @@ std::string Narrow(std::wstring_view text, UINT code_page) {
   return out;
 }
 
-std::string Utf8FromSjis(std::string_view sjis) { return Narrow(Wide(sjis, 932), CP_UTF8); }
 
 // ---- files -------------------------------------------------------------------------------
 
@@ -133,14 +132,12 @@ std::string TempFilePath(const char* prefix) {
   return path;
 }
 
-std::string WindowsDirectory() {
+std::string IniPath(const std::string& name) {
   char dir[MAX_PATH + 1] = {};
   std::string path(dir, GetWindowsDirectoryA(dir, sizeof dir));
   if (path.empty() || path.back() != '\\') path += '\\';
-  return path;
+  return path + name;
 }
-
-std::string IniPath(const std::string& name) { return WindowsDirectory() + name; }
 
 void WriteIni(const std::string& raw, const std::string& name) {
   const std::string path = IniPath(name);
@@ -185,7 +182,7 @@ HRESULT CallControlEntry(const std::string& control_path, const char* entry) {
 
 std::string TranscriptText(std::string_view sjis) {
   std::string out;
-  for (const wchar_t c : Wide(sjis, 932)) {
+  for (const wchar_t c : Wide(sjis, koe::kShiftJisCodePage)) {
     switch (c) {
       case L'\0': out += "\\0"; break;
       case L'\\': out += "\\\\"; break;

@@ -50,8 +50,6 @@ std::string PathFromEnv(const char* name);
 
 std::wstring Wide(std::string_view bytes, UINT code_page);
 std::string Narrow(std::wstring_view text, UINT code_page);
-// Shift-JIS (code page 932, whatever the system's) to UTF-8.
-std::string Utf8FromSjis(std::string_view sjis);
 
 // ---- files -------------------------------------------------------------------------------
 
@@ -61,8 +59,6 @@ std::string ReadWholeFile(const std::string& path);
 std::vector<std::string> ReadLines(const std::string& path);
 // A new, unique path in the temporary folder (no file made).
 std::string TempFilePath(const char* prefix);
-// The Windows directory, with a trailing backslash.
-std::string WindowsDirectory();
 
 // The settings file named `name` in the Windows directory, where the profile functions keep it.
 std::string IniPath(const std::string& name = "Koemado.ini");

@@ -25,7 +25,7 @@ namespace {
 class SettingsFile {
  public:
   explicit SettingsFile(const std::string& tag)
-      : name_("kmdtest_" + tag + ".ini"), path_(koe_test::WindowsDirectory() + name_) {
+      : name_("kmdtest_" + tag + ".ini"), path_(koe_test::IniPath(name_)) {
     Remove();
     fw::TheTestSeam().program_path = [tag] { return "C:\\Program Files\\Koemado\\kmdtest_" + tag + ".exe"; };
   }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <iterator>
 
+#include "koemado_version.h"
 #include "protocol.h"
 #include "test_support.h"
 
@@ -280,7 +281,7 @@ TEST(Registration, TheControlCarriesItsVersion) {
   wchar_t* text = nullptr;
   UINT size = 0;
   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &size));
-  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(1, 2));  // 2.1.0.0
+  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(KOE_VERSION_MINOR, KOE_VERSION_MAJOR));
   EXPECT_EQ(fixed->dwFileVersionLS, 0u);
   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\041103A4\\FileDescription",
                              reinterpret_cast<void**>(&text), &size));
