@@ -84,9 +84,10 @@ class EditorDialog : public ProgramTest {
   }
 
   // The reading the program now gives the character: the text the control is asked to speak.
+  // Posted, so that it is handled after everything posted to the program before it.
   std::string Spoken(const std::string& sjis) {
     const auto before = transcript_.Speaks().size();
-    koemado_->Say(sjis);
+    koemado_->Say(sjis, /*post=*/true);
     if (!WaitUntil([&] { return transcript_.Speaks().size() > before; })) return "(nothing spoken)";
     return transcript_.Speaks().back();
   }
@@ -191,13 +192,13 @@ TEST_F(EditorDialog, EnterStaysInTheGridAndPressesAFocusedButton) {
   ASSERT_TRUE(w.editor);
   PostMessageA(w.editor, WM_KEYDOWN, VK_RETURN, 0);
   PostMessageA(w.editor, WM_CHAR, '\r', 0);
-  Pump(300);
+  Spoken("か");  // handled after the keys
   EXPECT_TRUE(IsWindowVisible(w.dialog));
   EXPECT_EQ(FocusOf(w.dialog), w.editor);
 
   // Tab from the grid stays in the grid; from the buttons it goes OK, Help, Cancel.
   PostMessageA(w.editor, WM_KEYDOWN, VK_TAB, 0);
-  Pump(300);
+  Spoken("か");
   EXPECT_EQ(FocusOf(w.dialog), w.editor);
   // A press released outside the button focuses it without clicking it.
   PostMessageA(w.ok, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
@@ -336,7 +337,7 @@ TEST_F(EditorDialog, HelpButtonOpensTheManualAndKeepsTheDialog) {
   EXPECT_EQ(box->caption, "Koemado V2.0");
   EXPECT_NE(box->text.find("Help\\Koemado_html\\html\\HID00000001.htm"), std::string::npos) << box->text;
   koemado_->DismissMessageBox(*box);
-  Pump(200);
+  Spoken("か");
   EXPECT_TRUE(IsWindowVisible(w.dialog));
   // When the error box closes the dialog is active again, the focus where it was: on the button
   // that was clicked.
