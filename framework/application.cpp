@@ -88,9 +88,13 @@ void ApplicationObject::Run() {
 
 void ApplicationObject::Terminate() { ::PostQuitMessage(0); }
 
+// The loop is Unicode whatever the windows are: the system hands an ANSI window its characters
+// converted (a double-byte one as lead and trail byte), and the Unicode cell editor gets each
+// character whole. An ANSI loop would split the editor's characters into bytes, and the dialog
+// key handling would convert each byte on its own.
 void ApplicationObject::HandleMessage() {
   MSG msg;
-  const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+  const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
   if (got == 0 || got == -1) {
     terminated_ = true;
     return;
@@ -98,10 +102,10 @@ void ApplicationObject::HandleMessage() {
   if (msg.hwnd) {
     const HWND root = ::GetAncestor(msg.hwnd, GA_ROOT);
     const Window* window = Window::FromHandle(root);
-    if (window && window->HandlesDialogKeys() && ::IsDialogMessageA(root, &msg)) return;
+    if (window && window->HandlesDialogKeys() && ::IsDialogMessageW(root, &msg)) return;
   }
   ::TranslateMessage(&msg);
-  ::DispatchMessageA(&msg);
+  ::DispatchMessageW(&msg);
 }
 
 void ApplicationObject::Minimize() { ::ShowWindow(Handle(), SW_MINIMIZE); }

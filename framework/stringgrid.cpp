@@ -1,6 +1,7 @@
 #include "stringgrid.h"
 
 #include <commctrl.h>
+#include <imm.h>
 
 #include <algorithm>
 #include <string>
@@ -227,6 +228,10 @@ LRESULT StringGrid::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
       TypeIntoEditor(lead != 0 ? std::string_view(bytes, 2) : std::string_view(&bytes[1], 1), lparam);
       return 0;
     }
+    case WM_IME_STARTCOMPOSITION:
+      // The default handling opens the input method's composition window where it was placed.
+      PlaceComposition();
+      break;
     case WM_KILLFOCUS:
       pending_lead_ = 0;
       break;
@@ -356,6 +361,25 @@ bool StringGrid::TypeIntoEditor(std::string_view ansi, LPARAM key_data) {
   }
   for (int i = 0; i < count && editor_; ++i) SendMessageW(editor_, WM_CHAR, wide[i], key_data);
   return true;
+}
+
+void StringGrid::PlaceComposition() {
+  HIMC context = ImmGetContext(Handle());
+  if (!context) return;  // no input method
+  // At the current cell's text when it is in view, else at the first cell the user can type in.
+  const koe::GridCoord at = model_.Current();
+  koe::PixelRect cell;
+  if (!model_.CellPixels(at.col, at.row, cell) &&
+      !model_.CellPixels(model_.LeftCol(), model_.TopRow(), cell)) {
+    cell = {};
+  }
+  COMPOSITIONFORM form{};
+  form.dwStyle = CFS_POINT;
+  form.ptCurrentPos = {cell.left + kTextInset, cell.top + kTextInset};
+  ImmSetCompositionWindow(context, &form);
+  LOGFONTA font{};
+  if (GetObjectA(font_, sizeof font, &font) == sizeof font) ImmSetCompositionFontA(context, &font);
+  ImmReleaseContext(Handle(), context);
 }
 
 void StringGrid::ToggleEditorSelection() {

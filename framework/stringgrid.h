@@ -76,6 +76,8 @@ class StringGrid : public Window {
   void UpdateScrollBars();
   void UpdateEditor(bool reload_text);
   void ToggleEditorSelection();
+  // Puts the input method's composition window over the current cell, in the grid's font.
+  void PlaceComposition();
   // Hands one character, typed while the grid had the focus, to the editor. False when the bytes
   // are no character of the ANSI code page.
   bool TypeIntoEditor(std::string_view ansi, LPARAM key_data);

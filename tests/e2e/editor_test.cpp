@@ -215,6 +215,59 @@ TEST_F(EditorDialog, EnterStaysInTheGridAndPressesAFocusedButton) {
   EXPECT_FALSE(ReadIni().has_value()) << "Enter pressed Cancel, not OK";
 }
 
+// Keys as the keyboard gives them, into the foreground window: a Unicode character (as an
+// on-screen keyboard or a remote session types it) or a virtual key.
+void SendKeys(std::initializer_list<INPUT> inputs) {
+  std::vector<INPUT> all(inputs);
+  SendInput(static_cast<UINT>(all.size()), all.data(), sizeof(INPUT));
+}
+INPUT KeyInput(WORD vk, WORD scan, DWORD flags) {
+  INPUT in{};
+  in.type = INPUT_KEYBOARD;
+  in.ki.wVk = vk;
+  in.ki.wScan = scan;
+  in.ki.dwFlags = flags;
+  return in;
+}
+void TypeUnicode(wchar_t c) {
+  SendKeys({KeyInput(0, c, KEYEVENTF_UNICODE), KeyInput(0, c, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP)});
+}
+
+// Japanese typed into the cell editor by the routes a user has, through the program's own
+// message loop: the cells and the saved entries hold exactly what was typed.
+TEST_F(EditorDialog, JapaneseTypedIntoTheCellEditorArrivesWhole) {
+  Start();
+  const EditorWindows w = Open();
+  ASSERT_TRUE(w.editor);
+  SetForegroundWindow(w.dialog);
+  ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == w.dialog; }));
+  struct Route {
+    const char* what;
+    std::function<void(wchar_t)> type;
+  };
+  const Route routes[] = {
+      {"Unicode keyboard input", &TypeUnicode},
+      {"an input method's commit", [&](wchar_t c) { PostMessageW(w.editor, WM_IME_CHAR, c, 1); }},
+  };
+  const wchar_t* typed[][2] = {{L"あ", L"ア"}, {L"漢", L"カン"}};
+  int row = 1;
+  for (const Route& r : routes) {
+    SCOPED_TRACE(r.what);
+    for (const wchar_t* cell : typed[row - 1]) {
+      for (const wchar_t* c = cell; *c; ++c) r.type(*c);
+      const std::string want = koe_test::Narrow(cell, koe::kShiftJisCodePage);
+      EXPECT_TRUE(WaitUntil([&] { return Text(w.editor) == want; })) << Text(w.editor);
+      Key(w.editor, VK_TAB);
+    }
+    ++row;
+  }
+  PostMessageA(w.ok, BM_CLICK, 0, 0);
+  ASSERT_TRUE(Closed(w));
+  EXPECT_EQ(IniValue("読み方", "1"), "あ,ア");
+  EXPECT_EQ(IniValue("読み方", "2"), "漢,カン");
+  EXPECT_EQ(koemado_->Close(), 0);
+}
+
 // Typed while the grid itself has the focus (its current cell scrolled out of view, the editor
 // with it), by the routes an input method takes into an ANSI window: every cell and saved entry
 // holds exactly what was typed, and the first character replaces the cell's text. (Lead and

@@ -11,6 +11,7 @@
 #include "MenuCommands.h"
 #include "PTSVRLib_TLB.h"
 #include "application.h"
+#include "dlgYOMI.h"
 #include "main.h"
 #include "support.h"
 
@@ -22,17 +23,21 @@ class MainWindow : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     ASSERT_EQ(koe_test::CallControlEntry("PtSvr.ocx", "DllRegisterServer"), S_OK);
+    koe_test::DeleteIni(kIni);
     KMDIni_Initialize();
     Application.Initialize();
     Application.SetTitle("Koemado V2.0");
     Application.CreateForm(MainForm);
+    Application.CreateForm(dlgYomikata);
     MainForm->Show();
   }
   static void TearDownTestSuite() {
     Application.DestroyForms();
     KMDIni_Finalize();
     Application.Uninitialize();
+    koe_test::DeleteIni(kIni);
   }
+  static constexpr char kIni[] = "mainform_test.ini";
 };
 
 std::string MenuText(HMENU menu, int pos) {
@@ -120,6 +125,18 @@ TEST_F(MainWindow, ToolBarHoldsTheControlAndTheStatusBarSitsBelow) {
   char text[16] = "x";
   GetWindowTextA(MainForm->StatusBar1.Handle(), text, sizeof text);
   EXPECT_STREQ(text, "");
+}
+
+// Both bytes of a character, posted to the focused cell editor as an input method hands them to
+// a program that is not Unicode, reach the cell whole through the program's own modal loop.
+TEST_F(MainWindow, BytesPostedToTheReadingsEditorArriveWholeThroughTheModalLoop) {
+  const std::string typed = "あ";
+  for (char c : typed)
+    PostMessageA(dlgYomikata->StringGrid1.EditorHandle(), WM_CHAR, static_cast<BYTE>(c), 1);
+  PostMessageA(dlgYomikata->BtnOK.Handle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(dlgYomikata->ShowModal(), fw::mrOk);
+  EXPECT_EQ(dlgYomikata->StringGrid1.Model().Cell(1, 1), typed);
+  EXPECT_EQ(koe_test::IniValue("読み方", "1", kIni), typed + ",　");
 }
 
 }  // namespace

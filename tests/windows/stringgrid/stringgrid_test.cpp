@@ -3,6 +3,7 @@
 #include "stringgrid.h"
 
 #include <windows.h>
+#include <imm.h>
 
 #include <gtest/gtest.h>
 
@@ -148,6 +149,37 @@ TEST_F(StringGridTest, BytesTypedIntoTheFocusedGridJoinIntoCharacters) {
   EXPECT_EQ(grid_.Model().Cell(1, 1), typed) << "the first replaces the text, the rest follow it";
   EXPECT_EQ(GetFocus(), grid_.EditorHandle());
   EXPECT_TRUE(errors_.empty());
+}
+
+// An input method composing while the grid itself has the focus shows its composition window over
+// the current cell, in the grid's font, or over the first cell in view when that one is not.
+TEST_F(StringGridTest, CompositionWindowStandsOverTheCurrentCell) {
+  grid_.Model().SetCurrent(2, 3);
+  grid_.Refresh();
+  SetFocus(grid_.Handle());
+  SendMessageA(grid_.Handle(), WM_IME_STARTCOMPOSITION, 0, 0);
+  HIMC context = ImmGetContext(grid_.Handle());
+  ASSERT_TRUE(context);
+  COMPOSITIONFORM form{};
+  ASSERT_TRUE(ImmGetCompositionWindow(context, &form));
+  koe::PixelRect cell;
+  ASSERT_TRUE(grid_.Model().CellPixels(2, 3, cell));
+  EXPECT_EQ(form.dwStyle, static_cast<DWORD>(CFS_POINT));
+  EXPECT_EQ(form.ptCurrentPos.x, cell.left + 2);
+  EXPECT_EQ(form.ptCurrentPos.y, cell.top + 2);
+  LOGFONTA font{}, grid_font{};
+  ASSERT_TRUE(ImmGetCompositionFontA(context, &font));
+  GetObjectA(grid_.Font(), sizeof grid_font, &grid_font);
+  EXPECT_STREQ(font.lfFaceName, grid_font.lfFaceName);
+  EXPECT_EQ(font.lfHeight, grid_font.lfHeight);
+
+  SendMessageA(grid_.Handle(), WM_VSCROLL, SB_PAGEDOWN, 0);
+  SendMessageA(grid_.Handle(), WM_IME_STARTCOMPOSITION, 0, 0);
+  ASSERT_TRUE(ImmGetCompositionWindow(context, &form));
+  ASSERT_TRUE(grid_.Model().CellPixels(grid_.Model().LeftCol(), grid_.Model().TopRow(), cell));
+  EXPECT_EQ(form.ptCurrentPos.x, cell.left + 2);
+  EXPECT_EQ(form.ptCurrentPos.y, cell.top + 2);
+  ImmReleaseContext(grid_.Handle(), context);
 }
 
 TEST_F(StringGridTest, MovingToACellSelectsItsTextSoTypingReplacesIt) {
