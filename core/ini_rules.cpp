@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "sjis.h"
 
@@ -64,7 +66,136 @@ std::optional<std::int32_t> ParseDecimal(std::string_view text) {
   return static_cast<std::int32_t>(value);
 }
 
+// ---- the file's lines, as the profile functions see them ----
+
+constexpr bool IsProfileSpace(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r') || c == '\x1A';
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsProfileSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsProfileSpace(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+constexpr char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Names compare byte for byte, a single-byte letter in either case (never a trail byte).
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (IsLeadByte(static_cast<unsigned char>(a[i])) && i + 1 < a.size()) {
+      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+      ++i;
+    } else if (AsciiLower(a[i]) != AsciiLower(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// One line of the file: where it starts, where its text ends (before CR LF), where the next begins.
+struct Line {
+  std::size_t begin, end, next;
+};
+
+std::vector<Line> SplitLines(std::string_view file) {
+  std::vector<Line> lines;
+  std::size_t begin = 0;
+  while (begin < file.size()) {
+    std::size_t end = file.find('\n', begin);
+    const std::size_t next = end == std::string_view::npos ? file.size() : end + 1;
+    if (end == std::string_view::npos) end = file.size();
+    if (end > begin && file[end - 1] == '\r') --end;
+    lines.push_back({begin, end, next});
+    begin = next;
+  }
+  return lines;
+}
+
+// The name of a section line ("[name]" up to its last single-byte "]", trimmed), else nullopt.
+std::optional<std::string_view> SectionName(std::string_view line) {
+  line = Trim(line);
+  if (line.empty() || line.front() != '[') return std::nullopt;
+  const std::size_t close = LastDelimiter(line, "]");
+  if (close == std::string_view::npos || close == 0) return std::nullopt;
+  return Trim(line.substr(1, close - 1));
+}
+
+// Key and value of any other line: "name=value", or a name alone with an empty value. The key
+// is empty for a blank line.
+std::pair<std::string_view, std::string_view> KeyAndValue(std::string_view line) {
+  const std::size_t equals = line.find('=');  // never a trail byte: those start at 0x40
+  if (equals == std::string_view::npos) return {Trim(line), {}};
+  return {Trim(line.substr(0, equals)), Trim(line.substr(equals + 1))};
+}
+
+// The lines of the first section of this name: [first, last) indices, after its header.
+std::optional<std::pair<std::size_t, std::size_t>> FindSection(std::string_view file,
+                                                               const std::vector<Line>& lines,
+                                                               std::string_view section) {
+  section = Trim(section);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const auto name = SectionName(file.substr(lines[i].begin, lines[i].end - lines[i].begin));
+    if (!name || !SameName(*name, section)) continue;
+    std::size_t j = i + 1;
+    while (j < lines.size() && !SectionName(file.substr(lines[j].begin, lines[j].end - lines[j].begin))) ++j;
+    return std::pair{i + 1, j};
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> FindKey(std::string_view file, const std::vector<Line>& lines,
+                                   std::pair<std::size_t, std::size_t> range, std::string_view key) {
+  key = Trim(key);
+  for (std::size_t i = range.first; i < range.second; ++i) {
+    const auto [name, value] = KeyAndValue(file.substr(lines[i].begin, lines[i].end - lines[i].begin));
+    if (!name.empty() && SameName(name, key)) return i;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<std::string> ProfileValue(std::string_view file, std::string_view section,
+                                        std::string_view key, std::size_t max_length) {
+  const std::vector<Line> lines = SplitLines(file);
+  const auto range = FindSection(file, lines, section);
+  if (!range) return std::nullopt;
+  const auto at = FindKey(file, lines, *range, key);
+  if (!at) return std::nullopt;
+  std::string_view value =
+      KeyAndValue(file.substr(lines[*at].begin, lines[*at].end - lines[*at].begin)).second;
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+    value = value.substr(1, value.size() - 2);
+  return std::string(value.substr(0, max_length));
+}
+
+std::string WithProfileValue(std::string_view file, std::string_view section, std::string_view key,
+                             std::string_view value) {
+  const std::vector<Line> lines = SplitLines(file);
+  const std::string line = std::string(Trim(key)) + "=" + std::string(value);
+  std::string out;
+  const auto range = FindSection(file, lines, section);
+  if (!range) {
+    out = file;
+    if (!out.empty() && out.back() != '\n') out += "\r\n";
+    out += "[" + std::string(Trim(section)) + "]\r\n" + line + "\r\n";
+    return out;
+  }
+  if (const auto at = FindKey(file, lines, *range, key)) {
+    const Line& l = lines[*at];
+    return std::string(file.substr(0, l.begin)) + line + std::string(file.substr(l.end));
+  }
+  // After the section's last line that is not blank (its header when it has none).
+  std::size_t after = range->first - 1;
+  for (std::size_t i = range->first; i < range->second; ++i)
+    if (!Trim(file.substr(lines[i].begin, lines[i].end - lines[i].begin)).empty()) after = i;
+  const Line& l = lines[after];
+  const bool ended = l.next > l.end;  // the line has its line end
+  return std::string(file.substr(0, l.next)) + (ended ? "" : "\r\n") + line + "\r\n" +
+         std::string(file.substr(l.next));
+}
 
 std::size_t DirectoryPartLength(std::string_view path) {
   const std::size_t last = LastDelimiter(path, "\\:");

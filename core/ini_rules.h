@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,21 @@ std::string IniFileNameFor(std::string_view program_path);
 // "0x", "0X") and up to 8 significant hex digits taken as the 32-bit pattern, and nothing
 // after. Anything else gives fallback.
 std::int32_t ReadIniInteger(std::string_view text, std::int32_t fallback);
+
+// The settings file as Shift-JIS bytes, read and changed the way the profile functions do, for a
+// system whose code page is not Shift-JIS (there the profile functions would read the file in
+// another code page and write every Japanese byte back destroyed). Names match byte for byte
+// after trimming blanks, single-byte letters in either case; the first section and the first key
+// of a name count; a line without "=" is a key with an empty value.
+//
+// The value of a key, its blanks trimmed and one pair of enclosing quotes (' or ") removed, cut
+// to max_length bytes; nullopt when the section or the key is missing.
+std::optional<std::string> ProfileValue(std::string_view file, std::string_view section,
+                                        std::string_view key, std::size_t max_length);
+// The file with the key set to value: the key's line rewritten in place, or a new line after
+// the section's last line that is not blank, or a new section at the end. Every other byte
+// stays as it was.
+std::string WithProfileValue(std::string_view file, std::string_view section, std::string_view key,
+                             std::string_view value);
 
 }  // namespace koe

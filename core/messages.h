@@ -42,6 +42,14 @@ std::string StartupErrorText(std::string_view kind, std::string_view module, std
 // "<file> に書き込めません": the settings file refused a write.
 std::string CannotWriteText(std::string_view file);
 
+// The readings list was kept but not saved, because the system's code page is not Shift-JIS:
+// "読み方は保存されませんでした: この Windows の文字コード (コード ページ <code page>) がシフト
+// JIS (932) ではないため、設定ファイルに書き込むと日本語が壊れます。編集した読み方は Koemado を
+// 終了するまで使われます。保存するには、コントロール パネルの [地域] の [管理] にある [システム
+// ロケールの変更] で「日本語 (日本)」を選び、「ベータ: ワールドワイド言語サポートで Unicode UTF-8
+// を使用」のチェックを外して、Windows を再起動してください"
+std::string ReadingsNotSavedText(std::uint32_t code_page);
+
 // "ヘルプ ファイル <path> を開けません": the manual could not be opened.
 std::string CannotOpenHelpText(std::string_view path);
 

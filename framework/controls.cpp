@@ -5,6 +5,7 @@
 #include "application.h"
 #include "errors.h"
 #include "messages.h"
+#include "text.h"
 
 namespace fw {
 
@@ -148,7 +149,8 @@ void Label::AutoSize() {
   HDC dc = ::GetDC(Handle());
   HGDIOBJ old = ::SelectObject(dc, CurrentFont());
   SIZE size = {};
-  ::GetTextExtentPoint32A(dc, caption_.data(), static_cast<int>(caption_.size()), &size);
+  const std::wstring wide = FromShiftJis(caption_);  // GDI reads ANSI in the system's code page
+  ::GetTextExtentPoint32W(dc, wide.data(), static_cast<int>(wide.size()), &size);
   ::SelectObject(dc, old);
   ::ReleaseDC(Handle(), dc);
   SetBounds(left_, top_, size.cx, size.cy);

@@ -4,19 +4,12 @@
 
 #include "com_util.h"
 #include "messages.h"
+#include "text.h"
 
 namespace fw {
 namespace {
 
-// UTF-16 to ANSI (Shift-JIS) bytes.
-std::string ToAnsi(BSTR text) {
-  const int length = static_cast<int>(::SysStringLen(text));
-  if (length == 0) return {};
-  const int size = ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text, length, bytes.data(), size, nullptr, nullptr);
-  return bytes;
-}
+std::string FromBstr(BSTR text) { return ToShiftJis(std::wstring_view(text, ::SysStringLen(text))); }
 
 // Takes over the strings of an EXCEPINFO so they are freed however we leave.
 struct ExcepStrings {
@@ -32,12 +25,12 @@ struct ExcepStrings {
 }  // namespace
 
 std::string SystemErrorText(HRESULT code) {
-  char* buffer = nullptr;
-  const DWORD length = ::FormatMessageA(
+  wchar_t* buffer = nullptr;
+  const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
   std::string text;
-  if (length != 0 && buffer != nullptr) text.assign(buffer, length);
+  if (length != 0 && buffer != nullptr) text = ToShiftJis(std::wstring_view(buffer, length));
   if (buffer != nullptr) ::LocalFree(buffer);
   while (!text.empty() && (static_cast<unsigned char>(text.back()) <= 0x20 || text.back() == '.'))
     text.pop_back();
@@ -56,9 +49,9 @@ void CheckInvoke(HRESULT hr, EXCEPINFO& excep) {
   if (hr != DISP_E_EXCEPTION) throw EOleSysError(SystemErrorText(hr), hr);
 
   const HRESULT code = excep.scode != 0 ? excep.scode : static_cast<HRESULT>(excep.wCode);
-  std::string message = koe::TrimExceptionDescription(ToAnsi(strings.description.get()));
+  std::string message = koe::TrimExceptionDescription(FromBstr(strings.description.get()));
   if (message.empty()) message = SystemErrorText(code);
-  throw EOleException(std::move(message), code, ToAnsi(strings.source.get()));
+  throw EOleException(std::move(message), code, FromBstr(strings.source.get()));
 }
 
 }  // namespace fw

@@ -9,6 +9,7 @@
 #include "application.h"
 #include "errors.h"
 #include "messages.h"
+#include "text.h"
 
 namespace fw {
 namespace {
@@ -102,11 +103,14 @@ void StringGrid::SetFont(HFONT font) {
   if (Handle()) InvalidateRect(Handle(), nullptr, FALSE);
 }
 
+// Texts reach GDI in UTF-16: GDI reads ANSI texts in the system's code page, which need not be
+// the program's (a manifest's code page does not reach GDI).
 int StringGrid::TextWidth(std::string_view text) const {
   HDC dc = GetDC(Handle());
   HGDIOBJ old = SelectObject(dc, font_);
   SIZE size{};
-  GetTextExtentPoint32A(dc, text.data(), static_cast<int>(text.size()), &size);
+  const std::wstring wide = FromShiftJis(text);
+  GetTextExtentPoint32W(dc, wide.data(), static_cast<int>(wide.size()), &size);
   SelectObject(dc, old);
   ReleaseDC(Handle(), dc);
   return size.cx;
@@ -590,8 +594,9 @@ void StringGrid::Paint(HDC dc, const RECT& area) {
       if (!text.empty()) {
         SetTextColor(dc, GetSysColor(text_color));
         RECT clip{left + kTextInset, top + kTextInset, right - kTextInset, bottom};
-        ExtTextOutA(dc, clip.left, clip.top, ETO_CLIPPED, &clip, text.data(),
-                    static_cast<UINT>(text.size()), nullptr);
+        const std::wstring wide = FromShiftJis(text);
+        ExtTextOutW(dc, clip.left, clip.top, ETO_CLIPPED, &clip, wide.data(),
+                    static_cast<UINT>(wide.size()), nullptr);
       }
     }
   }

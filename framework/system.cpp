@@ -1,5 +1,7 @@
 #include "system.h"
 
+#include "text.h"
+
 namespace fw {
 
 TestSeam& TheTestSeam() {
@@ -9,7 +11,7 @@ TestSeam& TheTestSeam() {
 
 int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) {
   if (TheTestSeam().message_box) return TheTestSeam().message_box(owner, text, caption, type);
-  return ::MessageBoxA(owner, text.c_str(), caption.c_str(), type);
+  return ::MessageBoxW(owner, FromShiftJis(text).c_str(), FromShiftJis(caption).c_str(), type);
 }
 
 int StartupShowCommand() {
@@ -18,6 +20,11 @@ int StartupShowCommand() {
   info.cb = sizeof info;
   ::GetStartupInfoA(&info);
   return (info.dwFlags & STARTF_USESHOWWINDOW) ? info.wShowWindow : SW_SHOWNORMAL;
+}
+
+unsigned SystemCodePage() {
+  if (TheTestSeam().code_page) return TheTestSeam().code_page();
+  return ::GetACP();
 }
 
 // The buffer grows until the whole path fits.

@@ -1,6 +1,6 @@
 // The few answers of the system that a test must be able to give instead: the message box (it
-// waits for a user), the show command the process was started with, and the program file's
-// path. Everything asks through these functions; the program never touches the seam, so there
+// waits for a user), the show command the process was started with, the program file's path and
+// the system's code page. Everything asks through these functions; the program never touches the seam, so there
 // they are the system's own.
 #pragma once
 
@@ -11,12 +11,15 @@
 
 namespace fw {
 
-// MessageBoxA, through the seam.
+// A message box of Shift-JIS texts (shown right whatever the system's code page), through the
+// seam.
 int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type);
 // The show command the process was started with (SW_SHOWNORMAL when none was given).
 int StartupShowCommand();
 // The full path of the running program's file.
 std::string ProgramPath();
+// The system's ANSI code page (GetACP).
+unsigned SystemCodePage();
 
 // The one test seam: a test sets what it stands in for and clears it again (an empty function
 // is the system's answer).
@@ -25,6 +28,7 @@ struct TestSeam {
       message_box;
   std::function<int()> startup_show_command;
   std::function<std::string()> program_path;
+  std::function<unsigned()> code_page;
 };
 TestSeam& TheTestSeam();
 

@@ -25,8 +25,15 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get install -y -q --no-install-recommends "${need[@]}"
 fi
 
-if ! locale -a 2>/dev/null | grep -qiE '^ja_JP\.utf-?8$'; then
-  sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
-  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
-  locale-gen
-fi
+# ja_JP.UTF-8 gives Wine the Japanese code page 932; hi_IN (a locale without an ANSI code page)
+# gives it UTF-8, for the test of a system whose code page is not Shift-JIS.
+locales=$(locale -a 2>/dev/null || true)
+missing_locale=0
+for l in ja_JP hi_IN; do
+  if ! grep -qiE "^${l}\.utf-?8$" <<<"$locales"; then
+    sed -i "s/^# *${l}.UTF-8 UTF-8/${l}.UTF-8 UTF-8/; s/^# *${l} UTF-8/${l} UTF-8/" /etc/locale.gen
+    grep -qE "^${l}(\.UTF-8)? UTF-8" /etc/locale.gen || echo "${l} UTF-8" >> /etc/locale.gen
+    missing_locale=1
+  fi
+done
+if [ $missing_locale = 1 ]; then locale-gen; fi

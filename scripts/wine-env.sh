@@ -1,6 +1,8 @@
 # Shell functions for running Windows programs under Wine. Source this file.
 # KOE_WINE_BITS=32|64 (default 32) says which Windows programs the prefix runs: 32 uses Debian's
 # `wine` (its 32-bit loader) and a win32 prefix; 64 uses the 64-bit loader and a win64 prefix.
+# KOE_WINE_LOCALE (default ja_JP.UTF-8) is the Unix locale, from which Wine takes the code page:
+# hi_IN.UTF-8 gives a system whose code page is UTF-8 (65001).
 # koe_wine_env        exports the environment every Wine run needs (WINEPREFIX must be set)
 # koe_wine            runs a Windows program (or a Wine tool: reg, regsvr32, winepath.exe, ...)
 # koe_prefix_init     makes WINEPREFIX ready once (wineboot, no crash dialog); fails when Wine cannot run
@@ -10,7 +12,7 @@
 
 koe_wine_env() {
   export WINEDEBUG=${WINEDEBUG:--all}
-  export LC_ALL=ja_JP.UTF-8 LANG=ja_JP.UTF-8
+  export LC_ALL=${KOE_WINE_LOCALE:-ja_JP.UTF-8} LANG=${KOE_WINE_LOCALE:-ja_JP.UTF-8}
   export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
   if [ "${KOE_WINE_BITS:-32}" = 64 ]; then
     # Debian's wine, wine-stable and the tool wrappers (wineboot, regsvr32) take the 32-bit loader

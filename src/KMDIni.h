@@ -26,14 +26,21 @@ class TKoemadoIni {
   // three voice values. Never fails.
   void Load();
   // Writes every entry under its 1-based key, then the voice values. A write the profile
-  // functions refuse raises EKoemadoError ("<name> に書き込めません") at once; what was
-  // written before stays written.
+  // functions refuse raises EKoemadoError ("<path> に書き込めません") at once; what was
+  // written before stays written. Where ReadingsSaved() is false only the voice values are
+  // written, and every other byte of the file stays as it was.
   void Save();
+  // Whether Save writes the readings list: only where the system's code page was Shift-JIS at
+  // Load. Anywhere else the file's Japanese would not survive the profile functions.
+  bool ReadingsSaved() const { return readings_saved_; }
 
   std::int32_t Speed = 0;
   std::int32_t Pitch = 0;
   std::int32_t Volume = 0;
   koe::ReadingsList Readings;
+
+ private:
+  bool readings_saved_ = true;
 };
 
 // The process-wide settings object, made by KMDIni_Initialize and freed by KMDIni_Finalize.

@@ -4,10 +4,13 @@
 #include <cstdio>
 
 #include "KMDIni.h"
+#include "KoemadoError.h"
 #include "application.h"
 #include "entry_format.h"
 #include "entry_join.h"
 #include "main.h"
+#include "messages.h"
+#include "system.h"
 
 TdlgYomikata* dlgYomikata = nullptr;
 
@@ -246,5 +249,8 @@ void TdlgYomikata::BtnOKClick() {
   koe::ReadingsList& readings = KoemadoIni->Readings;
   readings.Clear();
   for (int r = 1; r < grid.RowCount(); ++r) readings.Append(koe::JoinEntryCells(grid.Cell(1, r), grid.Cell(2, r)));
+  // Under another code page the list is used from now on but the file is left as it is, and the
+  // user is told why and what to change.
+  if (!KoemadoIni->ReadingsSaved()) throw EKoemadoError(koe::ReadingsNotSavedText(fw::SystemCodePage()));
   KoemadoIni->Save();
 }

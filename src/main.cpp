@@ -14,6 +14,7 @@
 #include "messages.h"
 #include "protocol.h"
 #include "system.h"
+#include "text.h"
 
 TMainForm* MainForm = nullptr;
 
@@ -45,17 +46,6 @@ std::unique_ptr<TPtSvr> CreatePtSvr(HWND parent) {
   const RECT bounds = {0, 2, 160, 32};
   const auto [data, size] = ControlData();
   return std::make_unique<TPtSvr>(parent, bounds, data, size);
-}
-
-// The client's characters are Shift-JIS whatever the system's code page (which may be another,
-// or UTF-8 where that option for programs that are not Unicode is on).
-std::wstring ToWide(const std::string& bytes) {
-  if (bytes.empty()) return {};
-  const int length = static_cast<int>(bytes.size());
-  const int size = ::MultiByteToWideChar(koe::kShiftJisCodePage, 0, bytes.data(), length, nullptr, 0);
-  std::wstring text(static_cast<size_t>(size), L'\0');
-  ::MultiByteToWideChar(koe::kShiftJisCodePage, 0, bytes.data(), length, text.data(), size);
-  return text;
 }
 
 constexpr int kToolBarHeight = 34;
@@ -92,7 +82,7 @@ TMainForm::TMainForm()
       ToolBar1(*this, kToolBarHeight),
       PtSvr(CreatePtSvr(ToolBar1.Handle())),
       StatusBar1(*this, kStatusBarHeight),
-      assembler_([this](const std::string& utterance) { PtSvr->Speak(ToWide(utterance)); },
+      assembler_([this](const std::string& utterance) { PtSvr->Speak(fw::FromShiftJis(utterance)); },
                  &PostKoeDone) {
   actClose = ActionList1.Add("終了", [this] { actCloseExecute(); });
   actVersion = ActionList1.Add("バージョン情報", [this] { actVersionExecute(); });

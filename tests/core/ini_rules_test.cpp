@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "sjis_text.h"
@@ -78,6 +79,62 @@ INSTANTIATE_TEST_SUITE_P(
                     NameCase{"C:\\x\\表.exe"_sj, 5, "表.ini"_sj},
                     NameCase{"C:\\x\\ソ"_sj, 5, "ソ.ini"_sj},
                     NameCase{"\\\\server\\share\\Koemado.EXE", 15, "Koemado.ini"}));
+
+// The settings file's bytes read and changed as the profile functions do, where the system's code
+// page is not Shift-JIS. "ソ" (0x83 0x5C) and "‐" (0x81 0x5D) end in '\\' and ']'.
+const std::string kFile =
+    "; a note\r\n[読み方]\r\n1=あ,ア\r\n 2 = \"い, イ\" \r\n3='う'\r\n\r\n"
+    "[声の設定‐ソ]\r\n速度=1\r\n\r\n[声の設定]\r\nSPEED=2\r\n速度=200\r\n速度=300\r\n\r\n"_sj;
+
+struct ReadCase {
+  std::string section, key;
+  std::optional<std::string> value;
+};
+
+TEST(ProfileValue, FindsTheFirstKeyOfTheFirstSectionOfItsName) {
+  const ReadCase cases[] = {
+      {"読み方"_sj, "1", "あ,ア"_sj},
+      {"読み方"_sj, "2", "い, イ"_sj},  // blanks trimmed, then the enclosing quotes
+      {"読み方"_sj, "3", "う"_sj},
+      {" 読み方 "_sj, "1", "あ,ア"_sj},
+      {"読み方"_sj, "4", std::nullopt},
+      {"声の設定"_sj, "速度"_sj, "200"},
+      {"声の設定‐ソ"_sj, "速度"_sj, "1"},
+      {"声の設定"_sj, "speed", "2"},  // single-byte letters in either case
+      {"声"_sj, "速度"_sj, std::nullopt},
+      {"ない"_sj, "1", std::nullopt},
+  };
+  for (const ReadCase& c : cases) EXPECT_EQ(ProfileValue(kFile, c.section, c.key, 2047), c.value) << c.key;
+  EXPECT_EQ(ProfileValue(kFile, "読み方"_sj, "1", 2), "あ"_sj) << "cut to the buffer";
+  EXPECT_EQ(ProfileValue("[a]\nk=v", "A", "K", 2047), "v") << "LF line ends, no last line end";
+  EXPECT_EQ(ProfileValue("[ a ]\nk=v", "a", "k", 2047), "v") << "blanks in the brackets trimmed";
+  EXPECT_EQ(ProfileValue("[a]\nk\nk=v", "a", "k", 2047), "") << "a key without a value";
+}
+
+struct WriteCase {
+  const char* what;
+  std::string file, section, key, value, expected;
+};
+
+TEST(WithProfileValue, ChangesOnlyTheBytesOfTheValue) {
+  const WriteCase cases[] = {
+      {"an existing key", kFile, "声の設定"_sj, "速度"_sj, "-5",
+       "; a note\r\n[読み方]\r\n1=あ,ア\r\n 2 = \"い, イ\" \r\n3='う'\r\n\r\n"
+       "[声の設定‐ソ]\r\n速度=1\r\n\r\n[声の設定]\r\nSPEED=2\r\n速度=-5\r\n速度=300\r\n\r\n"_sj},
+      {"a new key after the section's last line", kFile, "読み方"_sj, "4", "え",
+       "; a note\r\n[読み方]\r\n1=あ,ア\r\n 2 = \"い, イ\" \r\n3='う'\r\n4=え\r\n\r\n"
+       "[声の設定‐ソ]\r\n速度=1\r\n\r\n[声の設定]\r\nSPEED=2\r\n速度=200\r\n速度=300\r\n\r\n"_sj},
+      {"a new section", "[a]\r\nk=v", "声の設定"_sj, "音量"_sj, "7", "[a]\r\nk=v\r\n[声の設定]\r\n音量=7\r\n"_sj},
+      {"no file", "", "b", "k", "1", "[b]\r\nk=1\r\n"},
+      {"a last line without its end", "[b]\r\nj=0", "b", "k", "1", "[b]\r\nj=0\r\nk=1\r\n"},
+  };
+  for (const WriteCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string written = WithProfileValue(c.file, c.section, c.key, c.value);
+    EXPECT_EQ(written, c.expected);
+    EXPECT_EQ(ProfileValue(written, c.section, c.key, 2047), c.value);
+  }
+}
 
 }  // namespace
 }  // namespace koe

@@ -3,7 +3,10 @@
 // from the settings file and what it changed is heard in the next client character's speech.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "harness.h"
+#include "messages.h"
 
 namespace e2e {
 namespace {
@@ -361,7 +364,7 @@ TEST_F(EditorDialog, ReadOnlyFileShowsTheErrorAndTheNewListIsUsedAnyway) {
   const auto box = koemado_->WaitForMessageBox();
   ASSERT_TRUE(box);
   EXPECT_EQ(box->caption, "Koemado V2.0");
-  EXPECT_EQ(box->text, "Koemado.ini に書き込めません.");
+  EXPECT_EQ(box->text, IniPath() + " に書き込めません.") << "the full path of the settings file";
   koemado_->DismissMessageBox(*box);
   ASSERT_TRUE(Closed(w)) << "the dialog closes with OK all the same";
   held.reset();
@@ -461,6 +464,102 @@ TEST_F(EditorDialog, LayoutFollowsTheDialogsSizeAndColumn2FillsAtTheNextShowing)
   EXPECT_EQ(Width(w.grid), 300);
   PostMessageA(w.cancel, BM_CLICK, 0, 0);
   ASSERT_TRUE(Closed(w));
+}
+
+BOOL CALLBACK FirstLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR out) {
+  *reinterpret_cast<WORD*>(out) = language;
+  return FALSE;
+}
+
+// A copy of the program (in a folder of its own, under its own name) whose manifest does not
+// ask for the Japanese code page: the program as Windows before 11 runs it.
+std::string ProgramWithoutItsCodePage() {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  const std::string dir = std::string(temp) + "koemado-no-code-page";
+  CreateDirectoryA(dir.c_str(), nullptr);
+  const std::string copy = dir + "\\Koemado.exe";
+  EXPECT_TRUE(CopyFileA(PathFromEnv("KOE_TEST_EXE").c_str(), copy.c_str(), FALSE));
+  HMODULE image = LoadLibraryExA(copy.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  HRSRC found = image ? FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)) : nullptr;
+  std::string manifest;
+  WORD language = 0;
+  if (found) {
+    manifest.assign(static_cast<const char*>(LockResource(LoadResource(image, found))), SizeofResource(image, found));
+    EnumResourceLanguagesA(image, MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1), &FirstLanguage,
+                           reinterpret_cast<LONG_PTR>(&language));
+  }
+  if (image) FreeLibrary(image);
+  const std::size_t from = manifest.find("<activeCodePage");
+  const std::size_t to = manifest.find("</activeCodePage>");
+  EXPECT_TRUE(from != std::string::npos && to != std::string::npos) << manifest;
+  if (from == std::string::npos || to == std::string::npos) return copy;
+  manifest.erase(from, to + std::strlen("</activeCodePage>") - from);
+  HANDLE update = BeginUpdateResourceA(copy.c_str(), FALSE);
+  EXPECT_TRUE(update && UpdateResourceA(update, MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1), language,
+                                        manifest.data(), static_cast<DWORD>(manifest.size())) &&
+              EndUpdateResourceA(update, FALSE));
+  return copy;
+}
+
+// Where the system's code page is UTF-8 (run by the test of that code page, under a Wine whose
+// locale gives it). The program as built asks for the Japanese code page and works as anywhere.
+// Where Windows does not give it that, the profile functions would write the Shift-JIS file back
+// destroyed: the readings are read right and used, OK keeps the new list but leaves the file as
+// it was and says why, and the voice command still saves the voice values, every other byte kept.
+TEST_F(EditorDialog, OnAUtf8SystemTheReadingsFileIsNeverDestroyed) {
+  if (GetACP() != CP_UTF8) GTEST_SKIP() << "run by the test of a UTF-8 code page";
+  const std::string file = "[読み方]\r\n1=あ,ア\r\n2=い,イ\r\n\r\n[声の設定]\r\n速度=150\r\n";
+  struct Way {
+    const char* what;
+    std::string exe;
+    bool saved;
+  };
+  const Way ways[] = {
+      {"the program asks for the Japanese code page", PathFromEnv("KOE_TEST_EXE"), true},
+      {"Windows does not give it that code page", ProgramWithoutItsCodePage(), false},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.what);
+    WriteIni(file);
+    const std::size_t shown = transcript_.Matching("put Volume=").size();
+    koemado_ = ProgramTest::Start({"KOE_PTSVR_DIALOG=ok:200,90,100", "KOE_PTSVR_SIM_SPEED=0"}, SW_SHOWNORMAL, way.exe);
+    ASSERT_TRUE(koemado_ && koemado_->Main());
+    ASSERT_TRUE(transcript_.WaitForLines("put Volume=", shown + 1));
+    EXPECT_EQ(Spoken("あい"), Utf8("アイ")) << "the readings are read right";
+
+    // The dialog is found by its class alone: its caption is not this code page's text.
+    koemado_->Command("読み方の設定");
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (dialog = koemado_->FindWindowOf("TdlgYomikata", nullptr)) != nullptr; }));
+    const HWND ok = FindChild(dialog, "OK");
+    ASSERT_TRUE(ok);
+    PostMessageA(ok, BM_CLICK, 0, 0);
+    if (way.saved) {
+      EXPECT_TRUE(WaitUntil([] { return ReadIni().value_or("").find("\r\n500=,") != std::string::npos; }))
+          << "OK saved all 500 rows";
+    } else {
+      const auto box = koemado_->WaitForMessageBox();
+      ASSERT_TRUE(box);
+      wchar_t text[1024] = {};
+      GetDlgItemTextW(box->hwnd, 0xFFFF, text, 1024);
+      EXPECT_EQ(std::wstring(text), koe_test::Wide(koe::ErrorBoxText(koe::ReadingsNotSavedText(CP_UTF8)),
+                                                   koe::kShiftJisCodePage))
+          << "the error reads right on this system";
+      koemado_->DismissMessageBox(*box);
+      EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(dialog); })) << "OK closes the dialog all the same";
+      EXPECT_EQ(ReadIni(), file);
+      EXPECT_EQ(Spoken("あい"), Utf8("アイ")) << "the list in use";
+
+      koemado_->Command("声の設定");
+      EXPECT_TRUE(WaitUntil([&] {
+        return ReadIni() == "[読み方]\r\n1=あ,ア\r\n2=い,イ\r\n\r\n[声の設定]\r\n速度=200\r\nピッチ=90\r\n音量=100\r\n";
+      })) << ReadIni().value_or("(no file)");
+    }
+    EXPECT_FALSE(koemado_->WaitForMessageBox(0));
+    EXPECT_EQ(koemado_->Close(), 0);
+    DeleteIni();
+  }
 }
 
 }  // namespace

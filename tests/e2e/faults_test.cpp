@@ -125,7 +125,7 @@ TEST_F(Faults, SettingsFileThatIsADirectoryFailsTheSaveAndTheProgramRunsOn) {
   auto box = k->WaitForMessageBox();
   ASSERT_TRUE(box);
   EXPECT_EQ(box->caption, "Koemado V2.0");
-  EXPECT_EQ(box->text, "Koemado.ini に書き込めません.");
+  EXPECT_EQ(box->text, IniPath() + " に書き込めません.") << "the full path of the settings file";
   k->DismissMessageBox(*box);
   k->Say("まだ");
   EXPECT_TRUE(WaitUntil([&] { return client.DoneAll() == 1; }));
@@ -150,7 +150,7 @@ TEST_F(Faults, SettingsFileHeldOpenByAnotherProgramFailsTheSave) {
   auto box = k->WaitForMessageBox();
   CloseHandle(lock);
   ASSERT_TRUE(box);
-  EXPECT_EQ(box->text, "Koemado.ini に書き込めません.");
+  EXPECT_EQ(box->text, IniPath() + " に書き込めません.") << "the full path of the settings file";
   k->DismissMessageBox(*box);
   EXPECT_EQ(ReadIni(), before);
   EXPECT_EQ(k->Close(), 0);

@@ -126,7 +126,7 @@ TEST(KoemadoIni, DirectoryOfTheFilesNameCountsAsNoFileAndCannotBeSaved) {
     ini.Save();
     FAIL() << "Save wrote into a directory";
   } catch (const EKoemadoError& e) {
-    EXPECT_EQ(e.Message(), file.Name() + " に書き込めません");
+    EXPECT_EQ(e.Message(), file.Path() + " に書き込めません");
   }
 }
 
@@ -268,8 +268,8 @@ TEST(KoemadoIni, SavingFewerEntriesLeavesTheFilesLaterKeysAsTheyWere) {
   EXPECT_EQ(Layout(file.Read()).back(), "音量");
 }
 
-// Saves a changed object into a file that refuses writes: the user is told the file's name and
-// the object keeps its values.
+// Saves a changed object into a file that refuses writes: the user is told the file's full path
+// and the object keeps its values.
 void ExpectRefusedSave(const SettingsFile& file) {
   TKoemadoIni ini;
   SetEntries(ini, {"b", "c"});
@@ -280,7 +280,7 @@ void ExpectRefusedSave(const SettingsFile& file) {
     ini.Save();
     ADD_FAILURE() << "Save reported no error";
   } catch (const EKoemadoError& e) {
-    EXPECT_EQ(e.Message(), file.Name() + " に書き込めません");
+    EXPECT_EQ(e.Message(), file.Path() + " に書き込めません");
   }
   EXPECT_EQ(Entries(ini), (std::vector<std::string>{"b", "c"}));
   EXPECT_EQ(ini.Speed, 1);
@@ -347,6 +347,72 @@ TEST(KoemadoIni, FileNameComesFromTheProgramFileName) {
   }
   fw::TheTestSeam().program_path = nullptr;
   EXPECT_EQ(TKoemadoIni::IniFileName(), "kmdini_test.ini");
+}
+
+// On a system whose code page is not Shift-JIS the profile functions would read the file in that
+// code page and write it back destroyed: the file is read as its bytes, exactly as the profile
+// functions read it on a Japanese system, and only the voice values are written into it.
+class OtherCodePage {
+ public:
+  explicit OtherCodePage(unsigned code_page) { fw::TheTestSeam().code_page = [code_page] { return code_page; }; }
+  ~OtherCodePage() { fw::TheTestSeam().code_page = nullptr; }
+};
+
+TEST(KoemadoIni, OnAnotherCodePageTheFileReadsAsOnAJapaneseSystem) {
+  const char* files[] = {
+      "[読み方]\r\n1=あ,ア\r\n7=‥,てん\r\n 3 = \"い, イ\" \r\n4='う'\r\n500=最後\r\n"
+      "[声の設定]\r\n速度=$10\r\nピッチ=  -5\r\n音量=12abc\r\n",
+      "; comment\n[ 読み方 ]\n1=表\n1=second\n[声の設定]\n速度=1\n[声の設定]\n速度=2\n",
+      "[声の設定]\r\n速度=200\r\n",
+      "",
+  };
+  int n = 0;
+  for (const char* content : files) {
+    SCOPED_TRACE(content);
+    SettingsFile file(TestName() + std::to_string(n++));
+    file.Write(content);
+    TKoemadoIni japanese;
+    OtherCodePage utf8(65001);
+    TKoemadoIni other;
+    EXPECT_EQ(Entries(other), Entries(japanese));
+    EXPECT_EQ(std::vector<std::int32_t>({other.Speed, other.Pitch, other.Volume}),
+              std::vector<std::int32_t>({japanese.Speed, japanese.Pitch, japanese.Volume}));
+    EXPECT_TRUE(japanese.ReadingsSaved());
+    EXPECT_FALSE(other.ReadingsSaved());
+  }
+}
+
+TEST(KoemadoIni, OnAnotherCodePageSaveWritesOnlyTheVoiceValues) {
+  struct Case {
+    const char* what;
+    std::string before, after;
+  };
+  const Case cases[] = {
+      {"values in place", "[読み方]\r\n1=あ,ア\r\n\r\n[声の設定]\r\n速度=1\r\nピッチ=2\r\n音量=3\r\n[他]\r\nx=表\r\n",
+       "[読み方]\r\n1=あ,ア\r\n\r\n[声の設定]\r\n速度=200\r\nピッチ=-1\r\n音量=7\r\n[他]\r\nx=表\r\n"},
+      {"no voice section", "[読み方]\r\n1=あ,ア",
+       "[読み方]\r\n1=あ,ア\r\n[声の設定]\r\n速度=200\r\nピッチ=-1\r\n音量=7\r\n"},
+      {"no file", "", "[声の設定]\r\n速度=200\r\nピッチ=-1\r\n音量=7\r\n"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SettingsFile file(TestName() + std::to_string(n++));
+    if (!c.before.empty()) file.Write(c.before);
+    OtherCodePage utf8(65001);
+    TKoemadoIni ini;
+    SetEntries(ini, {"新,しん"});
+    ini.Speed = 200;
+    ini.Pitch = -1;
+    ini.Volume = 7;
+    ini.Save();
+    EXPECT_EQ(file.Read(), c.after);
+    EXPECT_EQ(Entries(ini), std::vector<std::string>{"新,しん"}) << "kept in memory";
+  }
+  SettingsFile directory(TestName() + "Directory");
+  ASSERT_TRUE(CreateDirectoryA(directory.Path().c_str(), nullptr));
+  OtherCodePage utf8(65001);
+  ExpectRefusedSave(directory);
 }
 
 }  // namespace
