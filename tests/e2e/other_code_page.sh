@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The relay on a system whose code page is not Shift-JIS: Koemado and koesend run with the
-# locale C.UTF-8 (Wine gives them code page 1252); the reader's characters are Shift-JIS all the
-# same, and koesend reads a pipe as UTF-8 and its arguments as Unicode.
+# locale C.UTF-8, which gives koesend code page 1252 (Koemado gets 932 all the same: its manifest
+# asks for it). koesend finds Koemado, sends the reader's characters in Shift-JIS, reads a pipe
+# as UTF-8 (a line that is not, as Shift-JIS) and its arguments as Unicode.
 # usage: other_code_page.sh WINEPREFIX BITS KOEMADO.EXE KOESEND.EXE PTSVR.OCX
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -35,8 +36,11 @@ done
 
 status=0
 printf 'パイプから読みます\n' | koe_wine "$koesend" --timeout 20 || { echo "koesend (pipe) failed: $?"; status=1; }
+# What cmd.exe's echo writes into a pipe on a Japanese system: Shift-JIS.
+printf 'シフトＪＩＳの行\n' | iconv -f UTF-8 -t CP932 | koe_wine "$koesend" --timeout 20 ||
+  { echo "koesend (Shift-JIS pipe) failed: $?"; status=1; }
 koe_wine "$koesend" --timeout 20 "引数の漢字" || { echo "koesend (argument) failed: $?"; status=1; }
-for want in "speak パイプから読みます" "speak 引数の漢字"; do
+for want in "speak パイプから読みます" "speak シフトＪＩＳの行" "speak 引数の漢字"; do
   if ! grep -qxF "$want" "$transcript"; then echo "transcript lacks '$want'"; status=1; fi
 done
 if [ $status != 0 ]; then echo "--- transcript"; cat "$transcript"; fi

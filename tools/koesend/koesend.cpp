@@ -5,7 +5,8 @@
 //
 // Without TEXT, each line of standard input is one utterance: typed into a console, as the console
 // gives it (in UTF-16, whatever its code page); from a pipe or a file, UTF-8 (a byte order mark is
-// skipped). Messages go out in UTF-16 to a console, in UTF-8 elsewhere. What reaches Koemado is
+// skipped), or Shift-JIS for a line that is not UTF-8 (what cmd.exe's echo gives on a Japanese
+// system). Messages go out in UTF-16 to a console, in UTF-8 elsewhere. What reaches Koemado is
 // Shift-JIS whatever the system's code page, as the reader sends it.
 // Exit codes: 0 spoken, 1 usage, 2 no Koemado window, 3 timed out waiting for the end of speech.
 #include <windows.h>
@@ -26,17 +27,11 @@ namespace {
 const char kUsage[] =
     "使い方: koesend [--post] [--timeout 秒] [テキスト...]\n"
     "  テキストを Koemado に一文字ずつ送り、読み終わるまで待ちます。\n"
-    "  テキストを省くと、標準入力の一行ごとに一つの発話として送ります (パイプやファイルは UTF-8)。\n"
-    "  --post      SendMessage でなく PostMessage で送る\n"
-    "  --timeout   読み終わりを待つ秒数 (既定 60、0 は待たない)\n"
-    "  終了コード: 0 読み終わり, 1 使い方の誤り, 2 Koemado が動いていない, 3 時間切れ\n"
-    "\n"
-    "Usage: koesend [--post] [--timeout SECONDS] [TEXT...]\n"
-    "  Sends the text to Koemado one character per message and waits until it has been spoken.\n"
-    "  Without TEXT, every line of standard input is sent as one utterance (UTF-8 from a pipe or file).\n"
-    "  --post      post the messages instead of sending them\n"
-    "  --timeout   seconds to wait for the end of speech (default 60, 0: do not wait)\n"
-    "  Exit codes: 0 spoken, 1 usage error, 2 Koemado is not running, 3 timed out\n";
+    "  テキストを省くと、標準入力の一行ごとに一つの発話として送ります\n"
+    "  (パイプやファイルは UTF-8、UTF-8 でない行はシフト JIS として読みます)。\n"
+    "  --post      SendMessage でなく PostMessage で送ります\n"
+    "  --timeout   読み終わりを待つ秒数 (既定 60、0 は待ちません)\n"
+    "  終了コード: 0 読み終わり、1 使い方の誤り、2 Koemado が動いていない、3 時間切れ\n";
 
 // Writes one of this program's texts: through the console's wide API when the handle is a console
 // (so it shows right whatever the console's code page), else in UTF-8.
@@ -83,7 +78,7 @@ class LineReader {
       if (!std::getline(std::cin, bytes)) return false;
       if (first_ && bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
       first_ = false;
-      line = koesend::FromUtf8(bytes);
+      line = koesend::FromPipe(bytes);
     }
     if (!line.empty() && line.back() == L'\r') line.pop_back();
     return true;
@@ -194,7 +189,7 @@ int main() {
   LocalFree(argv);
 
   if (!koesend::FindKoemado()) {
-    Print(STD_ERROR_HANDLE, "koesend: Koemado が動いていません (Koemado is not running)\n");
+    Print(STD_ERROR_HANDLE, "koesend: Koemado が動いていません\n");
     return 2;
   }
   CreateClientWindow();
@@ -207,7 +202,7 @@ int main() {
     std::wstring line;
     while (rc == 0 && input.Next(line)) rc = SpeakOne(line, post, timeout_ms);
   }
-  if (rc == 2) Print(STD_ERROR_HANDLE, "koesend: Koemado が終了しました (Koemado has gone)\n");
-  if (rc == 3) Print(STD_ERROR_HANDLE, "koesend: 時間切れ (timed out waiting for the end of speech)\n");
+  if (rc == 2) Print(STD_ERROR_HANDLE, "koesend: Koemado が終了しました\n");
+  if (rc == 3) Print(STD_ERROR_HANDLE, "koesend: 読み終わりを待つうちに時間切れになりました\n");
   return rc;
 }

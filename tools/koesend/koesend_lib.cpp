@@ -36,17 +36,32 @@ std::string ToShiftJis(const std::wstring& text) {
   return out;
 }
 
-std::wstring FromUtf8(const std::string& text) {
+std::wstring FromShiftJis(const std::string& text) {
   if (text.empty()) return {};
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  const int size = static_cast<int>(text.size());
+  const int n = MultiByteToWideChar(koe::kShiftJisCodePage, 0, text.data(), size, nullptr, 0);
   std::wstring out(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  MultiByteToWideChar(koe::kShiftJisCodePage, 0, text.data(), size, out.data(), n);
   return out;
 }
 
-// By the same bytes Koemado names its window with, so that both go through the same conversion
-// on a system whose code page is not Shift-JIS.
-HWND FindKoemado() { return FindWindowA(koe::kMainWindowClass, koe::kMainWindowCaption); }
+std::wstring FromPipe(const std::string& line) {
+  if (line.empty()) return {};
+  const int size = static_cast<int>(line.size());
+  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, line.data(), size, nullptr, 0);
+  if (n == 0) return FromShiftJis(line);
+  std::wstring out(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, line.data(), size, out.data(), n);
+  return out;
+}
+
+// By its caption in Unicode, as a Koemado whose code page is Shift-JIS names its window (on a
+// Japanese system, or one that gives it the Japanese code page its manifest asks for); else by
+// the same bytes, which a Koemado that runs in this system's code page has converted as we do.
+HWND FindKoemado() {
+  const std::wstring caption = FromShiftJis(koe::kMainWindowCaption);
+  if (HWND found = FindWindowW(L"TMainForm", caption.c_str())) return found;
+  return FindWindowA(koe::kMainWindowClass, koe::kMainWindowCaption);
+}
 
 }  // namespace koesend

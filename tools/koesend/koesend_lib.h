@@ -20,9 +20,12 @@ struct KoeChar {
 std::vector<KoeChar> ToMessages(const std::string& sjis);
 
 // UTF-16 to Shift-JIS (code page 932, whatever the system's code page: the reader's characters
-// are Shift-JIS), and UTF-8 to UTF-16.
+// are Shift-JIS).
 std::string ToShiftJis(const std::wstring& text);
-std::wstring FromUtf8(const std::string& text);
+// Shift-JIS to UTF-16.
+std::wstring FromShiftJis(const std::string& text);
+// A line read from a pipe or a file: UTF-8, or Shift-JIS when it is not valid UTF-8.
+std::wstring FromPipe(const std::string& line);
 
 // Koemado's main window, or null when it does not run.
 HWND FindKoemado();
