@@ -1,5 +1,7 @@
 #include "Version.h"
 
+#include <algorithm>
+
 #include "koemado_version.h"
 
 TAboutBox* AboutBox = nullptr;
@@ -20,6 +22,7 @@ fw::FormLayout AboutBoxLayout() {
 }
 
 const fw::FontSpec kLabelFont = {"System", -19, SHIFTJIS_CHARSET};
+constexpr int kLabelMargin = 8;  // between a label's text and the panel's right edge
 
 HICON ProgramIconImage() { return ::LoadIconA(::GetModuleHandleA(nullptr), "MAINICON"); }
 
@@ -36,4 +39,25 @@ TAboutBox::TAboutBox()
   ProductName.SetFont(kLabelFont);
   Version.SetFont(kLabelFont);
   Copyright.SetFont(kLabelFont);
+  MakeRoomForTheLabels();
+}
+
+// The labels size themselves to their text in the System font, which is wider on some systems
+// than the panel leaves room for: the panel and the dialog grow by what the widest one needs,
+// with the margin the icon keeps on the left. Everything else stays where it is.
+void TAboutBox::MakeRoomForTheLabels() {
+  RECT panel{};
+  ::GetWindowRect(Panel1.Handle(), &panel);
+  int needed = 0;
+  for (const fw::Label* label : {&ProductName, &Version, &Copyright}) {
+    RECT r{};
+    ::GetWindowRect(label->Handle(), &r);
+    needed = std::max<int>(needed, r.right + kLabelMargin - panel.right);
+  }
+  if (needed <= 0) return;
+  Panel1.SetBounds(8, 8, 337 + needed, 105);
+  RECT outer{};
+  ::GetWindowRect(Handle(), &outer);
+  ::SetWindowPos(Handle(), nullptr, 0, 0, outer.right - outer.left + needed, outer.bottom - outer.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }

@@ -14,6 +14,9 @@ class TAboutBox : public fw::Form {
   fw::Label Version;
   fw::Label Copyright;
   fw::Button OKButton;
+
+ private:
+  void MakeRoomForTheLabels();
 };
 
 extern TAboutBox* AboutBox;

@@ -113,6 +113,12 @@ TMainForm::TMainForm()
   SetIcon(::LoadIconA(::GetModuleHandleA(nullptr), "MAINICON"));
   PtSvr->OnStopSpeak = [this] { PtSvrStopSpeak(); };
   SetMessageHandler(koe::kWmKoeChar, [this](fw::Message& message) { WMKoeChar(message); });
+  // Frames, caption or menu bar that change size while the program runs (the user's text size,
+  // another theme) take the room again.
+  SetMessageHandler(WM_SETTINGCHANGE, [this](fw::Message& message) {
+    message.Default();
+    if (message.WParam == SPI_SETNONCLIENTMETRICS) MakeRoomForTheBars(Handle());
+  });
   OnCreateChildWindows = [this] {
     if (control_window_made_) return;
     PtSvr->HandleNeeded();

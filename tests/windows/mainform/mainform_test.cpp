@@ -10,6 +10,7 @@
 #include "KMDIni.h"
 #include "MenuCommands.h"
 #include "PTSVRLib_TLB.h"
+#include "Version.h"
 #include "application.h"
 #include "dlgYOMI.h"
 #include "main.h"
@@ -28,6 +29,7 @@ class MainWindow : public ::testing::Test {
     Application.Initialize();
     Application.SetTitle("Koemado V2.0");
     Application.CreateForm(MainForm);
+    Application.CreateForm(AboutBox);
     Application.CreateForm(dlgYomikata);
     MainForm->Show();
   }
@@ -98,7 +100,11 @@ TEST_F(MainWindow, ToolBarHoldsTheControlAndTheStatusBarSitsBelow) {
   EXPECT_STREQ(cls, "TMainForm");
   RECT client{};
   GetClientRect(MainForm->Handle(), &client);
-  EXPECT_EQ(client.right, 234);
+  // 242 wide outside: 234 inside with the frames of Windows 7 (and Wine), less with wider ones.
+  RECT frame{0, 0, 0, 0};
+  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(MainForm->Handle(), GWL_STYLE)), TRUE,
+                     static_cast<DWORD>(GetWindowLongPtrA(MainForm->Handle(), GWL_EXSTYLE)));
+  EXPECT_EQ(client.right, 242 - (frame.right - frame.left));
 
   auto child_rect = [](HWND child, HWND parent) {
     RECT r{};
@@ -109,7 +115,7 @@ TEST_F(MainWindow, ToolBarHoldsTheControlAndTheStatusBarSitsBelow) {
   const RECT bar = child_rect(MainForm->ToolBar1.Handle(), MainForm->Handle());
   EXPECT_EQ(bar.top, 0);
   EXPECT_EQ(bar.bottom - bar.top, 34);
-  EXPECT_EQ(bar.right - bar.left, 234);
+  EXPECT_EQ(bar.right - bar.left, client.right);
 
   ASSERT_TRUE(MainForm->PtSvr->Handle());
   EXPECT_EQ(GetParent(MainForm->PtSvr->Handle()), MainForm->ToolBar1.Handle());
@@ -125,6 +131,57 @@ TEST_F(MainWindow, ToolBarHoldsTheControlAndTheStatusBarSitsBelow) {
   char text[16] = "x";
   GetWindowTextA(MainForm->StatusBar1.Handle(), text, sizeof text);
   EXPECT_STREQ(text, "");
+}
+
+// OLE, not COM alone, is initialised at start-up: what needs it (here the clipboard) works.
+TEST_F(MainWindow, StartUpInitialisesOle) {
+  IDataObject* data = nullptr;
+  EXPECT_EQ(OleGetClipboard(&data), S_OK);
+  if (data) data->Release();
+}
+
+// Frames or a caption grown while the program runs (the user chose larger text) take room from
+// the bars: the window grows by what they need when the system says its metrics changed.
+TEST_F(MainWindow, ChangedWindowMetricsMakeRoomForTheBarsAgain) {
+  const HWND main = MainForm->Handle();
+  RECT outer{};
+  GetWindowRect(main, &outer);
+  SetWindowPos(main, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top - 10,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // As the system tells every top-level window (it is sent: it carries a text).
+  SendMessageA(main, WM_SETTINGCHANGE, SPI_SETNONCLIENTMETRICS, reinterpret_cast<LPARAM>("WindowMetrics"));
+  RECT client{};
+  GetClientRect(main, &client);
+  EXPECT_EQ(client.bottom, 34 + 19);
+}
+
+// The about box's labels show their whole text in their font, inside the panel's bevel, and the
+// panel keeps its margin inside the dialog, however wide the system draws the System font.
+TEST_F(MainWindow, AboutBoxLabelsShowTheirWholeTextInsideThePanel) {
+  auto rect = [](HWND w) {
+    RECT r{};
+    GetWindowRect(w, &r);
+    return r;
+  };
+  const RECT panel = rect(AboutBox->Panel1.Handle());
+  for (const fw::Label* label : {&AboutBox->ProductName, &AboutBox->Version, &AboutBox->Copyright}) {
+    wchar_t text[256] = {};
+    const int length = GetWindowTextW(label->Handle(), text, 256);
+    HDC dc = GetDC(label->Handle());
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(label->Handle(), WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, text, length, &extent);
+    SelectObject(dc, old);
+    ReleaseDC(label->Handle(), dc);
+    const RECT r = rect(label->Handle());
+    SCOPED_TRACE(koe_test::Narrow(text, CP_UTF8));
+    EXPECT_GE(r.right - r.left, extent.cx) << "the label is as wide as its text";
+    EXPECT_LE(r.right, panel.right - 2) << "inside the panel's bevel";
+  }
+  RECT client{};
+  GetClientRect(AboutBox->Handle(), &client);
+  MapWindowPoints(AboutBox->Handle(), nullptr, reinterpret_cast<POINT*>(&client), 2);
+  EXPECT_EQ(client.right - panel.right, 8) << "the panel's margin in the dialog";
 }
 
 // Both bytes of a character, posted to the focused cell editor as an input method hands them to
