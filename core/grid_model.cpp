@@ -1,7 +1,6 @@
 #include "grid_model.h"
 
 #include <algorithm>
-#include <stdexcept>
 #include <utility>
 
 namespace koe {
@@ -51,14 +50,15 @@ const std::string& GridModel::Cell(int col, int row) const {
   return cells[static_cast<std::size_t>(col)];
 }
 
-void GridModel::SetCell(int col, int row, std::string text) {
-  if (row < 0 || row >= RowCount() || col < 0) throw std::out_of_range("grid cell out of range");
+bool GridModel::SetCell(int col, int row, std::string text) {
+  if (row < 0 || row >= RowCount() || col < 0) return false;
   auto& cells = rows_[static_cast<std::size_t>(row)];
   if (static_cast<std::size_t>(col) >= cells.size()) {
-    if (text.empty()) return;  // nothing to store
+    if (text.empty()) return true;  // nothing to store
     cells.resize(static_cast<std::size_t>(col) + 1);
   }
   cells[static_cast<std::size_t>(col)] = std::move(text);
+  return true;
 }
 
 GridRect GridModel::Selection() const {
@@ -109,17 +109,16 @@ void GridModel::Tab(bool backwards) {
   SetCurrent(to.col, to.row);
 }
 
-void GridModel::MoveRow(int from, int to) {
+bool GridModel::MoveRow(int from, int to) {
   const int count = RowCount();
-  if (from < fixed_rows_ || from >= count || to < fixed_rows_ || to >= count) {
-    throw std::out_of_range("row move out of range");
-  }
+  if (from < fixed_rows_ || from >= count || to < fixed_rows_ || to >= count) return false;
   const auto first = rows_.begin();
   if (from < to) {
     std::rotate(first + from, first + from + 1, first + to + 1);
   } else if (from > to) {
     std::rotate(first + to, first + from, first + from + 1);
   }
+  return true;
 }
 
 int GridModel::ColWidth(int col) const {
@@ -127,9 +126,10 @@ int GridModel::ColWidth(int col) const {
   return widths_[static_cast<std::size_t>(col)];
 }
 
-void GridModel::SetColWidth(int col, int width) {
-  if (col < 0 || col >= col_count_) throw std::out_of_range("grid column out of range");
+bool GridModel::SetColWidth(int col, int width) {
+  if (col < 0 || col >= col_count_) return false;
   widths_[static_cast<std::size_t>(col)] = std::max(width, 0);
+  return true;
 }
 
 void GridModel::SetRowHeight(int height) { row_height_ = std::max(height, 1); }

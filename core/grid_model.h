@@ -58,9 +58,9 @@ class GridModel {
   void SetFixedRows(int count);
 
   // Text of a cell. Any column is stored, also columns at or beyond ColCount (never shown);
-  // rows outside the grid read as empty, and writing them throws std::out_of_range.
+  // rows outside the grid read as empty, and a write to them is refused (false).
   const std::string& Cell(int col, int row) const;
-  void SetCell(int col, int row, std::string text);
+  [[nodiscard]] bool SetCell(int col, int row, std::string text);
 
   // --- current cell and selection -------------------------------------------------------
   // The current cell is never a fixed cell.
@@ -78,12 +78,14 @@ class GridModel {
   void Tab(bool backwards);
 
   // Moves row `from` (all its cells, fixed ones included) to position `to`; the rows between
-  // shift by one. Both must be non-fixed rows. The current cell stays where it is on screen.
-  void MoveRow(int from, int to);
+  // shift by one. Both must be non-fixed rows (else false, nothing moved). The current cell
+  // stays where it is on screen.
+  [[nodiscard]] bool MoveRow(int from, int to);
 
   // --- sizes ---------------------------------------------------------------------------
   int ColWidth(int col) const;
-  void SetColWidth(int col, int width);  // negative widths become 0
+  // Negative widths become 0; a column beyond the count is refused (false).
+  [[nodiscard]] bool SetColWidth(int col, int width);
   int RowHeight() const { return row_height_; }
   void SetRowHeight(int height);
   int LineWidth() const { return kLineWidth; }

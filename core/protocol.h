@@ -50,9 +50,6 @@ inline constexpr GuidParts kDiidDPtSvr = {
     0x1F8E7F87, 0xA47F, 0x11D2, {0xB9, 0xD7, 0x08, 0x00, 0x5A, 0x4B, 0x5E, 0x6E}};
 inline constexpr GuidParts kDiidDPtSvrEvents = {
     0x1F8E7F88, 0xA47F, 0x11D2, {0xB9, 0xD7, 0x08, 0x00, 0x5A, 0x4B, 0x5E, 0x6E}};
-inline constexpr char kClsidPtSvrText[] = "{44CF3B0C-9F1F-11D2-B9D7-08005A4B5E6E}";
-inline constexpr char kDiidDPtSvrText[] = "{1F8E7F87-A47F-11D2-B9D7-08005A4B5E6E}";
-inline constexpr char kDiidDPtSvrEventsText[] = "{1F8E7F88-A47F-11D2-B9D7-08005A4B5E6E}";
 
 // Dispatch identifiers of the control's default interface.
 namespace dispid {
@@ -70,15 +67,12 @@ inline constexpr long kSpeak = 16;
 inline constexpr long kAboutBox = -552;  // DISPID_ABOUTBOX
 }  // namespace dispid
 
-// Dispatch identifiers of the control's event interface.
+// Dispatch identifiers of the control's event interface (1 to 7: OnStartSpeak, OnStopSpeak,
+// OnBookmark, OnWordPosition, OnPause, OnResume, OnReset; the control raises the first two and
+// the program handles OnStopSpeak alone).
 namespace eventid {
 inline constexpr long kOnStartSpeak = 1;
 inline constexpr long kOnStopSpeak = 2;
-inline constexpr long kOnBookmark = 3;
-inline constexpr long kOnWordPosition = 4;
-inline constexpr long kOnPause = 5;
-inline constexpr long kOnResume = 6;
-inline constexpr long kOnReset = 7;
 }  // namespace eventid
 
 }  // namespace koe

@@ -2,10 +2,9 @@
 
 #include <ole2.h>
 
-#include <stdexcept>
-
 #include "forms.h"
 #include "messages.h"
+#include "protocol.h"
 #include "system.h"
 #include "window.h"
 
@@ -13,7 +12,7 @@ namespace fw {
 
 ApplicationObject Application;
 
-// The hidden application window: every message goes to the application object.
+// The hidden application window: its messages go to the application object.
 class ApplicationObject::AppWindow final : public Window {
  public:
   explicit AppWindow(const std::string& title) {
@@ -21,17 +20,14 @@ class ApplicationObject::AppWindow final : public Window {
     HICON icon = ::LoadIconA(instance, "MAINICON");
     if (!icon) icon = ::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
     // A caption window of no size: it is the task bar button, nothing else of it is seen.
-    CreateHandle(0, RegisterWindowClass("TApplication", 0, nullptr, icon), title,
+    CreateHandle(0, RegisterWindowClass(koe::kApplicationClass, 0, nullptr, icon), title,
                  WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
                  ::GetSystemMetrics(SM_CXSCREEN) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0,
                  nullptr, nullptr);
   }
 
  protected:
-  void Dispatch(Message& message) override {
-    message.Result = Application.HandleAppMessage(Handle(), message.Msg, message.WParam, message.LParam);
-    message.Handled = true;
-  }
+  void Dispatch(Message& message) override { Application.HandleAppMessage(message); }
 };
 
 ApplicationObject::~ApplicationObject() {
@@ -116,50 +112,45 @@ void ApplicationObject::ShowPendingMainForm() {
   main_form_->Show(SW_SHOWNORMAL);
 }
 
-void ApplicationObject::ShowException(const std::exception& error) {
+void ApplicationObject::ShowErrorBox(const std::string& message) noexcept {
   try {
-    const std::string text = koe::ErrorBoxText(error.what());
-    const UINT type = MB_OK | MB_ICONSTOP;
     // Owned by the application window, which is activated when the box closes and hands the
     // activation on to the form the user was working in (HandleAppMessage, WM_ACTIVATE).
-    ShowMessageBox(Handle(), text, title_, type);
+    ShowMessageBox(Handle(), koe::ErrorBoxText(message), title_, MB_OK | MB_ICONSTOP);
   } catch (...) {
     // Nothing more can be shown.
   }
 }
 
-void ApplicationObject::ShowUnknownException() {
-  ShowException(std::runtime_error(koe::text::kUnknownError));
-}
-
-LRESULT ApplicationObject::HandleAppMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  switch (msg) {
+// Messages of the application window. handle_ is set once the window is made: messages sent
+// while it is being made get the default handling only.
+void ApplicationObject::HandleAppMessage(Message& message) {
+  switch (message.Msg) {
     case WM_CLOSE:
       if (main_form_) main_form_->Close();
-      return 0;
+      message.Handled = true;
+      break;
     case WM_SIZE:
-      if (wparam != SIZE_MINIMIZED && hwnd == handle_) ShowPendingMainForm();
+      if (message.WParam != SIZE_MINIMIZED && handle_) ShowPendingMainForm();
       break;
     case WM_ACTIVATE:
       // The application window only carries the task bar button: when it is activated (the user
       // restores the program, or a box it owned closes), the window last active goes on.
-      if (LOWORD(wparam) != WA_INACTIVE && hwnd == handle_) {
+      if (LOWORD(message.WParam) != WA_INACTIVE && handle_) {
         const HWND last = last_active_form_;
         if (last && ::IsWindow(last) && ::IsWindowVisible(last) && ::IsWindowEnabled(last)) {
           ::SetActiveWindow(last);
-          return 0;
+          message.Handled = true;
         }
       }
       break;
     case WM_SYSCOMMAND:
-      if ((wparam & 0xFFF0) == SC_RESTORE) {
-        const LRESULT result = ::DefWindowProcA(hwnd, msg, wparam, lparam);
+      if ((message.WParam & 0xFFF0) == SC_RESTORE && handle_) {
+        message.Default();
         ShowPendingMainForm();
-        return result;
       }
       break;
   }
-  return ::DefWindowProcA(hwnd, msg, wparam, lparam);
 }
 
 }  // namespace fw

@@ -4,17 +4,16 @@
 
 #include <windows.h>
 
-#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 namespace fw {
 
 class Form;
 class Window;
+struct Message;
 
 class ApplicationObject {
  public:
@@ -66,14 +65,15 @@ class ApplicationObject {
   // A form became active; it gets the activation back when the application window is activated.
   void NoteActiveForm(HWND form) { last_active_form_ = form; }
 
-  // The standard error box: owned by the application window, caption the title, stop icon, OK.
-  void ShowException(const std::exception& error);
-  void ShowUnknownException();
+  // The standard error box: owned by the application window, caption the title, stop icon, OK;
+  // the message with "." appended when its last byte sorts above ".". Errors that escape a
+  // handler reach it through the error edge (edge.h).
+  void ShowErrorBox(const std::string& message) noexcept;
 
  private:
   class AppWindow;
   friend class AppWindow;
-  LRESULT HandleAppMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+  void HandleAppMessage(Message& message);
   void ShowPendingMainForm();
 
   std::unique_ptr<AppWindow> window_;
@@ -90,20 +90,5 @@ class ApplicationObject {
 
 // The one application object of the process.
 extern ApplicationObject Application;
-
-// The one error edge: every window procedure, callback and COM method of the framework and the
-// program runs its work through it. An error that escapes fn goes to the standard error box
-// instead of across Windows or COM, and the result is then a value-initialised one (0).
-template <class Fn>
-auto ShowingErrors(Fn&& fn) noexcept -> decltype(fn()) {
-  try {
-    return fn();
-  } catch (const std::exception& error) {
-    Application.ShowException(error);
-  } catch (...) {
-    Application.ShowUnknownException();
-  }
-  if constexpr (!std::is_void_v<decltype(fn())>) return decltype(fn()){};
-}
 
 }  // namespace fw

@@ -2,8 +2,8 @@
 
 #include <commctrl.h>
 
-#include "application.h"
 #include "errors.h"
+#include "gdi.h"
 #include "messages.h"
 #include "text.h"
 
@@ -56,12 +56,10 @@ PaintedControl::PaintedControl(Form& form, HWND parent, const char* window_class
 
 void PaintedControl::Dispatch(Message& message) {
   if (message.Msg == WM_PAINT) {
-    PAINTSTRUCT ps;
-    HDC dc = ::BeginPaint(Handle(), &ps);
+    const PaintDc dc(Handle());
     RECT client;
     ::GetClientRect(Handle(), &client);
-    Paint(dc, client);
-    ::EndPaint(Handle(), &ps);
+    Paint(dc.Get(), client);
     message.Handled = true;
   } else if (message.Msg == WM_COMMAND) {
     message.Handled = OwnerForm().NotifyControl(message.WParam, message.LParam);
@@ -146,13 +144,12 @@ Label::Label(Form& form, HWND parent, const std::string& caption, int left, int 
 }
 
 void Label::AutoSize() {
-  HDC dc = ::GetDC(Handle());
-  HGDIOBJ old = ::SelectObject(dc, CurrentFont());
   SIZE size = {};
-  const std::wstring wide = FromShiftJis(caption_);  // GDI reads ANSI in the system's code page
-  ::GetTextExtentPoint32W(dc, wide.data(), static_cast<int>(wide.size()), &size);
-  ::SelectObject(dc, old);
-  ::ReleaseDC(Handle(), dc);
+  {
+    const WindowDc dc(Handle(), CurrentFont());
+    const std::wstring wide = FromShiftJis(caption_);  // GDI reads ANSI in the system's code page
+    ::GetTextExtentPoint32W(dc.Get(), wide.data(), static_cast<int>(wide.size()), &size);
+  }
   SetBounds(left_, top_, size.cx, size.cy);
 }
 

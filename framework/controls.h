@@ -121,6 +121,21 @@ class Label : public Control {
   int left_, top_;
 };
 
+// Owns one icon handle.
+class IconHandle {
+ public:
+  explicit IconHandle(HICON icon = nullptr) : icon_(icon) {}
+  ~IconHandle() {
+    if (icon_) ::DestroyIcon(icon_);
+  }
+  IconHandle(const IconHandle&) = delete;
+  IconHandle& operator=(const IconHandle&) = delete;
+  HICON Get() const { return icon_; }
+
+ private:
+  HICON icon_;
+};
+
 // An icon drawn stretched over the control's size. The icon is not owned.
 class Image : public PaintedControl {
  public:

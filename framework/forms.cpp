@@ -5,6 +5,7 @@
 
 #include "application.h"
 #include "controls.h"
+#include "edge.h"
 #include "errors.h"
 #include "messages.h"
 
@@ -106,10 +107,6 @@ Form::~Form() {
 void Form::Dispatch(Message& message) {
   if (message.Msg == WM_ACTIVATE && LOWORD(message.WParam) != WA_INACTIVE)
     Application.NoteActiveForm(Handle());
-  auto entry = message_table_.find(message.Msg);
-  if (entry == message_table_.end()) return;
-  entry->second(message);
-  message.Handled = true;  // whether or not the handler passed it on first
 }
 
 void Form::DefaultHandler(Message& message) {
@@ -155,23 +152,16 @@ bool Form::NotifyControl(WPARAM wparam, LPARAM lparam) {
   return false;
 }
 
-void Form::SetMessageHandler(UINT msg, std::function<void(Message&)> handler) {
-  message_table_[msg] = std::move(handler);
-}
-
 void Form::Show(int command) {
   if (visible_) {
     ::ShowWindow(Handle(), command);
     ::SetForegroundWindow(Handle());
     return;
   }
-  if (OnCreateChildWindows) OnCreateChildWindows();
+  CreateChildWindows();
   if (position_ == FormPosition::ScreenCenter) CenterOnScreen();
   visible_ = true;
-  ShowingErrors([&]() -> LRESULT {
-    if (OnShow) OnShow();
-    return 0;
-  });
+  ShowingErrors([&] { Showing(); });
   ::ShowWindow(Handle(), command);
   if (default_button_) ::SetFocus(default_button_->Handle());
   ::UpdateWindow(Handle());
@@ -217,7 +207,7 @@ int Form::ShowModal() {
     }
     if (modal_result_ != mrNone) {
       CloseAction action = CloseAction::Hide;
-      if (OnClose) OnClose(action);
+      Closing(action);
       if (action != CloseAction::None) break;
       modal_result_ = mrNone;
     }
@@ -238,7 +228,7 @@ void Form::Close() {
     return;
   }
   CloseAction action = CloseAction::Hide;
-  if (OnClose) OnClose(action);
+  Closing(action);
   if (action == CloseAction::None) return;
   if (this == Application.MainForm()) {
     Application.Terminate();

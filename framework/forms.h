@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,13 +62,18 @@ class MainMenu;
 
 // A top-level window owned by the application window. Its handle is made, hidden, in the
 // constructor.
+//
+// A form of the program hooks what it needs by overriding: Dispatch for the messages it handles
+// (it sets Handled for those and passes every other message to Form::Dispatch; a handler that
+// wants the default handling around its own work calls the message's Default()),
+// CreateChildWindows, Showing and Closing for the form's own events.
 class Form : public Window {
  public:
   explicit Form(const FormLayout& layout);
   ~Form() override;
 
-  // Makes the form visible. When it goes from hidden to shown: OnCreateChildWindows runs (an
-  // error there leaves Show), then OnShow (an error there goes to the standard error box), then
+  // Makes the form visible. When it goes from hidden to shown: CreateChildWindows runs (an
+  // error there leaves Show), then Showing (an error there goes to the standard error box), then
   // the window appears with the given show command.
   void Show(int command = SW_SHOWNORMAL);
   void Hide();
@@ -84,7 +88,7 @@ class Form : public Window {
   void SetModalResult(int result);
   bool Modal() const { return modal_; }
 
-  // Asks the form to close: a modal form ends with mrCancel; otherwise OnClose decides; closing
+  // Asks the form to close: a modal form ends with mrCancel; otherwise Closing decides; closing
   // the application's main form terminates the application.
   void Close();
 
@@ -92,13 +96,6 @@ class Form : public Window {
   void SetMenu(MainMenu& menu);
   HFONT FontHandle() const { return font_.Handle(); }
 
-  // Message table: one handler per message number. It takes the place of the default handling
-  // unless it calls the message's Default() (before or after its own work).
-  void SetMessageHandler(UINT msg, std::function<void(Message&)> handler);
-
-  std::function<void()> OnCreateChildWindows;
-  std::function<void()> OnShow;
-  std::function<void(CloseAction&)> OnClose;
 
   // For the controls of this form.
   void AddControl(Control* control) { controls_.push_back(control); }
@@ -113,7 +110,16 @@ class Form : public Window {
   bool HandlesDialogKeys() const override { return !buttons_.empty(); }
 
  protected:
+  // Messages of the form: the form's own bookkeeping; every message stays unhandled.
   void Dispatch(Message& message) override;
+
+  // The form's events. CreateChildWindows: before the first showing's Showing, the windows that
+  // are made only then. Showing: each time the form goes from hidden to shown, before it is
+  // seen. Closing: when it is asked to close; set the action to None to keep it open.
+  virtual void CreateChildWindows() {}
+  virtual void Showing() {}
+  virtual void Closing(CloseAction& /*action*/) {}
+
   void DefaultHandler(Message& message) override;
 
  private:
@@ -139,7 +145,6 @@ class Form : public Window {
   std::vector<Button*> buttons_;
   Button* default_button_ = nullptr;
   Button* cancel_button_ = nullptr;
-  std::map<UINT, std::function<void(Message&)>> message_table_;
 };
 
 // ---- actions and the main menu ----

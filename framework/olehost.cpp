@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "application.h"
+#include "edge.h"
 #include "com_util.h"
 #include "errors.h"
 #include "messages.h"

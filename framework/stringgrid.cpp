@@ -4,10 +4,12 @@
 #include <imm.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
-#include "application.h"
+#include "edge.h"
 #include "errors.h"
+#include "gdi.h"
 #include "messages.h"
 #include "text.h"
 
@@ -93,6 +95,14 @@ void StringGrid::Refresh() {
   InvalidateRect(Handle(), nullptr, FALSE);
 }
 
+void StringGrid::SetCell(int col, int row, std::string text) {
+  if (!model_.SetCell(col, row, std::move(text))) throw EInvalidOperation(koe::text::kNoSuchGridCell);
+}
+
+void StringGrid::SetColWidth(int col, int width) {
+  if (!model_.SetColWidth(col, width)) throw EInvalidOperation(koe::text::kNoSuchGridCell);
+}
+
 void StringGrid::SetFont(HFONT font) {
   font_ = font ? font : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   if (editor_) {
@@ -106,13 +116,10 @@ void StringGrid::SetFont(HFONT font) {
 // Texts reach GDI in UTF-16: GDI reads ANSI texts in the system's code page, which need not be
 // the program's (a manifest's code page does not reach GDI).
 int StringGrid::TextWidth(std::string_view text) const {
-  HDC dc = GetDC(Handle());
-  HGDIOBJ old = SelectObject(dc, font_);
+  const WindowDc dc(Handle(), font_);
   SIZE size{};
   const std::wstring wide = FromShiftJis(text);
-  GetTextExtentPoint32W(dc, wide.data(), static_cast<int>(wide.size()), &size);
-  SelectObject(dc, old);
-  ReleaseDC(Handle(), dc);
+  GetTextExtentPoint32W(dc.Get(), wide.data(), static_cast<int>(wide.size()), &size);
   return size.cx;
 }
 
@@ -133,8 +140,10 @@ int StringGrid::ClientHeight() {
 }
 
 void StringGrid::Dispatch(Message& message) {
-  message.Result = HandleMessage(message.Msg, message.WParam, message.LParam);
-  message.Handled = true;
+  if (const std::optional<LRESULT> result = HandleMessage(message.Msg, message.WParam, message.LParam)) {
+    message.Result = *result;
+    message.Handled = true;
+  }
 }
 
 void StringGrid::Destroyed() { editor_ = nullptr; }
@@ -170,7 +179,7 @@ LRESULT StringGrid::HandleEditorMessage(UINT msg, WPARAM wparam, LPARAM lparam) 
   return DefSubclassProc(editor, msg, wparam, lparam);
 }
 
-LRESULT StringGrid::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
+std::optional<LRESULT> StringGrid::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
   HWND hwnd = Handle();
   switch (msg) {
     case WM_GETDLGCODE:
@@ -191,15 +200,11 @@ LRESULT StringGrid::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
     case WM_ERASEBKGND:
       return 1;  // WM_PAINT covers every pixel
     case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = BeginPaint(hwnd, &ps);
+      const PaintDc dc(hwnd);
       RECT client{};
       GetClientRect(hwnd, &client);
-      {
-        BackBuffer buffer(dc, client.right, client.bottom);
-        Paint(buffer.Dc(), client);
-      }
-      EndPaint(hwnd, &ps);
+      BackBuffer buffer(dc.Get(), client.right, client.bottom);
+      Paint(buffer.Dc(), client);
       return 0;
     }
     case WM_KEYDOWN:
@@ -245,7 +250,7 @@ LRESULT StringGrid::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
         const int length = GetWindowTextLengthA(editor_);
         std::string text(static_cast<std::size_t>(length) + 1, '\0');
         text.resize(static_cast<std::size_t>(GetWindowTextA(editor_, text.data(), length + 1)));
-        model_.SetCell(editor_cell_.col, editor_cell_.row, std::move(text));
+        SetCell(editor_cell_.col, editor_cell_.row, std::move(text));
       }
       return 0;
     case WM_LBUTTONDOWN:
@@ -286,7 +291,7 @@ LRESULT StringGrid::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
     default:
       break;
   }
-  return DefWindowProcA(hwnd, msg, wparam, lparam);
+  return std::nullopt;  // the default handling
 }
 
 bool StringGrid::KeyDown(WORD key, UINT shift, bool in_editor) {
@@ -522,7 +527,7 @@ void StringGrid::MouseMove(int x, int y) {
       int left = 0;
       int right = 0;
       if (!model_.ColSpan(drag_from_, left, right)) return;
-      model_.SetColWidth(drag_from_, x - drag_offset_ - left);
+      if (!model_.SetColWidth(drag_from_, x - drag_offset_ - left)) return;
       UpdateScrollBars();
       UpdateEditor(false);
       InvalidateRect(Handle(), nullptr, FALSE);
@@ -549,8 +554,7 @@ void StringGrid::MouseUp(int x, int y) {
   if (drag == Drag::kMoveRow) {
     const int to = RowAtOrNearest(y);
     if (to != drag_from_ && to >= model_.FixedRows()) {
-      model_.MoveRow(drag_from_, to);
-      Refresh();
+      if (model_.MoveRow(drag_from_, to)) Refresh();
     }
   }
 }

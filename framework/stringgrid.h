@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "grid_model.h"
@@ -36,6 +38,10 @@ class StringGrid : public Window {
   koe::GridModel& Model() { return model_; }
   const koe::GridModel& Model() const { return model_; }
   void Refresh();
+  // A cell's text and a column's width, written into the model; a cell or a column the grid does
+  // not have raises EInvalidOperation.
+  void SetCell(int col, int row, std::string text);
+  void SetColWidth(int col, int width);
 
   // The font of cells and editor; the caller keeps it alive as long as the grid uses it.
   void SetFont(HFONT font);
@@ -60,7 +66,9 @@ class StringGrid : public Window {
 
   static LRESULT CALLBACK EditorProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam,
                                      UINT_PTR id, DWORD_PTR self);
-  LRESULT HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam);
+  // What the grid does with a message of its own window; nothing for those it leaves to the
+  // default handling.
+  std::optional<LRESULT> HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam);
   LRESULT HandleEditorMessage(UINT msg, WPARAM wparam, LPARAM lparam);
 
   // Runs OnKeyDown, then the grid's own keys. True when the key was used up.

@@ -1,6 +1,6 @@
 #include "window.h"
 
-#include "application.h"
+#include "edge.h"
 
 namespace fw {
 

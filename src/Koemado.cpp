@@ -2,13 +2,13 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <exception>
 #include <string>
 
 #include "KMDIni.h"
 #include "Version.h"
 #include "application.h"
 #include "dlgYOMI.h"
+#include "edge.h"
 #include "errors.h"
 #include "ini_rules.h"
 #include "main.h"
@@ -56,12 +56,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     ShowStartupError(error.KindName(), error.Address(), error.Message());
     ShutDown();
     return 1;
-  } catch (const std::exception& error) {
-    ShowStartupError("Exception", nullptr, error.what());
-    ShutDown();
-    return 1;
   } catch (...) {
-    ShowStartupError("Exception", nullptr, "");
+    // An error that is none of the framework's: its kind, and the standard unknown-error text.
+    ShowStartupError("Exception", nullptr, fw::MessageOfCurrentError());
     ShutDown();
     return 1;
   }

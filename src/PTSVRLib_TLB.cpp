@@ -3,46 +3,22 @@
 #include "com_util.h"
 #include "protocol.h"
 
-namespace {
-
-// The first argument of an event as a 32-bit integer (COM sends the last argument first).
-int32_t IntArgument(const DISPPARAMS* params) {
-  if (!params || params->cArgs < 1) return 0;
-  fw::Variant value;
-  if (FAILED(::VariantChangeType(value.ptr(), &params->rgvarg[params->cArgs - 1], 0, VT_I4))) return 0;
-  return V_I4(value.ptr());
-}
-
-}  // namespace
-
 TPtSvr::TPtSvr(HWND parent, const RECT& bounds, const void* control_data, size_t control_data_size)
     : host_(koe::AsGuid<GUID>(koe::kClsidPtSvr), koe::AsGuid<GUID>(koe::kDiidDPtSvr),
             koe::AsGuid<GUID>(koe::kDiidDPtSvrEvents)) {
   host_.SetParent(parent);
   host_.SetBounds(bounds);
   host_.SetControlData(control_data, control_data_size);
-  BindEvents();
 }
 
 TPtSvr::~TPtSvr() = default;
 
-void TPtSvr::BindEvents() {
-  auto bind = [this](DISPID id, std::function<void()> TPtSvr::*event) {
-    host_.OnEvent(id, [this, event](DISPPARAMS*) {
-      if (this->*event) (this->*event)();
-    });
-  };
-  bind(koe::eventid::kOnStartSpeak, &TPtSvr::OnStartSpeak);
-  bind(koe::eventid::kOnStopSpeak, &TPtSvr::OnStopSpeak);
-  bind(koe::eventid::kOnPause, &TPtSvr::OnPause);
-  bind(koe::eventid::kOnResume, &TPtSvr::OnResume);
-  bind(koe::eventid::kOnReset, &TPtSvr::OnReset);
-  host_.OnEvent(koe::eventid::kOnBookmark, [this](DISPPARAMS* params) {
-    if (OnBookmark) OnBookmark(IntArgument(params));
-  });
-  host_.OnEvent(koe::eventid::kOnWordPosition, [this](DISPPARAMS* params) {
-    if (OnWordPosition) OnWordPosition(IntArgument(params));
-  });
+void TPtSvr::SetOnStopSpeak(std::function<void()> handler) {
+  if (!handler) {
+    host_.OnEvent(koe::eventid::kOnStopSpeak, nullptr);
+    return;
+  }
+  host_.OnEvent(koe::eventid::kOnStopSpeak, [handler = std::move(handler)](DISPPARAMS*) { handler(); });
 }
 
 void TPtSvr::HandleNeeded() { host_.EnsureActive(); }

@@ -9,13 +9,14 @@
 #include <string>
 
 #include "olehost.h"
+#include "relay.h"
 
-class TPtSvr {
+class TPtSvr final : public Speaker {
  public:
   // Creates the control's object. Throws fw::EOleSysError when the class cannot be created.
   TPtSvr(HWND parent, const RECT& bounds, const void* control_data, size_t control_data_size);
   // Closes the control without saving and releases it.
-  ~TPtSvr();
+  ~TPtSvr() override;
   TPtSvr(const TPtSvr&) = delete;
   TPtSvr& operator=(const TPtSvr&) = delete;
 
@@ -25,17 +26,12 @@ class TPtSvr {
   void HandleNeeded();
   HWND Handle() const;
 
-  // Events (dispatch ids 1 to 7 of the event interface).
-  std::function<void()> OnStartSpeak;
-  std::function<void()> OnStopSpeak;
-  std::function<void(int32_t dwMarkNum)> OnBookmark;
-  std::function<void(int32_t dwByteOffset)> OnWordPosition;
-  std::function<void()> OnPause;
-  std::function<void()> OnResume;
-  std::function<void()> OnReset;
+  // Binds the handler of the control's OnStopSpeak event (the only event the program handles):
+  // the control calls it, through the host's event sink, each time speech ends.
+  void SetOnStopSpeak(std::function<void()> handler);
 
   // Starts speaking the text and returns without waiting; the control's answer is returned.
-  bool Speak(const std::wstring& text);
+  bool Speak(const std::wstring& text) override;
 
   int32_t GetSpeed();
   void SetSpeed(int32_t v);
@@ -53,7 +49,5 @@ class TPtSvr {
   fw::OleControlHost& Host() { return host_; }
 
  private:
-  void BindEvents();
-
   fw::OleControlHost host_;
 };

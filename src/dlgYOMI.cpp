@@ -8,7 +8,7 @@
 #include "application.h"
 #include "entry_format.h"
 #include "entry_join.h"
-#include "main.h"
+#include "help.h"
 #include "messages.h"
 #include "system.h"
 
@@ -110,10 +110,6 @@ int ClientWidthOf(HWND hwnd) {
 
 }  // namespace
 
-IconHandle::~IconHandle() {
-  if (icon_) ::DestroyIcon(icon_);
-}
-
 TdlgYomikata::TdlgYomikata()
     : fw::Form(YomikataLayout()),
       grid_font_({"ＭＳ ゴシック", -13, SHIFTJIS_CHARSET}),
@@ -148,35 +144,47 @@ TdlgYomikata::TdlgYomikata()
   help_from_right_ = bar_width - 464;
   cancel_from_right_ = bar_width - 376;
 
-  SetMessageHandler(WM_SIZE, [this](fw::Message& message) {
-    message.Default();
-    LayoutChildren();
-  });
-  SetMessageHandler(WM_GETMINMAXINFO, [this](fw::Message& message) {
-    RECT frame = {0, 0, kMinGridWidth, 0};
-    ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongPtrA(Handle(), GWL_STYLE)),
-                         FALSE, static_cast<DWORD>(::GetWindowLongPtrA(Handle(), GWL_EXSTYLE)));
-    auto* info = reinterpret_cast<MINMAXINFO*>(message.LParam);
-    info->ptMinTrackSize.x = std::max<LONG>(info->ptMinTrackSize.x, frame.right - frame.left);
-  });
-  // Coming back to the dialog (after a message box, from another program) gives the focus back
-  // to the control that had it.
-  SetMessageHandler(WM_ACTIVATE, [this](fw::Message& message) {
-    const HWND focus = ::GetFocus();
-    message.Default();
-    if (LOWORD(message.WParam) == WA_INACTIVE) {
-      if (focus && ::IsChild(Handle(), focus)) last_focus_ = focus;
-    } else if (!::IsIconic(Handle())) {
-      if (last_focus_ && ::IsWindow(last_focus_) && ::IsWindowVisible(last_focus_)) {
-        ::SetFocus(last_focus_);
-      } else {
-        FocusGrid();
-      }
-    }
-  });
-  SetMessageHandler(kMsgFocusGrid, [this](fw::Message&) { FocusGrid(); });
-  OnShow = [this] { FormShow(); };
   LayoutChildren();
+}
+
+void TdlgYomikata::Dispatch(fw::Message& message) {
+  switch (message.Msg) {
+    case WM_SIZE:
+      message.Default();
+      LayoutChildren();
+      return;
+    case WM_GETMINMAXINFO: {
+      RECT frame = {0, 0, kMinGridWidth, 0};
+      ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongPtrA(Handle(), GWL_STYLE)),
+                           FALSE, static_cast<DWORD>(::GetWindowLongPtrA(Handle(), GWL_EXSTYLE)));
+      auto* info = reinterpret_cast<MINMAXINFO*>(message.LParam);
+      message.Default();
+      info->ptMinTrackSize.x = std::max<LONG>(info->ptMinTrackSize.x, frame.right - frame.left);
+      return;
+    }
+    case WM_ACTIVATE: {
+      // Coming back to the dialog (after a message box, from another program) gives the focus
+      // back to the control that had it.
+      const HWND focus = ::GetFocus();
+      fw::Form::Dispatch(message);
+      message.Default();
+      if (LOWORD(message.WParam) == WA_INACTIVE) {
+        if (focus && ::IsChild(Handle(), focus)) last_focus_ = focus;
+      } else if (!::IsIconic(Handle())) {
+        if (last_focus_ && ::IsWindow(last_focus_) && ::IsWindowVisible(last_focus_)) {
+          ::SetFocus(last_focus_);
+        } else {
+          FocusGrid();
+        }
+      }
+      return;
+    }
+    case kMsgFocusGrid:
+      FocusGrid();
+      message.Handled = true;
+      return;
+  }
+  fw::Form::Dispatch(message);
 }
 
 void TdlgYomikata::LayoutChildren() {
@@ -209,28 +217,28 @@ void TdlgYomikata::FormShow() {
   std::snprintf(last_number, sizeof last_number, "%d", kDataRows);
   number_col_width_ = std::max(StringGrid1.TextWidth("WWW"),
                                StringGrid1.TextWidth(last_number) + kNumberMargins);
-  grid.SetColWidth(0, number_col_width_);
-  grid.SetColWidth(1, 50);
-  grid.SetColWidth(2, grid.LastColWidthToFill(StringGrid1.ClientWidth()));
+  StringGrid1.SetColWidth(0, number_col_width_);
+  StringGrid1.SetColWidth(1, 50);
+  StringGrid1.SetColWidth(2, grid.LastColWidthToFill(StringGrid1.ClientWidth()));
 
   for (int r = 1; r <= kDataRows; ++r) {
     char number[16];
     std::snprintf(number, sizeof number, "%d", r);
-    grid.SetCell(0, r, number);
+    StringGrid1.SetCell(0, r, number);
   }
-  grid.SetCell(1, 0, "記号");
-  grid.SetCell(2, 0, "読み方");
+  StringGrid1.SetCell(1, 0, "記号");
+  StringGrid1.SetCell(2, 0, "読み方");
 
   // The grid shows the list exactly: what was typed into a row and left by Cancel, or the
   // fields of an entry that is no longer there, would otherwise stay and be saved by a later OK.
   for (int r = 1; r < grid.RowCount(); ++r)
-    for (int c = 1; c < std::max(grid.ColCount(), stored_cols_); ++c) grid.SetCell(c, r, {});
+    for (int c = 1; c < std::max(grid.ColCount(), stored_cols_); ++c) StringGrid1.SetCell(c, r, {});
 
   const koe::ReadingsList& readings = KoemadoIni->Readings;
   const int entries = static_cast<int>(std::min<std::size_t>(readings.Count(), kDataRows));
   for (int k = 1; k <= entries; ++k) {
     const std::vector<std::string> fields = koe::SplitEntry(readings.At(static_cast<std::size_t>(k - 1)));
-    for (std::size_t j = 0; j < fields.size(); ++j) grid.SetCell(static_cast<int>(j) + 1, k, fields[j]);
+    for (std::size_t j = 0; j < fields.size(); ++j) StringGrid1.SetCell(static_cast<int>(j) + 1, k, fields[j]);
     stored_cols_ = std::max(stored_cols_, static_cast<int>(fields.size()) + 1);
   }
   StringGrid1.Refresh();

@@ -11,19 +11,6 @@
 #include "forms.h"
 #include "stringgrid.h"
 
-// Owns one icon handle.
-class IconHandle {
- public:
-  explicit IconHandle(HICON icon = nullptr) : icon_(icon) {}
-  ~IconHandle();
-  IconHandle(const IconHandle&) = delete;
-  IconHandle& operator=(const IconHandle&) = delete;
-  HICON Get() const { return icon_; }
-
- private:
-  HICON icon_;
-};
-
 class TdlgYomikata : public fw::Form {
  public:
   TdlgYomikata();
@@ -34,7 +21,7 @@ class TdlgYomikata : public fw::Form {
  private:
   // Cells, editor and row heights use this font; it outlives the grid.
   fw::Font grid_font_;
-  IconHandle ok_glyph_, help_glyph_, cancel_glyph_;
+  fw::IconHandle ok_glyph_, help_glyph_, cancel_glyph_;
 
  public:
   // Components, in creation order: the button bar comes first in the focus order.
@@ -48,6 +35,10 @@ class TdlgYomikata : public fw::Form {
   void FormShow();
   void StringGrid1KeyDown(WORD& Key, UINT Shift);
   void BtnOKClick();
+
+ protected:
+  void Dispatch(fw::Message& message) override;
+  void Showing() override { FormShow(); }
 
  private:
   void LayoutChildren();

@@ -1,20 +1,15 @@
 #include "main.h"
 
-#include <shellapi.h>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "KMDIni.h"
-#include "KoemadoError.h"
-#include "MenuCommands.h"
 #include "PTSVRLib_TLB.h"
 #include "Version.h"
-#include "application.h"
 #include "dlgYOMI.h"
-#include "errors.h"
-#include "ini_rules.h"
-#include "messages.h"
+#include "help.h"
 #include "protocol.h"
-#include "system.h"
-#include "text.h"
 
 TMainForm* MainForm = nullptr;
 
@@ -67,41 +62,13 @@ void MakeRoomForTheBars(HWND hwnd) {
 
 }  // namespace
 
-void PostKoeDone() {
-  for (const char* window_class : koe::kClientWindowClasses)
-    ::PostMessageA(::FindWindowA(window_class, nullptr), koe::kWmKoeDone, 0, 0);
-}
-
-std::string HelpPagePathFor(const std::string& program_path) {
-  return program_path.substr(0, koe::DirectoryPartLength(program_path)) +
-         "..\\Help\\Koemado_html\\html\\" + "HID00000001.htm";
-}
-
 TMainForm::TMainForm()
     : fw::Form(MainFormLayout()),
       ToolBar1(*this, kToolBarHeight),
       PtSvr(CreatePtSvr(ToolBar1.Handle())),
       StatusBar1(*this, kStatusBarHeight),
-      assembler_([this](const std::string& utterance) { PtSvr->Speak(fw::FromShiftJis(utterance)); },
-                 &PostKoeDone) {
-  actClose = ActionList1.Add("終了", [this] { actCloseExecute(); });
-  actVersion = ActionList1.Add("バージョン情報", [this] { actVersionExecute(); });
-  actOCXVer = ActionList1.Add("コントロールバージョン", [this] { actOCXVerExecute(); });
-  actEnginVer = ActionList1.Add("合成エンジンバージョン", [this] { actEnginVerExecute(); });
-  actVoiseproperty = ActionList1.Add("声の設定", [this] { actVoisepropertyExecute(); });
-  actYomikata = ActionList1.Add("読み方の設定", [this] { actYomikataExecute(); });
-  actHelp = ActionList1.Add("目次", [this] { actHelpExecute(); });
-
-  Exit1 = MainMenu1.Add(actClose, menu_command::kClose);
-  N1 = MainMenu1.Add("設定");
-  N7 = N1->Add(actVoiseproperty, menu_command::kVoiseproperty);
-  N8 = N1->Add(actYomikata, menu_command::kYomikata);
-  N2 = MainMenu1.Add("ヘルプ");
-  Contents1 = N2->Add(actHelp, menu_command::kHelp);
-  N3 = N2->Add(actVersion, menu_command::kVersion);
-  N4 = N2->Add("-");
-  N5 = N2->Add(actOCXVer, menu_command::kOCXVer);
-  N6 = N2->Add(actEnginVer, menu_command::kEnginVer);
+      relay_(KoemadoIni->Readings, *PtSvr) {
+  BuildMenu();
   SetMenu(MainMenu1);
   MakeRoomForTheBars(Handle());
 
@@ -111,27 +78,78 @@ TMainForm::TMainForm()
   ::ChangeWindowMessageFilterEx(Handle(), koe::kWmKoeChar, MSGFLT_ALLOW, nullptr);
 
   SetIcon(::LoadIconA(::GetModuleHandleA(nullptr), "MAINICON"));
-  PtSvr->OnStopSpeak = [this] { PtSvrStopSpeak(); };
-  SetMessageHandler(koe::kWmKoeChar, [this](fw::Message& message) { WMKoeChar(message); });
-  // Frames, caption or menu bar that change size while the program runs (the user's text size,
-  // another theme) take the room again.
-  SetMessageHandler(WM_SETTINGCHANGE, [this](fw::Message& message) {
-    message.Default();
-    if (message.WParam == SPI_SETNONCLIENTMETRICS) MakeRoomForTheBars(Handle());
-  });
-  OnCreateChildWindows = [this] {
-    if (control_window_made_) return;
-    PtSvr->HandleNeeded();
-    control_window_made_ = true;
-  };
-  OnShow = [this] { FormShow(); };
-  OnClose = [this](fw::CloseAction& action) { FormClose(action); };
+  PtSvr->SetOnStopSpeak([this] { PtSvrStopSpeak(); });
+}
+
+// The actions in the action list's order, then the menu bar and its drop-downs in menu order,
+// each item showing its action's caption.
+void TMainForm::BuildMenu() {
+  std::vector<std::pair<MenuCommand, fw::Action*>> actions;
+  for (MenuCommand command : kActionOrder)
+    actions.emplace_back(command, ActionList1.Add(CaptionOf(command), [this, command] { Execute(command); }));
+  std::vector<std::pair<std::string, fw::MenuItem*>> drop_downs;
+  for (const MenuEntry& entry : kMenuEntries) {
+    fw::MenuItem* parent = nullptr;
+    if (entry.parent) {
+      for (const auto& [caption, item] : drop_downs)
+        if (caption == entry.parent) parent = item;
+      if (!parent) parent = drop_downs.emplace_back(entry.parent, MainMenu1.Add(entry.parent)).second;
+    }
+    if (entry.id == MenuCommand::Separator) {
+      parent->Add(entry.caption);
+      continue;
+    }
+    fw::Action* action = nullptr;
+    for (const auto& [command, a] : actions)
+      if (command == entry.id) action = a;
+    const auto id = static_cast<UINT>(entry.id);
+    if (parent) {
+      parent->Add(action, id);
+    } else {
+      MainMenu1.Add(action, id);
+    }
+  }
+}
+
+void TMainForm::Execute(MenuCommand command) {
+  switch (command) {
+    case MenuCommand::Close: actCloseExecute(); break;
+    case MenuCommand::Version: actVersionExecute(); break;
+    case MenuCommand::OCXVer: actOCXVerExecute(); break;
+    case MenuCommand::EnginVer: actEnginVerExecute(); break;
+    case MenuCommand::Voiseproperty: actVoisepropertyExecute(); break;
+    case MenuCommand::Yomikata: actYomikataExecute(); break;
+    case MenuCommand::Help: actHelpExecute(); break;
+    case MenuCommand::Separator: break;
+  }
+}
+
+void TMainForm::Dispatch(fw::Message& message) {
+  switch (message.Msg) {
+    case koe::kWmKoeChar:
+      WMKoeChar(message);
+      message.Handled = true;
+      return;
+    case WM_SETTINGCHANGE:
+      // Frames, caption or menu bar that change size while the program runs (the user's text
+      // size, another theme) take the room again.
+      message.Default();
+      if (message.WParam == SPI_SETNONCLIENTMETRICS) MakeRoomForTheBars(Handle());
+      return;
+  }
+  fw::Form::Dispatch(message);
+}
+
+void TMainForm::CreateChildWindows() {
+  if (control_window_made_) return;
+  PtSvr->HandleNeeded();
+  control_window_made_ = true;
 }
 
 TMainForm::~TMainForm() = default;
 
 void TMainForm::FormShow() {
-  assembler_.ResetNothingToSpeak();
+  relay_.Shown();
   PtSvr->SetSpeed(KoemadoIni->Speed);
   PtSvr->SetPitch(KoemadoIni->Pitch);
   PtSvr->SetVolume(KoemadoIni->Volume);
@@ -139,12 +157,9 @@ void TMainForm::FormShow() {
 
 void TMainForm::FormClose(fw::CloseAction& /*Action*/) {}
 
-void TMainForm::WMKoeChar(fw::Message& Message) {
-  assembler_.OnChar(Message.WParam, static_cast<std::uintptr_t>(Message.LParam),
-                    KoemadoIni->Readings);
-}
+void TMainForm::WMKoeChar(fw::Message& Message) { relay_.Character(Message.WParam, Message.LParam); }
 
-void TMainForm::PtSvrStopSpeak() { PostKoeDone(); }
+void TMainForm::PtSvrStopSpeak() { relay_.SpeechEnded(); }
 
 void TMainForm::actCloseExecute() { Close(); }
 
@@ -165,15 +180,3 @@ void TMainForm::actVoisepropertyExecute() {
 void TMainForm::actYomikataExecute() { dlgYomikata->ShowModal(); }
 
 void TMainForm::actHelpExecute() { OpenHelpContents(Handle()); }
-
-void OpenHelpContents(HWND owner) {
-  const std::string page = HelpPagePathFor(fw::ProgramPath());
-  char full[260] = {};
-  const DWORD full_length = ::GetFullPathNameA(page.c_str(), sizeof full, full, nullptr);
-  const bool fits = full_length != 0 && full_length < sizeof full;
-  const std::string shown = fits ? std::string(full, full_length) : page;
-  if (!fits ||
-      reinterpret_cast<INT_PTR>(::ShellExecuteA(owner, "open", full, "", "", SW_SHOWNORMAL)) <= 32) {
-    throw EKoemadoError(koe::CannotOpenHelpText(shown));
-  }
-}

@@ -67,28 +67,15 @@ HWND Koemado::FindMainWindow() const {
 }
 
 // Wine keeps menus inside their process, so another process cannot read Koemado's menu bar:
-// items are chosen by the command ids the main window gives them, and the in-process main
+// items are chosen by the command ids of the program's menu table, and the in-process main
 // window test checks the real menu against the same ids.
-const std::vector<std::pair<std::string, UINT>>& MenuCommands() {
-  static const std::vector<std::pair<std::string, UINT>> table = {
-      {"終了", menu_command::kClose},
-      {"声の設定", menu_command::kVoiseproperty},
-      {"読み方の設定", menu_command::kYomikata},
-      {"目次", menu_command::kHelp},
-      {"バージョン情報", menu_command::kVersion},
-      {"コントロールバージョン", menu_command::kOCXVer},
-      {"合成エンジンバージョン", menu_command::kEnginVer}};
-  return table;
-}
-
 void Koemado::Command(const std::string& caption) {
-  for (const auto& [text, id] : MenuCommands()) {
-    if (text == caption) {
-      PostMessageA(main_, WM_COMMAND, id, 0);
-      return;
-    }
+  const MenuCommand command = CommandOf(caption);
+  if (command == MenuCommand::Separator) {
+    ADD_FAILURE() << "no menu item " << caption;
+    return;
   }
-  ADD_FAILURE() << "no menu item " << caption;
+  PostMessageA(main_, WM_COMMAND, static_cast<UINT>(command), 0);
 }
 
 HWND Koemado::FindWindowOf(const char* cls, const char* caption) const {

@@ -71,9 +71,6 @@ class Koemado {
   HWND main_ = nullptr;
 };
 
-// Caption -> command of each menu item that runs an action.
-const std::vector<std::pair<std::string, UINT>>& MenuCommands();
-
 // The texts of a window's children, in Z order (labels, buttons).
 std::vector<std::string> ChildTexts(HWND parent);
 HWND FindChild(HWND parent, const std::string& text);

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -18,6 +19,7 @@
 #include "controls.h"
 #include "errors.h"
 #include "forms.h"
+#include "messages.h"
 #include "support.h"
 #include "system.h"
 
@@ -38,6 +40,28 @@ fw::FormLayout Layout(const char* class_name, bool dialog = false) {
   layout.font = {"ＭＳ Ｐゴシック", -12, SHIFTJIS_CHARSET};
   return layout;
 }
+
+// A form whose events and messages each test sets, run where a form of the program overrides:
+// a message hook that sets Handled takes the message, one that does not leaves it to the
+// form's default handling.
+struct HookedForm : fw::Form {
+  explicit HookedForm(const fw::FormLayout& layout) : fw::Form(layout) {}
+  std::function<void()> on_children, on_showing;
+  std::map<UINT, std::function<void(fw::Message&)>> on_message;
+
+ protected:
+  void Dispatch(fw::Message& message) override {
+    const auto hook = on_message.find(message.Msg);
+    if (hook != on_message.end()) hook->second(message);
+    if (!message.Handled) fw::Form::Dispatch(message);
+  }
+  void CreateChildWindows() override {
+    if (on_children) on_children();
+  }
+  void Showing() override {
+    if (on_showing) on_showing();
+  }
+};
 
 struct Box {
   HWND owner;
@@ -65,8 +89,11 @@ class FrameworkTest : public ::testing::Test {
 
 // ---- the standard error box ----
 
+// Only the program's own (Japanese) messages reach the user: any other error shows the standard
+// text for an unknown error.
 TEST_F(FrameworkTest, HandlerErrorsStopAtTheWindowProcedureAndShowTheStandardBox) {
-  fw::Form form(Layout("TTestThrowing"));
+  HookedForm form(Layout("TTestThrowing"));
+  const std::string unknown = std::string(koe::text::kUnknownError) + ".";
   struct Case {
     const char* name;
     std::function<void()> raise;
@@ -76,22 +103,21 @@ TEST_F(FrameworkTest, HandlerErrorsStopAtTheWindowProcedureAndShowTheStandardBox
       {"own error", [] { throw fw::EInvalidOperation("失敗しました"); }, "失敗しました."},
       {"message already ending in a full stop", [] { throw fw::EInvalidOperation("done."); }, "done."},
       {"COM error", [] { fw::OleCheck(static_cast<HRESULT>(0x8004ABCD)); }, "OLE エラー 8004abcd."},
-      {"standard exception", [] { throw std::runtime_error("bad"); }, "bad."},
-      {"anything else", [] { throw 42; }, nullptr},
+      {"standard exception", [] { throw std::runtime_error("bad"); }, unknown.c_str()},
+      {"out of range", [] { throw std::out_of_range("grid cell out of range"); }, unknown.c_str()},
+      {"no memory", [] { throw std::bad_alloc(); }, unknown.c_str()},
+      {"anything else", [] { throw 42; }, unknown.c_str()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     boxes.clear();
-    form.SetMessageHandler(WM_APP, [&](fw::Message&) { c.raise(); });
+    form.on_message[WM_APP] = [&](fw::Message&) { c.raise(); };
     ::SendMessageA(form.Handle(), WM_APP, 0, 0);  // returns: nothing crossed the procedure
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].owner, Application.Handle());
     EXPECT_EQ(boxes[0].caption, "Koemado V2.0");
     EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONSTOP));
-    if (c.shown) {
-      EXPECT_EQ(boxes[0].text, c.shown);
-    }
-    EXPECT_FALSE(boxes[0].text.empty());
+    EXPECT_EQ(boxes[0].text, c.shown);
   }
 }
 
@@ -194,24 +220,24 @@ TEST_F(FrameworkTest, ChoosingAMenuItemRunsItsActionOnly) {
 
 // ---- showing ----
 
-TEST_F(FrameworkTest, OnShowRunsBeforeTheWindowIsVisibleOncePerShowing) {
-  fw::Form form(Layout("TTestShow"));
+TEST_F(FrameworkTest, ShowingRunsBeforeTheWindowIsVisibleOncePerShowing) {
+  HookedForm form(Layout("TTestShow"));
   std::vector<std::string> events;
-  form.OnCreateChildWindows = [&] { events.push_back("children"); };
-  form.OnShow = [&] {
+  form.on_children = [&] { events.push_back("children"); };
+  form.on_showing = [&] {
     events.push_back(::IsWindowVisible(form.Handle()) ? "show-visible" : "show-hidden");
   };
   form.Show();
   EXPECT_TRUE(::IsWindowVisible(form.Handle()));
-  form.Show();  // already shown: no second OnShow
+  form.Show();  // already shown: no second Showing
   form.Hide();
   form.Show();
   EXPECT_EQ(events, (std::vector<std::string>{"children", "show-hidden", "children", "show-hidden"}));
 }
 
-TEST_F(FrameworkTest, OnShowErrorGoesToTheBoxAndTheWindowIsShownAllTheSame) {
-  fw::Form form(Layout("TTestShowError"));
-  form.OnShow = [] { throw fw::EOleSysError("書き込めません", E_FAIL); };
+TEST_F(FrameworkTest, ShowingErrorGoesToTheBoxAndTheWindowIsShownAllTheSame) {
+  HookedForm form(Layout("TTestShowError"));
+  form.on_showing = [] { throw fw::EOleSysError("書き込めません", E_FAIL); };
   form.Show();
   EXPECT_TRUE(::IsWindowVisible(form.Handle()));
   ASSERT_EQ(boxes.size(), 1u);
@@ -219,10 +245,10 @@ TEST_F(FrameworkTest, OnShowErrorGoesToTheBoxAndTheWindowIsShownAllTheSame) {
 }
 
 TEST_F(FrameworkTest, ChildWindowErrorLeavesShowAndTheWindowStaysHidden) {
-  fw::Form form(Layout("TTestChildError"));
+  HookedForm form(Layout("TTestChildError"));
   bool shown = false;
-  form.OnCreateChildWindows = [] { throw fw::EOleError("OLE コントロールのアクティベートに失敗しました"); };
-  form.OnShow = [&] { shown = true; };
+  form.on_children = [] { throw fw::EOleError("OLE コントロールのアクティベートに失敗しました"); };
+  form.on_showing = [&] { shown = true; };
   EXPECT_THROW(form.Show(), fw::EOleError);
   EXPECT_FALSE(shown);
   EXPECT_FALSE(::IsWindowVisible(form.Handle()));
@@ -254,25 +280,30 @@ LRESULT CALLBACK PassThrough(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, 
   return ::DefSubclassProc(hwnd, msg, wparam, lparam);
 }
 
-// A handler of the message table takes the place of the default handling, unless it passes the
-// message on; either way the form is found by its window, also after something subclassed it.
-TEST_F(FrameworkTest, HandlersReplaceOrPassOnTheDefaultAlsoOnASubclassedForm) {
+// A message a form handles takes the place of the default handling; one it leaves alone, or
+// handles after the default, gets the default handling too; either way the form is found by its
+// window, also after something subclassed it.
+TEST_F(FrameworkTest, AMessageLeftAloneOrPassedOnGetsTheDefaultAlsoOnASubclassedForm) {
+  enum class Way { kHandled, kLeftAlone, kDefaultFirst };
   struct Case {
     const char* what;
     bool subclassed;
-    bool pass_on;
+    Way way;
   };
-  const Case cases[] = {{"handled", false, false}, {"passed on", false, true},
-                        {"passed on, form subclassed", true, true}};
+  const Case cases[] = {{"handled", false, Way::kHandled},
+                        {"left alone", false, Way::kLeftAlone},
+                        {"the default first", false, Way::kDefaultFirst},
+                        {"left alone, form subclassed", true, Way::kLeftAlone}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    fw::Form form(Layout("TTestPassOn"));
+    HookedForm form(Layout("TTestPassOn"));
     fw::StatusBar status_bar(form, 19);
     int handled = 0;
-    form.SetMessageHandler(WM_SIZE, [&](fw::Message& message) {
+    form.on_message[WM_SIZE] = [&](fw::Message& message) {
       ++handled;
-      if (c.pass_on) message.Default();
-    });
+      if (c.way == Way::kDefaultFirst) message.Default();
+      if (c.way == Way::kHandled) message.Handled = true;
+    };
     if (c.subclassed) {
       ASSERT_TRUE(::SetWindowSubclass(form.Handle(), &PassThrough, 1, 0));
     }
@@ -283,7 +314,7 @@ TEST_F(FrameworkTest, HandlersReplaceOrPassOnTheDefaultAlsoOnASubclassedForm) {
     ::GetClientRect(form.Handle(), &client);
     ::GetWindowRect(status_bar.Handle(), &bar);
     ::MapWindowPoints(nullptr, form.Handle(), reinterpret_cast<POINT*>(&bar), 2);
-    EXPECT_EQ(bar.bottom == client.bottom, c.pass_on) << "the bars follow only when passed on";
+    EXPECT_EQ(bar.bottom == client.bottom, c.way != Way::kHandled) << "the bars follow the default handling";
     if (c.subclassed) ::RemoveWindowSubclass(form.Handle(), &PassThrough, 1);
   }
   EXPECT_EQ(fw::Window::FromHandle(Application.Handle()) != nullptr, true) << "ours too";
@@ -293,9 +324,9 @@ TEST_F(FrameworkTest, HandlersReplaceOrPassOnTheDefaultAlsoOnASubclassedForm) {
 // ---- modal showing ----
 
 // A dialog with an OK button (default, modal result OK) and optionally a cancel button.
-struct DialogForm : fw::Form {
+struct DialogForm : HookedForm {
   explicit DialogForm(bool with_cancel)
-      : fw::Form(Layout("TTestDialog", true)),
+      : HookedForm(Layout("TTestDialog", true)),
         ok(*this, Handle(), "OK", 10, 10, 75, 25, {.modal_result = fw::mrOk, .is_default = true}) {
     if (with_cancel)
       cancel = std::make_unique<fw::Button>(*this, Handle(), "キャンセル", 100, 10, 75, 25,
@@ -307,7 +338,7 @@ struct DialogForm : fw::Form {
 };
 
 TEST_F(FrameworkTest, ModalLoopKeepsDispatchingToOtherWindowsAndReturnsTheResult) {
-  fw::Form other(Layout("TTestOther"));
+  HookedForm other(Layout("TTestOther"));
   other.Show();
   struct Case {
     const char* name;
@@ -331,18 +362,18 @@ TEST_F(FrameworkTest, ModalLoopKeepsDispatchingToOtherWindowsAndReturnsTheResult
     DialogForm dialog(c.with_cancel);
     int other_got = 0;
     bool other_enabled_meanwhile = true;
-    other.SetMessageHandler(WM_APP, [&](fw::Message&) {
+    other.on_message[WM_APP] = [&](fw::Message&) {
       ++other_got;
       other_enabled_meanwhile = ::IsWindowEnabled(other.Handle()) != FALSE;
-    });
+    };
     // Still open after the key or click when nothing closed it: end with a result of our own.
-    dialog.SetMessageHandler(WM_APP + 1, [&](fw::Message&) {
+    dialog.on_message[WM_APP + 1] = [&](fw::Message&) {
       if (dialog.ModalResult() == fw::mrNone) dialog.SetModalResult(42);
-    });
+    };
     const HANDLE returned = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::thread clicker;
     std::atomic<bool> woken_late{false};
-    dialog.OnShow = [&] {
+    dialog.on_showing = [&] {
       ::PostMessageA(other.Handle(), WM_APP, 0, 0);
       const HWND target = c.msg == WM_CLOSE ? dialog.Handle() : dialog.ok.Handle();
       if (c.wparam == 1) {
@@ -375,9 +406,9 @@ TEST_F(FrameworkTest, ModalLoopKeepsDispatchingToOtherWindowsAndReturnsTheResult
 
 // ---- running ----
 
-struct MainTestForm : fw::Form {
-  MainTestForm() : fw::Form(Layout("TTestMain")) {
-    OnShow = [this] {
+struct MainTestForm : HookedForm {
+  MainTestForm() : HookedForm(Layout("TTestMain")) {
+    on_showing = [this] {
       ++shows;
       ::PostMessageA(Handle(), WM_CLOSE, 0, 0);  // closing the main form ends the run
     };
@@ -416,11 +447,11 @@ TEST_F(FrameworkTest, StartedMinimisedTheMainFormWaitsForTheRestore) {
   fw::TheTestSeam().startup_show_command = [] { return SW_SHOWMINNOACTIVE; };
   int shows_before_restore = -1;
   bool visible_before_restore = true;
-  main_form->SetMessageHandler(WM_APP, [&](fw::Message&) {
+  main_form->on_message[WM_APP] = [&](fw::Message&) {
     shows_before_restore = main_form->shows;
     visible_before_restore = ::IsWindowVisible(main_form->Handle()) != FALSE;
     ::PostMessageA(Application.Handle(), WM_SYSCOMMAND, SC_RESTORE, 0);
-  });
+  };
   ::PostMessageA(main_form->Handle(), WM_APP, 0, 0);
   Application.Run();
   EXPECT_EQ(shows_before_restore, 0);

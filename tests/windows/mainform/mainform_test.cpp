@@ -50,9 +50,10 @@ std::string MenuText(HMENU menu, int pos) {
 
 struct Item {
   std::string caption;  // "" for a separator
-  UINT command;         // 0: a drop-down
+  MenuCommand command;  // Separator: a drop-down (or a separator)
   std::vector<Item> children;
 };
+constexpr MenuCommand kDropDown = MenuCommand::Separator;
 
 void ExpectMenu(HMENU menu, const std::vector<Item>& want, const std::string& path) {
   ASSERT_EQ(GetMenuItemCount(menu), static_cast<int>(want.size())) << path;
@@ -62,12 +63,12 @@ void ExpectMenu(HMENU menu, const std::vector<Item>& want, const std::string& pa
     EXPECT_EQ(MenuText(menu, i), w.caption);
     if (w.caption.empty()) {
       EXPECT_TRUE(GetMenuState(menu, i, MF_BYPOSITION) & MF_SEPARATOR);
-    } else if (w.command == 0) {
+    } else if (w.command == kDropDown) {
       ASSERT_TRUE(GetSubMenu(menu, i));
       ExpectMenu(GetSubMenu(menu, i), w.children, path + "/" + w.caption);
     } else {
       EXPECT_EQ(GetSubMenu(menu, i), nullptr) << "acts at once";
-      EXPECT_EQ(GetMenuItemID(menu, i), w.command);
+      EXPECT_EQ(GetMenuItemID(menu, i), static_cast<UINT>(w.command));
     }
   }
 }
@@ -75,15 +76,15 @@ void ExpectMenu(HMENU menu, const std::vector<Item>& want, const std::string& pa
 // The commands are those the end-to-end client sends for each caption.
 TEST_F(MainWindow, MenuBarHasTheCommandsByCaption) {
   ExpectMenu(GetMenu(MainForm->Handle()),
-             {{"終了", menu_command::kClose, {}},
-              {"設定", 0, {{"声の設定", menu_command::kVoiseproperty, {}}, {"読み方の設定", menu_command::kYomikata, {}}}},
+             {{"終了", MenuCommand::Close, {}},
+              {"設定", kDropDown, {{"声の設定", MenuCommand::Voiseproperty, {}}, {"読み方の設定", MenuCommand::Yomikata, {}}}},
               {"ヘルプ",
-               0,
-               {{"目次", menu_command::kHelp, {}},
-                {"バージョン情報", menu_command::kVersion, {}},
-                {"", 0, {}},
-                {"コントロールバージョン", menu_command::kOCXVer, {}},
-                {"合成エンジンバージョン", menu_command::kEnginVer, {}}}}},
+               kDropDown,
+               {{"目次", MenuCommand::Help, {}},
+                {"バージョン情報", MenuCommand::Version, {}},
+                {"", kDropDown, {}},
+                {"コントロールバージョン", MenuCommand::OCXVer, {}},
+                {"合成エンジンバージョン", MenuCommand::EnginVer, {}}}}},
              "");
 }
 

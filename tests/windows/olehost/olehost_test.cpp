@@ -387,7 +387,7 @@ TEST_F(HostTest, EventSinkKeepsItsOwnIdentity) {
 TEST_F(HostTest, StopSpeakComesOncePerSpeak) {
   auto ptsvr = Make();
   int stops = 0;
-  ptsvr->OnStopSpeak = [&] { ++stops; };
+  ptsvr->SetOnStopSpeak([&] { ++stops; });
   // Counted from the start: a second end of one speech would have come before the next one's.
   for (int i = 1; i <= 4; ++i) {
     ptsvr->Speak(L"こんにちは");
@@ -484,11 +484,11 @@ TEST_F(HostTest, ControlWithoutInPlaceObjectCannotBeActivated) {
 
 TEST_F(HostTest, HandlerErrorGoesToTheReporterAndTheControlGetsOk) {
   auto ptsvr = Make();
-  ptsvr->OnStopSpeak = [] { throw std::runtime_error("handler failed"); };
+  ptsvr->SetOnStopSpeak([] { throw fw::EInvalidOperation("失敗しました"); });
   ptsvr->Speak(L"あ");
   EXPECT_TRUE(koe_test::WaitUntil([&] { return !reported_.empty(); }));
   ASSERT_EQ(1u, reported_.size());
-  EXPECT_EQ("handler failed.", reported_[0]);
+  EXPECT_EQ("失敗しました.", reported_[0]);
   // The sink's own answer, as the control sees it: S_OK for a failing handler and an unbound id.
   auto host = MakeRecording();
   host->OnEvent(2, [](DISPPARAMS*) { throw 42; });
