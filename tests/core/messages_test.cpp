@@ -5,10 +5,19 @@
 
 #include <string>
 
+#include "protocol.h"
 #include "sjis_text.h"
 
 namespace koe {
 namespace {
+
+// The program's identity as the client and the user see it; everything else uses these names.
+TEST(Identity, WindowClassesCaptionAndTitle) {
+  EXPECT_STREQ(kMainWindowClass, "TMainForm");
+  EXPECT_EQ(std::string(kMainWindowCaption), "無題 - Koemado"_sj);
+  EXPECT_STREQ(kApplicationClass, "TApplication");
+  EXPECT_STREQ(kApplicationTitle, "Koemado V2.0");
+}
 
 TEST(ErrorBoxText, AppendsFullStopOnlyAfterBytesAboveIt) {
   const struct {

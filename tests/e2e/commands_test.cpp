@@ -52,7 +52,7 @@ TEST_F(Commands, FailingVoiceSettingsCallChangesNothing) {
   k->Command("声の設定");
   const auto box = k->WaitForMessageBox();
   ASSERT_TRUE(box);
-  EXPECT_EQ(box->caption, "Koemado V2.0");
+  EXPECT_EQ(box->caption, koe::kApplicationTitle);
   EXPECT_EQ(box->text, "no dialog.");
   k->DismissMessageBox(*box);
   EXPECT_TRUE(transcript_.Matching("get ").empty());
@@ -210,7 +210,7 @@ TEST_F(Help, MissingPageShowsTheErrorBoxNamingIt) {
   k->Command("目次");
   const auto box = k->WaitForMessageBox();
   ASSERT_TRUE(box);
-  EXPECT_EQ(box->caption, "Koemado V2.0");
+  EXPECT_EQ(box->caption, koe::kApplicationTitle);
   EXPECT_NE(box->text.find("HID00000001.htm"), std::string::npos) << box->text;
   k->DismissMessageBox(*box);
   EXPECT_TRUE(Opened().empty());

@@ -363,7 +363,7 @@ TEST_F(EditorDialog, ReadOnlyFileShowsTheErrorAndTheNewListIsUsedAnyway) {
 
   const auto box = koemado_->WaitForMessageBox();
   ASSERT_TRUE(box);
-  EXPECT_EQ(box->caption, "Koemado V2.0");
+  EXPECT_EQ(box->caption, koe::kApplicationTitle);
   EXPECT_EQ(box->text, IniPath() + " に書き込めません.") << "the full path of the settings file";
   koemado_->DismissMessageBox(*box);
   ASSERT_TRUE(Closed(w)) << "the dialog closes with OK all the same";
@@ -390,7 +390,7 @@ TEST_F(EditorDialog, HelpButtonOpensTheManualAndKeepsTheDialog) {
   // The test program has no manual beside it: the same error as the main window's help command.
   const auto box = koemado_->WaitForMessageBox();
   ASSERT_TRUE(box);
-  EXPECT_EQ(box->caption, "Koemado V2.0");
+  EXPECT_EQ(box->caption, koe::kApplicationTitle);
   EXPECT_NE(box->text.find("Help\\Koemado_html\\html\\HID00000001.htm"), std::string::npos) << box->text;
   koemado_->DismissMessageBox(*box);
   Spoken("か");

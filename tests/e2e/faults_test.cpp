@@ -124,7 +124,7 @@ TEST_F(Faults, SettingsFileThatIsADirectoryFailsTheSaveAndTheProgramRunsOn) {
   k->Command("声の設定");
   auto box = k->WaitForMessageBox();
   ASSERT_TRUE(box);
-  EXPECT_EQ(box->caption, "Koemado V2.0");
+  EXPECT_EQ(box->caption, koe::kApplicationTitle);
   EXPECT_EQ(box->text, IniPath() + " に書き込めません.") << "the full path of the settings file";
   k->DismissMessageBox(*box);
   k->Say("まだ");
@@ -233,7 +233,7 @@ TEST_F(Faults, SecondCopyStartsAndBothRun) {
   char cls[64] = {}, caption[64] = {};
   GetClassNameA(b->Main(), cls, sizeof cls);
   GetWindowTextA(b->Main(), caption, sizeof caption);
-  EXPECT_STREQ(cls, "TMainForm");
+  EXPECT_STREQ(cls, koe::kMainWindowClass);
   EXPECT_STREQ(caption, "無題 - Koemado");
   a->Say("いち");
   b->Say("に");

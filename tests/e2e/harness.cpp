@@ -55,16 +55,7 @@ Koemado::~Koemado() {
   CloseHandle(pi_.hProcess);
 }
 
-HWND Koemado::FindMainWindow() const {
-  HWND found = nullptr;
-  HWND w = nullptr;
-  while ((w = FindWindowExA(nullptr, w, koe::kMainWindowClass, nullptr)) != nullptr) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    if (pid == pi_.dwProcessId) found = w;
-  }
-  return found;
-}
+HWND Koemado::FindMainWindow() const { return koe_test::FindProcessWindow(pi_.dwProcessId, koe::kMainWindowClass); }
 
 // Wine keeps menus inside their process, so another process cannot read Koemado's menu bar:
 // items are chosen by the command ids of the program's menu table, and the in-process main
@@ -79,13 +70,7 @@ void Koemado::Command(const std::string& caption) {
 }
 
 HWND Koemado::FindWindowOf(const char* cls, const char* caption) const {
-  HWND w = nullptr;
-  while ((w = FindWindowExA(nullptr, w, cls, caption)) != nullptr) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    if (pid == pi_.dwProcessId && IsWindowVisible(w)) return w;
-  }
-  return nullptr;
+  return koe_test::FindProcessWindow(pi_.dwProcessId, cls, caption, /*visible_only=*/true);
 }
 
 namespace {

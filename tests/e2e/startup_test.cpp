@@ -8,15 +8,7 @@
 namespace e2e {
 namespace {
 
-HWND FindAppWindow(DWORD pid) {
-  HWND w = nullptr;
-  while ((w = FindWindowExA(nullptr, w, "TApplication", nullptr)) != nullptr) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(w, &owner);
-    if (owner == pid) return w;
-  }
-  return nullptr;
-}
+HWND FindAppWindow(DWORD pid) { return koe_test::FindProcessWindow(pid, koe::kApplicationClass); }
 
 class Startup : public ProgramTest {};
 
@@ -49,7 +41,7 @@ TEST_F(Startup, WithoutSettingsFileAppliesDefaultsAndWritesNothing) {
   const HWND app = FindAppWindow(k->Pid());
   ASSERT_TRUE(app);
   GetWindowTextA(app, text, sizeof text);
-  EXPECT_STREQ(text, "Koemado V2.0");
+  EXPECT_STREQ(text, koe::kApplicationTitle);
 
   // The default entries silence "－" and "‥".
   Client client;
@@ -179,7 +171,7 @@ TEST_F(Startup, FailingSpeakShowsErrorBoxAndPostsNothing) {
   k->Char(0, Code("あ"), /*post=*/true);
   const auto box = k->WaitForMessageBox();
   ASSERT_TRUE(box);
-  EXPECT_EQ(box->caption, "Koemado V2.0");
+  EXPECT_EQ(box->caption, koe::kApplicationTitle);
   EXPECT_EQ(box->text, "engine failed.");
   k->DismissMessageBox(*box);
   // The flag stayed false: a lone full-width space is now spoken. An end posted for the failed
@@ -196,7 +188,7 @@ TEST_F(Startup, FailingPutWhenShownSkipsTheRestAndRunsOn) {
   ASSERT_TRUE(k);
   const auto box = k->WaitForMessageBox();
   ASSERT_TRUE(box);
-  EXPECT_EQ(box->caption, "Koemado V2.0");
+  EXPECT_EQ(box->caption, koe::kApplicationTitle);
   k->DismissMessageBox(*box);
   ASSERT_TRUE(WaitUntil([&] { return k->FindMainWindow() && IsWindowVisible(k->FindMainWindow()); }));
   EXPECT_EQ(transcript_.Matching("put "), std::vector<std::string>{"put Speed=180"});

@@ -225,6 +225,19 @@ bool Transcript::WaitForLines(const std::string& prefix, std::size_t count, int 
   return WaitUntil([&] { return Matching(prefix).size() >= count; }, timeout_ms);
 }
 
+// ---- windows of other processes ----------------------------------------------------------
+
+HWND FindProcessWindow(DWORD pid, const char* window_class, const char* caption, bool visible_only) {
+  HWND found = nullptr;
+  HWND w = nullptr;
+  while ((w = FindWindowExA(nullptr, w, window_class, caption)) != nullptr) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == pid && (!visible_only || IsWindowVisible(w))) found = w;
+  }
+  return found;
+}
+
 // ---- the reader ------------------------------------------------------------------------------
 
 namespace {

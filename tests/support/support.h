@@ -127,6 +127,13 @@ class Client {
   HWND windows_[3] = {};
 };
 
+// ---- windows of other processes ----------------------------------------------------------
+
+// The top-level window of process `pid` with this class (and caption, when not null); with
+// visible_only, only a visible one. Of several, the last in Z order. Null when there is none.
+HWND FindProcessWindow(DWORD pid, const char* window_class, const char* caption = nullptr,
+                       bool visible_only = false);
+
 // ---- the Linux view of a Wine process -----------------------------------------------------
 
 // The Linux process of the program file `exe` started from this prefix (its command line names

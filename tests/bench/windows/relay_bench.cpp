@@ -166,13 +166,7 @@ bool StartProgram(const Target& t, Running& r, bool koemado) {
 }
 
 HWND FindOwnWindow(const Target& t, DWORD pid) {
-  HWND w = nullptr;
-  while ((w = FindWindowExA(nullptr, w, t.cls.c_str(), t.caption.c_str())) != nullptr) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(w, &owner);
-    if (owner == pid) return w;
-  }
-  return nullptr;
+  return koe_test::FindProcessWindow(pid, t.cls.c_str(), t.caption.c_str());
 }
 
 // Polls until the program's main window is visible; returns seconds since `since`, or -1.

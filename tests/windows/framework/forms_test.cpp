@@ -20,6 +20,8 @@
 #include "errors.h"
 #include "forms.h"
 #include "messages.h"
+#include "message_boxes.h"
+#include "protocol.h"
 #include "support.h"
 #include "system.h"
 
@@ -63,28 +65,16 @@ struct HookedForm : fw::Form {
   }
 };
 
-struct Box {
-  HWND owner;
-  std::string text, caption;
-  UINT type;
-};
-
 // Records the standard error boxes instead of showing them.
 class FrameworkTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Application.SetTitle("Koemado V2.0");
-    fw::TheTestSeam().message_box = [this](HWND owner, const std::string& text,
-                                           const std::string& caption, UINT type) {
-      boxes.push_back({owner, text, caption, type});
-      return IDOK;
-    };
-  }
+  void SetUp() override { Application.SetTitle(koe::kApplicationTitle); }
   void TearDown() override {
     fw::TheTestSeam() = {};
     Application.DestroyForms();
   }
-  std::vector<Box> boxes;
+  koe_test::MessageBoxes recorded_;
+  std::vector<koe_test::MessageBoxes::Box>& boxes = recorded_.boxes;
 };
 
 // ---- the standard error box ----
@@ -115,7 +105,7 @@ TEST_F(FrameworkTest, HandlerErrorsStopAtTheWindowProcedureAndShowTheStandardBox
     ::SendMessageA(form.Handle(), WM_APP, 0, 0);  // returns: nothing crossed the procedure
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].owner, Application.Handle());
-    EXPECT_EQ(boxes[0].caption, "Koemado V2.0");
+    EXPECT_EQ(boxes[0].caption, koe::kApplicationTitle);
     EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONSTOP));
     EXPECT_EQ(boxes[0].text, c.shown);
   }
@@ -124,10 +114,10 @@ TEST_F(FrameworkTest, HandlerErrorsStopAtTheWindowProcedureAndShowTheStandardBox
 TEST_F(FrameworkTest, ApplicationWindowCarriesTheTitle) {
   char text[64] = {};
   ::GetWindowTextA(Application.Handle(), text, sizeof text);
-  EXPECT_STREQ(text, "Koemado V2.0");
+  EXPECT_STREQ(text, koe::kApplicationTitle);
   char class_name[64] = {};
   ::GetClassNameA(Application.Handle(), class_name, sizeof class_name);
-  EXPECT_STREQ(class_name, "TApplication");
+  EXPECT_STREQ(class_name, koe::kApplicationClass);
 }
 
 // ---- menus and actions ----

@@ -27,7 +27,7 @@ class MainWindow : public ::testing::Test {
     koe_test::DeleteIni(kIni);
     KMDIni_Initialize();
     Application.Initialize();
-    Application.SetTitle("Koemado V2.0");
+    Application.SetTitle(koe::kApplicationTitle);
     Application.CreateForm(MainForm);
     Application.CreateForm(AboutBox);
     Application.CreateForm(dlgYomikata);
@@ -98,7 +98,7 @@ TEST_F(MainWindow, ActionListHoldsTheSevenActionsInOrder) {
 TEST_F(MainWindow, ToolBarHoldsTheControlAndTheStatusBarSitsBelow) {
   char cls[64] = {};
   GetClassNameA(MainForm->Handle(), cls, sizeof cls);
-  EXPECT_STREQ(cls, "TMainForm");
+  EXPECT_STREQ(cls, koe::kMainWindowClass);
   RECT client{};
   GetClientRect(MainForm->Handle(), &client);
   // 242 wide outside: 234 inside with the frames of Windows 7 (and Wine), less with wider ones.

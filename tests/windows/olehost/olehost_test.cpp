@@ -16,6 +16,7 @@
 #include "errors.h"
 #include "olehost.h"
 #include "protocol.h"
+#include "message_boxes.h"
 #include "support.h"
 #include "system.h"
 
@@ -223,11 +224,6 @@ class HostTest : public ::testing::Test {
     parent_ = ::CreateWindowExA(0, "OleHostTestParent", "host", WS_OVERLAPPEDWINDOW, 0, 0, 300,
                                 120, nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(nullptr, parent_);
-    // Errors reach the standard error box; its text is what the test sees.
-    fw::TheTestSeam().message_box = [this](HWND, const std::string& text, const std::string&, UINT) {
-      reported_.push_back(text);
-      return IDOK;
-    };
   }
 
   void TearDown() override {
@@ -250,7 +246,7 @@ class HostTest : public ::testing::Test {
 
   HWND parent_ = nullptr;
   koe_test::Transcript transcript_;
-  std::vector<std::string> reported_;
+  koe_test::MessageBoxes reported_;  // errors reach the standard error box: its texts
 };
 
 TEST_F(HostTest, ControlSitsInItsParentAtItsBounds) {
@@ -486,9 +482,9 @@ TEST_F(HostTest, HandlerErrorGoesToTheReporterAndTheControlGetsOk) {
   auto ptsvr = Make();
   ptsvr->SetOnStopSpeak([] { throw fw::EInvalidOperation("失敗しました"); });
   ptsvr->Speak(L"あ");
-  EXPECT_TRUE(koe_test::WaitUntil([&] { return !reported_.empty(); }));
-  ASSERT_EQ(1u, reported_.size());
-  EXPECT_EQ("失敗しました.", reported_[0]);
+  EXPECT_TRUE(koe_test::WaitUntil([&] { return !reported_.boxes.empty(); }));
+  ASSERT_EQ(1u, reported_.boxes.size());
+  EXPECT_EQ("失敗しました.", reported_.boxes[0].text);
   // The sink's own answer, as the control sees it: S_OK for a failing handler and an unbound id.
   auto host = MakeRecording();
   host->OnEvent(2, [](DISPPARAMS*) { throw 42; });
@@ -496,8 +492,8 @@ TEST_F(HostTest, HandlerErrorGoesToTheReporterAndTheControlGetsOk) {
   DISPPARAMS none{nullptr, nullptr, 0, 0};
   EXPECT_EQ(S_OK, g_recording.sink->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
   EXPECT_EQ(S_OK, g_recording.sink->Invoke(99, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
-  ASSERT_EQ(2u, reported_.size());
-  EXPECT_EQ("不明なエラーが発生しました.", reported_[1]);
+  ASSERT_EQ(2u, reported_.boxes.size());
+  EXPECT_EQ("不明なエラーが発生しました.", reported_.boxes[1].text);
 }
 
 TEST_F(HostTest, TeardownClosesWithoutSavingAndReleases) {

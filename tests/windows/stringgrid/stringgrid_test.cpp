@@ -14,6 +14,7 @@
 
 #include "entry_format.h"
 #include "errors.h"
+#include "message_boxes.h"
 #include "support.h"
 #include "system.h"
 #include "entry_join.h"
@@ -55,10 +56,6 @@ class StringGridTest : public testing::Test {
   void SetUp() override {
     ASSERT_NE(host_, nullptr);
     grid_.Create(host_, 100, RECT{0, 0, 560, 330});
-    fw::TheTestSeam().message_box = [this](HWND, const std::string& text, const std::string&, UINT) {
-      errors_.push_back(text);  // the standard error box's text
-      return IDOK;
-    };
     // The readings editor's shape.
     auto& m = grid_.Model();
     m.SetFixedCols(1);
@@ -107,7 +104,7 @@ class StringGridTest : public testing::Test {
 
   static inline HWND host_ = nullptr;
   fw::StringGrid grid_;
-  std::vector<std::string> errors_;
+  koe_test::MessageBoxes errors_;  // the standard error box's texts
 };
 
 TEST_F(StringGridTest, TheEditorIsOpenOnTheCurrentCellAndHasTheFocus) {
@@ -133,7 +130,7 @@ TEST_F(StringGridTest, TypingGoesIntoTheCellAtOnce) {
   SendMessageW(grid_.EditorHandle(), WM_IME_CHAR, 0x30A2, 1);
   Pump();  // the IME character comes back as a posted character
   EXPECT_EQ(grid_.Model().Cell(1, 3), "abあア");
-  EXPECT_TRUE(errors_.empty());
+  EXPECT_TRUE(errors_.boxes.empty());
 }
 
 // With the grid itself focused (its current cell scrolled away), characters posted to it as an
@@ -149,7 +146,7 @@ TEST_F(StringGridTest, BytesTypedIntoTheFocusedGridJoinIntoCharacters) {
   Pump();
   EXPECT_EQ(grid_.Model().Cell(1, 1), typed) << "the first replaces the text, the rest follow it";
   EXPECT_EQ(GetFocus(), grid_.EditorHandle());
-  EXPECT_TRUE(errors_.empty());
+  EXPECT_TRUE(errors_.boxes.empty());
 }
 
 // An input method composing while the grid itself has the focus shows its composition window over
@@ -255,8 +252,8 @@ TEST_F(StringGridTest, KeysReachOnKeyDownFromTheEditorAndAZeroedKeyIsSwallowed) 
 TEST_F(StringGridTest, AnErrorInAHandlerReachesTheErrorBoxNotTheSystem) {
   grid_.OnKeyDown = [](WORD&, UINT) { throw fw::EInvalidOperation("失敗しました"); };
   Key('A');
-  ASSERT_EQ(errors_.size(), 1u);
-  EXPECT_EQ(errors_[0], "失敗しました.");
+  ASSERT_EQ(errors_.boxes.size(), 1u);
+  EXPECT_EQ(errors_.boxes[0].text, "失敗しました.");
 }
 
 TEST_F(StringGridTest, ArrowsMoveAndShiftArrowsSelectABlock) {
