@@ -18,6 +18,8 @@
 namespace ptsvr {
 namespace {
 
+using Microsoft::WRL::ComPtr;
+
 // A stand-in for SAPI's SpVoice, as strict as the documentation makes the real one:
 // - a Speak gets stream number 1 when the voice is idle and counts up only while earlier
 //   requests are still queued, so numbers come back again and again;
@@ -27,7 +29,9 @@ namespace {
 // - a purge ends every queued stream with END_INPUT_STREAM at once, or leaves them to the voice's
 //   thread, which ends them in its own time (`purge`): still counted for the numbering, or already
 //   not, so that the next Speak gets a number of theirs (its stream starts only after theirs end);
-// - WaitUntilDone finishes the queue when `wait_result` is S_OK, else answers it (S_FALSE: timeout).
+// - WaitUntilDone finishes the queue when `wait_result` is S_OK, else answers it (S_FALSE: timeout);
+// - SetVoice and GetVoice hold the token as COM does, and every reference is given back before the
+//   voice goes (a stand-in dies only after whatever holds it).
 class FakeVoice final : public ISpVoice {
  public:
   struct SpeakCall {
@@ -50,6 +54,10 @@ class FakeVoice final : public ISpVoice {
   std::deque<SPEVENT> pending;  // handed out by GetEvents
   LONG refs = 1;
 
+  FakeVoice() = default;
+  FakeVoice& operator=(FakeVoice&&) = default;  // a fresh voice for the next case
+  ~FakeVoice() { EXPECT_EQ(refs, 1) << "the voice goes while something holds it"; }
+
   // The voice's thread finishes the stream it is speaking.
   void FinishStream() {
     ASSERT_FALSE(streams_.empty());
@@ -69,7 +77,7 @@ class FakeVoice final : public ISpVoice {
     return S_OK;
   }
   IFACEMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-  IFACEMETHODIMP_(ULONG) Release() override { return --refs; }  // lives on the test's stack
+  IFACEMETHODIMP_(ULONG) Release() override { return --refs; }  // lives in the test
 
   IFACEMETHODIMP SetNotifySink(ISpNotifySink* sink) override {
     if (!sink) notify_window = nullptr;
@@ -112,7 +120,7 @@ class FakeVoice final : public ISpVoice {
     return S_OK;
   }
   IFACEMETHODIMP GetVoice(ISpObjectToken** token) override {
-    *token = current_;
+    *token = current_.Get();
     if (!current_) return SPERR_NOT_FOUND;
     current_->AddRef();
     return S_OK;
@@ -195,18 +203,22 @@ class FakeVoice final : public ISpVoice {
     }
   }
   std::deque<Stream> streams_;
-  ISpObjectToken* current_ = nullptr;
+  ComPtr<ISpObjectToken> current_;
 };
 
-// A voice token; the fake voice tells tokens apart only by their address.
+// A voice token; the fake voice tells tokens apart only by their address. Owned by the test, it
+// counts its references and must have every one back before it goes.
 class FakeToken final : public ISpObjectToken {
  public:
+  FakeToken() = default;
+  FakeToken(const FakeToken&) = delete;
+  ~FakeToken() { EXPECT_EQ(refs_, 1) << "a token goes while something holds it"; }
   IFACEMETHODIMP QueryInterface(REFIID, void** out) override {
     *out = nullptr;
     return E_NOINTERFACE;
   }
-  IFACEMETHODIMP_(ULONG) AddRef() override { return 2; }  // owned by the test
-  IFACEMETHODIMP_(ULONG) Release() override { return 1; }
+  IFACEMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  IFACEMETHODIMP_(ULONG) Release() override { return --refs_; }
 #define PTSVR_UNUSED(method, ...) \
   IFACEMETHODIMP method(__VA_ARGS__) override { return E_NOTIMPL; }
   PTSVR_UNUSED(SetData, LPCWSTR, ULONG, const BYTE*)
@@ -232,6 +244,9 @@ class FakeToken final : public ISpObjectToken {
   PTSVR_UNUSED(DisplayUI, HWND, LPCWSTR, LPCWSTR, void*, ULONG, IUnknown*)
   PTSVR_UNUSED(MatchesAttributes, LPCWSTR, WINBOOL*)
 #undef PTSVR_UNUSED
+
+ private:
+  LONG refs_ = 1;
 };
 
 SapiVoice Voice(FakeToken& token, const wchar_t* id, const wchar_t* language, bool is_default = false) {
@@ -276,9 +291,27 @@ class SapiEngineTest : public ::testing::Test {
     }
     return ends;
   }
+  static LONGLONG Now() {
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return t.QuadPart;
+  }
+  // Delivers until the engine reports an end, at most `limit_ms`; the milliseconds from `since` (a
+  // Now()) to that end, or -1 when none came.
+  double MsUntilEnd(LONGLONG since, DWORD limit_ms) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < limit_ms;) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+      if (DeliverPosted() > 0) return double(Now() - since) * 1000 / double(frequency.QuadPart);
+    }
+    return -1;
+  }
 
+  // The tokens first, then the voice that holds them, then the engine that holds both: each goes
+  // only after whatever holds it.
+  FakeToken haruka_, en_, ayumi_;
   FakeVoice voice_;
-  FakeToken haruka_;
   HWND window_ = nullptr;
   std::unique_ptr<SpeechEngine> engine_;
   std::vector<std::wstring> log_;
@@ -417,19 +450,23 @@ TEST_F(SapiEngineTest, AnEndThatNeverComesEndsTheUtteranceAtItsDeadlineOnce) {
       {Purge::kEndsLater, 2, true},
       {Purge::kEndsLaterVoiceIdle, 1, true},
   };
+  // A timer comes no earlier than its time, less one tick of the system clock (15.6 ms on Windows).
+  // The checks below hold on a slow or stalled machine too: a stall only makes the time longer.
+  constexpr DWORD kFloor = 100, kTick = 16;
   for (const auto& c : cases) {
     const int purge = static_cast<int>(c.purge);
     engine_.reset();
     voice_ = {};
     voice_.purge = c.purge;
     SapiSetup setup;
-    setup.deadline_floor_ms = 50;
+    setup.deadline_floor_ms = kFloor;
     Make(std::move(setup));
     log_.clear();
+    const LONGLONG spoken = Now();
     engine_->Speak(L"", {});  // no characters: the deadline is the floor
-    EXPECT_EQ(DeliverFor(20), 0);
-    EXPECT_EQ(DeliverFor(200), 1) << purge;
-    EXPECT_EQ(log_, std::vector<std::wstring>{L"engine timeout 50"});
+    EXPECT_GE(MsUntilEnd(spoken, 20 * kFloor), kFloor - kTick) << purge;
+    EXPECT_EQ(DeliverFor(3 * kFloor), 0) << "it ends once; " << purge;
+    EXPECT_EQ(log_, std::vector<std::wstring>{L"engine timeout " + std::to_wstring(kFloor)});
     EXPECT_EQ(voice_.speaks.back().text, L"(null)");
     EXPECT_TRUE(voice_.speaks.back().flags & SPF_PURGEBEFORESPEAK);
     // The next utterance is not ended by the late end of the one before, and ends in time.
@@ -438,7 +475,7 @@ TEST_F(SapiEngineTest, AnEndThatNeverComesEndsTheUtteranceAtItsDeadlineOnce) {
     if (c.late_end) voice_.FinishStream();  // the purged stream ends at last
     EXPECT_EQ(DeliverPosted(), 0) << purge;
     voice_.FinishStream();
-    EXPECT_EQ(DeliverFor(150), 1) << purge;
+    EXPECT_EQ(DeliverFor(3 * kFloor), 1) << purge;  // long enough for a deadline left behind to come
     EXPECT_EQ(log_.size(), 1u) << "no deadline is left";
   }
 }
@@ -477,17 +514,16 @@ TEST(SapiVoices, TheJapaneseVoiceIsChosenAndSetOrNoneIsSet) {
 }
 
 TEST_F(SapiEngineTest, TheDialogOffersTheJapaneseVoicesAndSwitchesToTheOneChosen) {
-  FakeToken en, ayumi;
   SapiSetup setup;
-  setup.voices = {Voice(en, L"T\\en", L"409", true), Voice(haruka_, L"T\\haruka", L"411"),
-                  Voice(ayumi, L"T\\ayumi", L"411")};
+  setup.voices = {Voice(en_, L"T\\en", L"409", true), Voice(haruka_, L"T\\haruka", L"411"),
+                  Voice(ayumi_, L"T\\ayumi", L"411")};
   setup.current = 1;
   Make(std::move(setup));
   const auto options = engine_->Voices();
   ASSERT_EQ(options.size(), 2u);
   EXPECT_EQ(options[0].id + options[1].id, L"T\\harukaT\\ayumi");
   EXPECT_EQ(engine_->CurrentVoice(), 0u);
-  voice_.refused = {&ayumi};
+  voice_.refused = {&ayumi_};
   EXPECT_FALSE(engine_->SelectVoice(1));
   EXPECT_EQ(engine_->CurrentVoice(), 0u);
   voice_.refused.clear();
