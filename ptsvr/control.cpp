@@ -63,6 +63,7 @@ namespace {
 
 constexpr UINT kMsgStartNext = WM_APP + 1;
 constexpr int kDefaultWidth = 160, kDefaultHeight = 30;
+constexpr int kTextMargin = 4;  // between the edge and the text, left and right
 
 // A VARIANT that clears itself.
 struct Variant : VARIANT {
@@ -128,16 +129,17 @@ HRESULT PtSvrControl::Initialize() {
   notify_ = CreateBoundWindow(kNotifyClass, L"", 0, RECT{}, HWND_MESSAGE, this);
   if (!notify_) return HRESULT_FROM_WIN32(GetLastError());
   Log(L"create");
-  if (knobs_.engine == EngineChoice::kSim) {
+  EngineNotice why = faults_.ForcedNotice();
+  if (knobs_.engine == EngineChoice::kSim && !why) {
     engine_ = CreateSimulatedEngine(notify_, knobs_.sim_speed);
     return S_OK;
   }
-  std::wstring why;
-  engine_ = CreateSystemSapiEngine(notify_, knobs_.engine == EngineChoice::kAuto,
-                                   [this](const std::wstring& line) { Log(line); }, why);
+  if (!why)
+    engine_ = CreateSystemSapiEngine(notify_, knobs_.engine == EngineChoice::kAuto,
+                                     [this](const std::wstring& line) { Log(line); }, why);
   if (!engine_) engine_ = CreateSimulatedEngine(notify_, knobs_.sim_speed, why);
-  const std::wstring notice = engine_->Notice();
-  Log(L"engine " + (notice.empty() ? engine_->Version() + L": " + engine_->Name() : FirstLine(notice)));
+  const EngineNotice notice = engine_->Notice();
+  Log(L"engine " + (notice ? FirstLine(notice.full) : engine_->Version() + L": " + engine_->Name()));
   return S_OK;
 }
 
@@ -448,8 +450,7 @@ HRESULT PtSvrControl::CallEngineVersion(std::wstring, VARIANT&) {
   if (faults_.AnsweredDialog()) return S_OK;
   std::wstring text =
       L"音声合成エンジン: " + engine_->Name() + L"\r\nバージョン: " + engine_->Version();
-  const std::wstring notice = engine_->Notice();
-  if (!notice.empty()) text += L"\r\n\r\n" + notice;
+  if (const EngineNotice notice = engine_->Notice()) text += std::wstring(L"\r\n\r\n") + notice.full;
   MessageBoxW(OwnerWindow(), text.c_str(), L"合成エンジンバージョン", MB_OK | MB_ICONINFORMATION);
   return S_OK;
 }
@@ -473,9 +474,9 @@ HRESULT PtSvrControl::CallVoiceSettings(std::wstring, VARIANT&) {
     ok = answer->ok;
     voice = {answer->speed, answer->pitch, answer->volume};
   } else {
-    const std::wstring notice = engine_->Notice();
+    const EngineNotice notice = engine_->Notice();
     ok = ShowVoiceSettingsDialog(OwnerWindow(), voice, voices, chosen,
-                                 notice.empty() ? engine_->Name() : FirstLine(notice));
+                                 notice ? FirstLine(notice.full) : engine_->Name());
   }
   if (!ok) return S_OK;
   state_.speed = voice.speed;
@@ -822,20 +823,35 @@ LRESULT PtSvrControl::OnViewMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 void PtSvrControl::Paint(HDC hdc, const RECT& rc) const {
   FillRect(hdc, &rc, GetSysColorBrush(COLOR_BTNFACE));
-  RECT edge = rc;
-  DrawEdge(hdc, &edge, BDR_SUNKENOUTER, BF_RECT | BF_ADJUST);
-  // What the control is doing, then the voice, or what the user must know instead.
-  std::wstring text = speaking_ ? L"発声中  " : L"待機中  ";
-  if (engine_) {
-    const std::wstring notice = engine_->Notice();
-    text += notice.empty() ? engine_->Name() : FirstLine(notice);
-  }
+  RECT inner = rc;
+  DrawEdge(hdc, &inner, BDR_SUNKENOUTER, BF_RECT | BF_ADJUST);
+  InflateRect(&inner, -kTextMargin, 0);
   HGDIOBJ old_font = SelectObject(hdc, GetStockObject(DEFAULT_GUI_FONT));
   SetBkMode(hdc, TRANSPARENT);
   SetTextColor(hdc, GetSysColor(COLOR_BTNTEXT));
-  edge.left += 4;
-  DrawTextW(hdc, text.c_str(), static_cast<int>(text.size()), &edge,
-            DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(hdc, &metrics);
+  const LONG line = metrics.tmHeight;
+  // What the control is doing above the voice's name, or above what the user must know instead,
+  // whose brief form is drawn whole. Where two lines do not fit, the notice alone, or the state
+  // and the name on one line; only a name is cut, with an ellipsis.
+  const wchar_t* state = speaking_ ? L"発声中" : L"待機中";
+  const EngineNotice notice = engine_ ? engine_->Notice() : EngineNotice{};
+  const std::wstring detail = notice ? notice.brief : engine_ ? engine_->Name() : L"";
+  std::vector<std::wstring> lines;
+  if (2 * line <= inner.bottom - inner.top)
+    lines = {state, detail};
+  else if (notice)
+    lines = {detail};
+  else
+    lines = {state + (L"  " + detail)};
+  LONG top = inner.top + (inner.bottom - inner.top - line * static_cast<LONG>(lines.size())) / 2;
+  for (std::size_t i = 0; i < lines.size(); ++i, top += line) {
+    const bool whole = notice && i + 1 == lines.size();
+    RECT where{inner.left, top, inner.right, top + line};
+    DrawTextW(hdc, lines[i].c_str(), static_cast<int>(lines[i].size()), &where,
+              DT_LEFT | DT_SINGLELINE | DT_NOPREFIX | (whole ? 0 : DT_END_ELLIPSIS));
+  }
   SelectObject(hdc, old_font);
 }
 

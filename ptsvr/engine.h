@@ -45,14 +45,23 @@ struct VoiceOption {
 // Where an engine writes what the user should know about it (the control's transcript).
 using EngineLog = std::function<void(const std::wstring& line)>;
 
+// Why the simulated engine speaks instead of a voice, in two forms: `brief` fits the control's
+// in-place window whole in its font; `full` (its first line a title) is for the engine version box
+// and, by its first line, for the transcript and the voice dialog.
+struct EngineNotice {
+  const wchar_t* brief = nullptr;
+  const wchar_t* full = nullptr;
+  explicit operator bool() const { return full != nullptr; }
+};
+
 class SpeechEngine {
  public:
   virtual ~SpeechEngine() = default;
   virtual std::wstring Name() const = 0;
   virtual std::wstring Version() const = 0;
-  // What the user must be told about this engine, e.g. that it has no Japanese voice; empty when
-  // all is well. Shown in the in-place window instead of the name and in the version box.
-  virtual std::wstring Notice() const { return {}; }
+  // What the user must be told about this engine, e.g. that it has no Japanese voice; none when
+  // all is well. Its brief form stands in the in-place window instead of the name.
+  virtual EngineNotice Notice() const { return {}; }
   // Starts one utterance. Always ends later with HandleMessage returning true, also on failure.
   virtual void Speak(const std::wstring& text, const VoiceSettings& voice) = 0;
   // Drops the current utterance without reporting its end (the control is closing).
@@ -68,9 +77,9 @@ class SpeechEngine {
 
 // Simulated engine: an utterance lasts SimulatedDurationMs(text, Speed, factor), measured by a
 // window timer on `notify` (factor 0: posted at once, ends on the next turn of the message loop).
-// `notice` says why it runs instead of a voice (empty when it was asked for).
+// `notice` says why it runs instead of a voice (none when it was asked for).
 std::unique_ptr<SpeechEngine> CreateSimulatedEngine(HWND notify, double factor,
-                                                    std::wstring notice = {});
+                                                    EngineNotice notice = {});
 
 // ---- SAPI 5 ------------------------------------------------------------------------------------
 
@@ -108,22 +117,24 @@ std::unique_ptr<SpeechEngine> CreateSapiEngine(ISpVoice* voice, HWND notify, Sap
 // voice cannot speak, with `why` saying so in the user's words; otherwise (the "sapi" knob) keeps
 // the default voice when there is no Japanese one and does not probe.
 std::unique_ptr<SpeechEngine> CreateSystemSapiEngine(HWND notify, bool automatic, EngineLog log,
-                                                     std::wstring& why);
+                                                     EngineNotice& why);
 
 // The voice the user chose in the voice dialog: HKEY_CURRENT_USER\Software\Koemado\PtSvr, value
 // "Voice" (a token id). Empty when none was chosen.
 std::wstring LoadChosenVoice();
 HRESULT SaveChosenVoice(const std::wstring& id);
 
-// Why the simulated engine speaks instead of a voice, as the user is told: the first line in the
-// in-place window and the transcript, all of it in the engine version box.
-inline constexpr wchar_t kNoJapaneseVoice[] =
+// Why the simulated engine speaks instead of a voice, as the user is told.
+inline constexpr EngineNotice kNoJapaneseVoice{
+    L"日本語の音声なし (模擬)",
     L"日本語の音声がありません (模擬音声)\r\n音は出ません。Windows に日本語の音声を追加すると、"
-    L"次に起動したときからその音声で話します。";
-inline constexpr wchar_t kVoiceCannotSpeak[] =
+    L"次に起動したときからその音声で話します。"};
+inline constexpr EngineNotice kVoiceCannotSpeak{
+    L"音声が発声できず (模擬)",
     L"SAPI 5 の音声で発声できません (模擬音声)\r\n音は出ません。日本語の音声が読み上げを"
-    L"受け付けませんでした。";
-inline constexpr wchar_t kNoSapi[] =
-    L"SAPI 5 がありません (模擬音声)\r\n音は出ません。この Windows では SAPI 5 の音声を使えません。";
+    L"受け付けませんでした。"};
+inline constexpr EngineNotice kNoSapi{
+    L"SAPI 5 なし (模擬)",
+    L"SAPI 5 がありません (模擬音声)\r\n音は出ません。この Windows では SAPI 5 の音声を使えません。"};
 
 }  // namespace ptsvr

@@ -337,7 +337,7 @@ std::unique_ptr<SpeechEngine> CreateSapiEngine(ISpVoice* voice, HWND notify, Sap
 }
 
 std::unique_ptr<SpeechEngine> CreateSystemSapiEngine(HWND notify, bool automatic, EngineLog log,
-                                                     std::wstring& why) {
+                                                     EngineNotice& why) {
   ComPtr<ISpVoice> voice;
   if (FAILED(CoCreateInstance(__uuidof(SpVoice), nullptr, CLSCTX_ALL, IID_PPV_ARGS(&voice)))) {
     why = kNoSapi;

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 
 #include "koemado_version.h"
 #include "protocol.h"
@@ -660,6 +661,98 @@ TEST_F(ControlTest, DrawPaintsIntoAnyDeviceContext) {
   DeleteObject(bitmap);
   DeleteDC(dc);
   ReleaseDC(nullptr, screen);
+}
+
+// What Draw paints, recorded in an enhanced metafile: each line of text with the box it covers,
+// measured again here in the font it was drawn with.
+struct PaintedLine {
+  std::wstring text;
+  RECT box;
+};
+
+struct Recording {
+  HDC measure;
+  std::map<DWORD, HFONT> fonts;  // the metafile's font objects
+  std::vector<PaintedLine> lines;
+};
+
+int CALLBACK RecordText(HDC, HANDLETABLE*, const ENHMETARECORD* record, int, LPARAM data) {
+  auto& rec = *reinterpret_cast<Recording*>(data);
+  const auto* bytes = reinterpret_cast<const BYTE*>(record);
+  if (record->iType == EMR_EXTCREATEFONTINDIRECTW) {
+    const auto* font = reinterpret_cast<const EMREXTCREATEFONTINDIRECTW*>(record);
+    rec.fonts[font->ihFont] = CreateFontIndirectW(&font->elfw.elfLogFont);
+  } else if (record->iType == EMR_SELECTOBJECT) {
+    const DWORD object = reinterpret_cast<const EMRSELECTOBJECT*>(record)->ihObject;
+    HGDIOBJ chosen = object & ENHMETA_STOCK_OBJECT ? GetStockObject(object & ~ENHMETA_STOCK_OBJECT)
+                     : rec.fonts.count(object)   ? rec.fonts[object]
+                                                 : nullptr;
+    if (chosen && GetObjectType(chosen) == OBJ_FONT) SelectObject(rec.measure, chosen);
+  } else if (record->iType == EMR_EXTTEXTOUTW) {
+    const EMRTEXT& t = reinterpret_cast<const EMREXTTEXTOUTW*>(record)->emrtext;
+    PaintedLine line{{reinterpret_cast<const wchar_t*>(bytes + t.offString), t.nChars}, {}};
+    SIZE size{};
+    GetTextExtentPoint32W(rec.measure, line.text.c_str(), static_cast<int>(t.nChars), &size);
+    line.box = {t.ptlReference.x, t.ptlReference.y, t.ptlReference.x + size.cx, t.ptlReference.y + size.cy};
+    rec.lines.push_back(line);
+  }
+  return 1;
+}
+
+std::vector<PaintedLine> PaintedText(IUnknown* control, const RECT& bounds) {
+  ComPtr<IViewObject2> view;
+  EXPECT_EQ(control->QueryInterface(IID_PPV_ARGS(&view)), S_OK);
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateEnhMetaFileW(screen, nullptr, nullptr, nullptr);
+  const RECTL where{bounds.left, bounds.top, bounds.right, bounds.bottom};
+  EXPECT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &where, nullptr, nullptr, 0), S_OK);
+  HENHMETAFILE painted = CloseEnhMetaFile(dc);
+  Recording rec{CreateCompatibleDC(screen), {}, {}};
+  const HGDIOBJ original_font = GetCurrentObject(rec.measure, OBJ_FONT);
+  EnumEnhMetaFile(nullptr, painted, RecordText, &rec, nullptr);
+  SelectObject(rec.measure, original_font);
+  for (auto& font : rec.fonts) DeleteObject(font.second);
+  DeleteDC(rec.measure);
+  DeleteEnhMetaFile(painted);
+  ReleaseDC(nullptr, screen);
+  return rec.lines;
+}
+
+TEST_F(ControlTest, WhatTheWindowSaysFitsItWholeInItsFontWaitingAndSpeaking) {
+  struct Case {
+    const wchar_t* notice;  // KOE_PTSVR_NOTICE; none: the voice's name, which may be cut
+  } cases[] = {{nullptr}, {L"no-voice"}, {L"cannot-speak"}, {L"no-sapi"}};
+  const RECT window{0, 0, 160, 30};  // as Koemado places the control
+  for (const auto& c : cases) {
+    const std::string what = c.notice ? koe_test::Narrow(c.notice, CP_ACP) : "a voice";
+    EnvVar notice(L"KOE_PTSVR_NOTICE", c.notice);
+    control_ = Create();
+    // Waiting, then speaking: painted from inside the utterance's start.
+    std::vector<std::vector<PaintedLine>> states{PaintedText(control_.Get(), window)};
+    sink_.events.clear();
+    sink_.on_event = [&](DISPID e) {
+      if (e == kStart) states.push_back(PaintedText(control_.Get(), window));
+    };
+    const DWORD cookie = Advise(control_.Get(), sink_);
+    ASSERT_EQ(Speak(L"あ"), S_OK);
+    EXPECT_TRUE(PumpUntil([&] { return sink_.events.size() == 2; })) << what;
+    sink_.on_event = nullptr;
+    ASSERT_EQ(states.size(), 2u) << what;
+    for (const auto& lines : states) {
+      EXPECT_FALSE(lines.empty()) << what;
+      for (const auto& line : lines) {
+        // Inside the window's one-pixel edge, and not cut short.
+        const RECT& b = line.box;
+        const std::string text = what + ": " + koe_test::Narrow(line.text, CP_UTF8);
+        EXPECT_TRUE(b.left > window.left && b.right < window.right && b.top > window.top &&
+                    b.bottom < window.bottom) << text << " at " << b.left << "," << b.top << "-" << b.right << "," << b.bottom;
+        if (c.notice) {
+          EXPECT_EQ(line.text.find(L"..."), std::wstring::npos) << text;
+        }
+      }
+    }
+    point_->Unadvise(cookie);
+  }
 }
 
 TEST(Hosting, WithoutInPlaceSupportTheObjectOffersNoInPlaceObject) {
