@@ -33,6 +33,10 @@
 //   event <EventName>         e.g. event OnStartSpeak, event OnStopSpeak
 //   fail <dispid> <hresult>   (test build) a call failed by a fault knob; hresult as 8 hex
 //                             digits, e.g. fail 16 80020009
+//   engine skip <voice>: <why>  a Japanese voice passed over while the engine is chosen (after
+//                             create): SetVoice <hresult> (refused), or at start-up with auto it
+//                             did not speak an empty request: Speak <hresult>, GetStatus <hresult>,
+//                             result <hresult> (what GetStatus reported), not started in <ms> ms
 //   engine SAPI 5: <voice>    the engine auto or sapi chose (after create)
 //   engine <why>              ... or why the simulated engine speaks instead, e.g.
 //                             engine 日本語の音声がありません (模擬音声)
@@ -44,7 +48,7 @@
 // Voice: the voice the user chose in the voice dialog (kept per user: the key
 // HKEY_CURRENT_USER\Software\Koemado\PtSvr, value Voice), else the system default voice when it
 // speaks Japanese, else the first Japanese voice of SAPI's list or the OneCore list that the
-// SpVoice accepts.
+// SpVoice accepts and (with auto) that speaks an empty request at start-up.
 #include "control.h"
 
 #include <algorithm>

@@ -92,30 +92,38 @@ struct SapiVoice {
   Microsoft::WRL::ComPtr<ISpObjectToken> token;
 };
 
+// How SetJapaneseVoice tries a voice once SetVoice has taken it.
+struct VoiceCheck {
+  // The voice must also speak an empty request: Speak accepts it, and after WaitUntilDone (at most
+  // `probe_wait_ms`) GetStatus reports a result that did not fail and a stream that started.
+  // The request is purged when it has not finished. Events are not subscribed to yet, so no event
+  // of it is ever queued for the engine.
+  bool probe = false;
+  DWORD probe_wait_ms = 2000;
+  EngineLog log;  // told of each voice passed over and why: "engine skip <voice>: <why>"
+};
+
 // Sets the voice that should speak Japanese on `voice` (JapaneseVoiceOrder: the one chosen in the
-// voice dialog, the system default, the first other Japanese voice), trying the next when SetVoice
-// refuses one. Returns the index in `voices` of the voice set, or kNoVoice when no Japanese voice
-// was accepted (then the voice is left as it was).
+// voice dialog, the system default, the first other Japanese voice), passing over each that
+// SetVoice refuses or the check finds unable to speak. Returns the index in `voices` of the voice
+// set, or kNoVoice when none was accepted (then the voice may be left set to one passed over).
 std::size_t SetJapaneseVoice(ISpVoice* voice, const std::vector<SapiVoice>& voices,
-                             const std::wstring& chosen_id);
+                             const std::wstring& chosen_id, const VoiceCheck& check = {});
 
 struct SapiSetup {
   std::vector<SapiVoice> voices;  // every voice listed; the dialog offers the Japanese ones
   std::size_t current = kNoVoice;  // the index of the voice set on the ISpVoice
-  bool probe = false;  // speak an empty text first; no engine when the voice refuses it
-  DWORD probe_wait_ms = 2000;  // how long to wait for the probe to finish
   std::uint32_t deadline_floor_ms = kSapiDeadlineFloorMs;  // see SapiDeadlineMs
   EngineLog log;
 };
 
-// SAPI 5 engine over `voice`, notifying `notify`. With setup.probe, returns nothing when the voice
-// refuses a speak request (under Wine, Speak answers E_NOTIMPL).
+// SAPI 5 engine over `voice` (with its voice set already), notifying `notify`.
 std::unique_ptr<SpeechEngine> CreateSapiEngine(ISpVoice* voice, HWND notify, SapiSetup setup);
 
 // Creates an SpVoice with a Japanese voice (SetJapaneseVoice over the voices of SAPI's category and
-// of the OneCore category). `automatic`: returns nothing when there is no Japanese voice or the
-// voice cannot speak, with `why` saying so in the user's words; otherwise (the "sapi" knob) keeps
-// the default voice when there is no Japanese one and does not probe.
+// of the OneCore category). `automatic`: only a voice that speaks an empty request is kept, and
+// there is no engine when none does, with `why` saying so in the user's words; otherwise (the
+// "sapi" knob) keeps the default voice when there is no Japanese one and does not probe.
 std::unique_ptr<SpeechEngine> CreateSystemSapiEngine(HWND notify, bool automatic, EngineLog log,
                                                      EngineNotice& why);
 

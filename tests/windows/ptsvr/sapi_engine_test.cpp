@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -30,6 +31,9 @@ using Microsoft::WRL::ComPtr;
 //   thread, which ends them in its own time (`purge`): still counted for the numbering, or already
 //   not, so that the next Speak gets a number of theirs (its stream starts only after theirs end);
 // - WaitUntilDone finishes the queue when `wait_result` is S_OK, else answers it (S_FALSE: timeout);
+// - a voice's engine may fail on the voice's own thread after Speak has returned S_OK (`fails`): its
+//   stream ends without an event, and GetStatus's hrLastResult says why; or its stream may never
+//   start (`never_start`: no audio to claim), so that WaitUntilDone can only time out;
 // - SetVoice and GetVoice hold the token as COM does, and every reference is given back before the
 //   voice goes (a stand-in dies only after whatever holds it).
 class FakeVoice final : public ISpVoice {
@@ -44,6 +48,8 @@ class FakeVoice final : public ISpVoice {
   HRESULT wait_result = S_OK;
   Purge purge = Purge::kEndsAtOnce;
   std::set<ISpObjectToken*> refused;  // SetVoice answers E_INVALIDARG for these
+  std::map<ISpObjectToken*, HRESULT> fails;  // streams in these voices fail, with this result
+  std::set<ISpObjectToken*> never_start;     // streams in these voices never start
   std::vector<ISpObjectToken*> voices_set;
   std::vector<SpeakCall> speaks;
   std::vector<LONG> rates;
@@ -137,11 +143,28 @@ class FakeVoice final : public ISpVoice {
     streams_.push_back({number});
     speaks.back().stream = number;
     if (stream) *stream = number;
+    last_queued_ = number;
+    last_result_ = S_OK;
+    if (const auto failure = fails.find(current_.Get()); failure != fails.end()) {
+      // The voice's thread fails it: no event, only the result.
+      streams_.pop_back();
+      last_result_ = failure->second;
+    }
     StartHead();
     return S_OK;
   }
   IFACEMETHODIMP SpeakStream(IStream*, DWORD, ULONG*) override { return E_NOTIMPL; }
-  IFACEMETHODIMP GetStatus(SPVOICESTATUS*, LPWSTR*) override { return E_NOTIMPL; }
+  IFACEMETHODIMP GetStatus(SPVOICESTATUS* status, LPWSTR* bookmark) override {
+    if (bookmark) *bookmark = nullptr;  // no bookmark reached
+    if (!status) return S_OK;
+    *status = SPVOICESTATUS{};
+    const bool speaking = !streams_.empty() && streams_.front().started;
+    status->ulCurrentStream = speaking ? streams_.front().number : 0;
+    status->ulLastStreamQueued = last_queued_;
+    status->hrLastResult = last_result_;
+    status->dwRunningState = streams_.empty() ? SPRS_DONE : speaking ? SPRS_IS_SPEAKING : 0;
+    return S_OK;
+  }
   IFACEMETHODIMP Skip(LPCWSTR, LONG, ULONG*) override { return E_NOTIMPL; }
   IFACEMETHODIMP SetPriority(SPVPRIORITY) override { return E_NOTIMPL; }
   IFACEMETHODIMP GetPriority(SPVPRIORITY*) override { return E_NOTIMPL; }
@@ -161,7 +184,7 @@ class FakeVoice final : public ISpVoice {
   IFACEMETHODIMP GetVolume(USHORT*) override { return E_NOTIMPL; }
   IFACEMETHODIMP WaitUntilDone(ULONG) override {
     if (streams_.empty()) return S_OK;
-    if (wait_result != S_OK) return wait_result;
+    if (wait_result != S_OK || !streams_.front().started) return S_FALSE;
     while (!streams_.empty()) FinishStream();
     return S_OK;
   }
@@ -187,7 +210,7 @@ class FakeVoice final : public ISpVoice {
     if (notify_window) PostMessageW(notify_window, notify_message, 0, 0);
   }
   void StartHead() {
-    if (streams_.empty() || streams_.front().started) return;
+    if (streams_.empty() || streams_.front().started || never_start.count(current_.Get())) return;
     streams_.front().started = true;
     Emit(SPEI_START_INPUT_STREAM, streams_.front().number);
   }
@@ -203,6 +226,8 @@ class FakeVoice final : public ISpVoice {
     }
   }
   std::deque<Stream> streams_;
+  ULONG last_queued_ = 0;
+  HRESULT last_result_ = S_OK;
   ComPtr<ISpObjectToken> current_;
 };
 
@@ -271,6 +296,19 @@ class SapiEngineTest : public ::testing::Test {
     engine_.reset();
     setup.log = [this](const std::wstring& line) { log_.push_back(line); };
     engine_ = CreateSapiEngine(&voice_, window_, std::move(setup));
+  }
+  // The start-up choice over `voices` (each Japanese voice must speak an empty request), then the
+  // engine over the voice it set; the index of that voice.
+  std::size_t ChooseAndMake(std::vector<SapiVoice> voices) {
+    VoiceCheck check;
+    check.probe = true;
+    check.log = [this](const std::wstring& line) { log_.push_back(line); };
+    SapiSetup setup;
+    setup.voices = std::move(voices);
+    setup.current = SetJapaneseVoice(&voice_, setup.voices, L"", check);
+    const std::size_t chosen = setup.current;
+    Make(std::move(setup));
+    return chosen;
   }
   // Hands every message waiting for the notify window to the engine, as the control's window does;
   // counts the ends reported.
@@ -407,10 +445,7 @@ TEST_F(SapiEngineTest, TheStartUpProbesEndNeverEndsTheFirstUtterance) {
     voice_ = {};
     voice_.wait_result = c.wait;
     voice_.purge = c.purge;
-    SapiSetup setup;
-    setup.probe = true;
-    Make(std::move(setup));
-    ASSERT_TRUE(engine_) << c.what;
+    ASSERT_EQ(ChooseAndMake({Voice(haruka_, L"Fake Voice", L"411")}), 0u) << c.what;
     EXPECT_EQ(voice_.speaks.at(0).text, L"") << c.what;
     if (c.wait != S_OK && !c.late_end) voice_.FinishStream();
     engine_->Speak(L"最初", {});
@@ -420,11 +455,45 @@ TEST_F(SapiEngineTest, TheStartUpProbesEndNeverEndsTheFirstUtterance) {
     voice_.FinishStream();
     EXPECT_EQ(DeliverPosted(), 1) << c.what;
   }
-  voice_.speak_result = E_NOTIMPL;  // a voice that cannot speak gives no engine
-  SapiSetup setup;
-  setup.probe = true;
-  Make(std::move(setup));
-  EXPECT_FALSE(engine_);
+}
+
+TEST_F(SapiEngineTest, AtStartUpAVoiceThatCannotSpeakIsPassedOverForTheNext) {
+  struct Case {
+    const char* what;
+    HRESULT fails;     // the first voice's thread fails its streams with this
+    bool never_start;  // the first voice's streams never start
+    bool refused;      // SetVoice refuses the first voice
+    const wchar_t* why;  // the transcript's reason for passing over the first voice
+  } cases[] = {
+      {"it fails after Speak returned", HRESULT_FROM_WIN32(ERROR_NOT_READY), false, false, L"result 80070015"},
+      {"its stream never starts", S_OK, true, false, L"not started in 2000 ms"},
+      {"SetVoice refuses it", S_OK, false, true, L"SetVoice 80070057"},
+  };
+  for (const auto& c : cases) {
+    engine_.reset();
+    voice_ = {};
+    log_.clear();
+    if (FAILED(c.fails)) voice_.fails[&haruka_] = c.fails;
+    if (c.never_start) voice_.never_start.insert(&haruka_);
+    if (c.refused) voice_.refused.insert(&haruka_);
+    EXPECT_EQ(ChooseAndMake({Voice(haruka_, L"T\\haruka", L"411", true), Voice(ayumi_, L"T\\ayumi", L"411")}), 1u)
+        << c.what;
+    EXPECT_EQ(voice_.voices_set, (std::vector<ISpObjectToken*>{&haruka_, &ayumi_})) << c.what;
+    EXPECT_EQ(log_, std::vector<std::wstring>{std::wstring(L"engine skip T\\haruka: ") + c.why}) << c.what;
+    ASSERT_TRUE(engine_) << c.what;
+    // What the first voice left behind ends nothing; the chosen voice's utterance ends.
+    engine_->Speak(L"次の音声", {});
+    EXPECT_EQ(DeliverPosted(), 0) << c.what;
+    voice_.FinishStream();
+    EXPECT_EQ(DeliverPosted(), 1) << c.what;
+  }
+  // No voice that speaks: nothing is chosen, and each voice passed over is named.
+  engine_.reset();
+  voice_ = {};
+  log_.clear();
+  voice_.speak_result = E_NOTIMPL;  // what Wine's SAPI answers
+  EXPECT_EQ(ChooseAndMake({Voice(haruka_, L"T\\haruka", L"411"), Voice(en_, L"T\\en", L"409", true)}), kNoVoice);
+  EXPECT_EQ(log_, std::vector<std::wstring>{L"engine skip T\\haruka: Speak 80004001"});
 }
 
 TEST_F(SapiEngineTest, EventsQueuedBeforeASpeakNeverEndIt) {
