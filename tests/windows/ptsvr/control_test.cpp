@@ -36,8 +36,10 @@ std::wstring BesideTest(const wchar_t* name) {
 using RegFn = HRESULT(__stdcall*)();
 using InstallFn = HRESULT(__stdcall*)(BOOL, LPCWSTR);
 
+// A copy of the control, loaded: by default the test build beside the test, registered for the run.
 struct Server {
-  HMODULE module = LoadLibraryW(BesideTest(L"PtSvr.ocx").c_str());
+  HMODULE module;
+  explicit Server(const std::wstring& path = BesideTest(L"PtSvr.ocx")) : module(LoadLibraryW(path.c_str())) {}
   template <class F = RegFn>
   F Fn(const char* name) const {
     return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
@@ -49,6 +51,9 @@ struct Server {
   HRESULT Install(bool install, const wchar_t* text) const {
     return Fn<InstallFn>("DllInstall")(install, text);
   }
+  // For all users, or with regsvr32 /n /i:user for this user.
+  HRESULT Register(bool for_user) const { return for_user ? Install(true, L"user") : Register(); }
+  HRESULT Unregister(bool for_user) const { return for_user ? Install(false, L"user") : Unregister(); }
 };
 
 const Server& TheServer() {
@@ -86,11 +91,23 @@ DWORD SubkeyCount(HKEY root, const wchar_t* key) {
   return n;
 }
 
-// Registers the control for the whole run and unregisters it at the end.
+// Removes every class under our identifier, and our ProgIDs, whoever wrote them.
+void DeleteClass(const Classes& where) {
+  for (const wchar_t* key : {kClsidKey, L"PTSVR.PtSvrCtrl.1", L"PTSVR.PtSvrCtrl"}) {
+    const std::wstring path = where.path + key;
+    RegDeleteTreeW(where.root, path.c_str());
+    RegDeleteKeyW(where.root, path.c_str());
+  }
+}
+
+// Registers the control for the whole run and unregisters it at the end. The run starts from no
+// class of ours at all: other tests in this prefix leave their copies of the control registered.
 class Registration : public ::testing::Environment {
  public:
   void SetUp() override {
     ASSERT_TRUE(TheServer().module);
+    DeleteClass(kMachine);
+    DeleteClass(kUser);
     ASSERT_EQ(TheServer().Register(), S_OK);
   }
   void TearDown() override { TheServer().Unregister(); }
@@ -205,26 +222,24 @@ TEST(Registration, ANormalUserRegistersForThemselfAlone) {
   EXPECT_TRUE(RegValue(kMachine.path + key + L"\\InprocServer32", nullptr, kMachine.root));
 }
 
-// Writes a class under our identifier whose server is `server`, with our ProgIDs naming it.
-void WriteClass(const Classes& where, const std::wstring& server, DWORD type = REG_SZ) {
+constexpr wchar_t kTheirType[] = L"Maker's speech control";
+
+// Writes another maker's class under our identifier whose server is `server` (none when empty),
+// with our ProgIDs naming it.
+void WriteClass(const Classes& where, const std::wstring& server, DWORD type = REG_SZ,
+                const wchar_t* threading = nullptr) {
   const std::wstring clsid = L"{44CF3B0C-9F1F-11D2-B9D7-08005A4B5E6E}";
-  auto set = [&](const std::wstring& key, const std::wstring& value, DWORD value_type = REG_SZ) {
-    ASSERT_EQ(RegSetKeyValueW(where.root, (where.path + key).c_str(), nullptr, value_type,
+  auto set = [&](const std::wstring& key, const std::wstring& value, DWORD value_type = REG_SZ,
+                 const wchar_t* name = nullptr) {
+    ASSERT_EQ(RegSetKeyValueW(where.root, (where.path + key).c_str(), name, value_type,
                               value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
               ERROR_SUCCESS);
   };
-  set(L"CLSID\\" + clsid, L"PtSvr Control");
+  set(L"CLSID\\" + clsid, kTheirType);
   if (!server.empty()) set(L"CLSID\\" + clsid + L"\\InprocServer32", server, type);
+  if (threading) set(L"CLSID\\" + clsid + L"\\InprocServer32", threading, REG_SZ, L"ThreadingModel");
   set(L"PTSVR.PtSvrCtrl.1\\CLSID", clsid);
   set(L"PTSVR.PtSvrCtrl\\CLSID", clsid);
-}
-
-void DeleteClass(const Classes& where) {
-  for (const wchar_t* key : {kClsidKey, L"PTSVR.PtSvrCtrl.1", L"PTSVR.PtSvrCtrl"}) {
-    const std::wstring path = where.path + key;
-    RegDeleteTreeW(where.root, path.c_str());
-    RegDeleteKeyW(where.root, path.c_str());
-  }
 }
 
 TEST(Registration, UnregisteringLeavesAClassOfAnotherFileAlone) {
@@ -271,6 +286,120 @@ TEST(Registration, UnregisteringLeavesAClassOfAnotherFileAlone) {
     }
   }
   DeleteFileW(copy.c_str());
+  ASSERT_EQ(server.Register(), S_OK);  // as the rest of the run expects
+}
+
+// The type of a registry value (REG_SZ, REG_EXPAND_SZ, ...); 0 when it is absent.
+DWORD RegType(HKEY root, const std::wstring& key, const wchar_t* name = nullptr) {
+  DWORD type = 0;
+  if (RegGetValueW(root, key.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr, nullptr))
+    return 0;
+  return type;
+}
+
+TEST(Registration, RegisteringOverAnotherFilesClassGivesItBackWhenRemoved) {
+  const Server& server = TheServer();
+  const std::wstring ours = BesideTest(L"PtSvr.ocx");
+  // Another maker's control (any file that is there but ours), and another copy of ours.
+  const std::wstring folder = TempFilePath(L"ptm");
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  const std::wstring maker = folder + L"\\PtSvr.ocx", copy = folder + L"\\copy.ocx";
+  ASSERT_TRUE(CopyFileW(BesideTest(L"ControlData.bin").c_str(), maker.c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(ours.c_str(), copy.c_str(), FALSE));
+  EnvVar where_they_are(L"KOE_TEST_MAKER_DIR", folder.c_str());
+  const std::wstring gone = folder + L"\\moved away\\PtSvr.ocx";
+  const Server other_copy(copy);
+  ASSERT_TRUE(other_copy.module);
+  struct Case {
+    const char* what;
+    std::wstring server;  // theirs; empty: a class without an in-process server
+    DWORD type;
+    const wchar_t* threading;  // theirs; null: none
+    bool copy_after;   // another copy of ours is registered after this one, and it is removed
+    bool given_back;   // else the class was replaced whole, and removal leaves no trace
+  } cases[] = {
+      {"another maker's control", maker, REG_SZ, L"Both", false, true},
+      {"written with a variable, no threading model", L"%KOE_TEST_MAKER_DIR%\\PtSvr.ocx", REG_EXPAND_SZ,
+       nullptr, false, true},
+      {"then another copy of ours over ours", maker, REG_SZ, L"Apartment", true, true},
+      {"a class without an in-process server", L"", REG_SZ, nullptr, false, true},
+      {"a file that is no longer there", gone, REG_SZ, L"Apartment", false, false},
+      {"another copy of ours", copy, REG_SZ, L"Apartment", false, false},
+  };
+  ASSERT_EQ(server.Unregister(), S_OK);
+  for (const Classes* where : {&kMachine, &kUser}) {
+    const bool for_user = where == &kUser;
+    const std::wstring key = where->path + kClsidKey, server_key = key + L"\\InprocServer32";
+    for (const auto& c : cases) {
+      const std::string what = std::string(c.what) + ", " + where->name;
+      WriteClass(*where, c.server, c.type, c.threading);
+      ASSERT_EQ(server.Register(for_user), S_OK) << what;
+      if (c.copy_after) {
+        ASSERT_EQ(other_copy.Register(for_user), S_OK) << what;
+      }
+      const Server& last = c.copy_after ? other_copy : server;
+      EXPECT_EQ(RegValue(server_key, nullptr, where->root), c.copy_after ? copy : ours) << what;
+      EXPECT_EQ(RegValue(server_key, L"ThreadingModel", where->root), L"Apartment") << what;
+      EXPECT_EQ(RegValue(key, nullptr, where->root), c.given_back ? kTheirType : L"PtSvr Control")
+          << what << ": only the server of their class is replaced";
+      ASSERT_EQ(last.Unregister(for_user), S_OK) << what;
+      if (c.given_back) {
+        EXPECT_EQ(RegValue(server_key, nullptr, where->root),
+                  c.server.empty() ? std::nullopt : std::optional(c.server)) << what;
+        EXPECT_EQ(RegType(where->root, server_key), c.server.empty() ? 0 : c.type) << what;
+        EXPECT_EQ(RegValue(server_key, L"ThreadingModel", where->root),
+                  c.threading ? std::optional<std::wstring>(c.threading) : std::nullopt) << what;
+        EXPECT_EQ(SubkeyCount(where->root, key.c_str()), c.server.empty() ? 0u : 1u) << what;
+        EXPECT_EQ(RegType(where->root, key, L"ReplacedServer"), 0u) << what << ": nothing of ours is left";
+        EXPECT_EQ(RegValue(where->path + L"PTSVR.PtSvrCtrl.1\\CLSID", nullptr, where->root),
+                  L"{44CF3B0C-9F1F-11D2-B9D7-08005A4B5E6E}") << what;
+      } else {
+        EXPECT_FALSE(RegValue(key, nullptr, where->root)) << what;
+        EXPECT_FALSE(RegValue(where->path + L"PTSVR.PtSvrCtrl.1", nullptr, where->root)) << what;
+      }
+      DeleteClass(*where);
+    }
+  }
+  FreeLibrary(other_copy.module);
+  DeleteFileW(copy.c_str());
+  DeleteFileW(maker.c_str());
+  RemoveDirectoryW(folder.c_str());
+  ASSERT_EQ(server.Register(), S_OK);  // as the rest of the run expects
+}
+
+// The 32-bit and the 64-bit control have a class each, one in each registry view, and share the
+// ProgIDs: removing one width's class leaves them to the other's.
+TEST(Registration, RemovingOneWidthLeavesTheProgIdsToTheOther) {
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  if (sizeof(void*) == 4 && !wow64) GTEST_SKIP() << "a 32-bit Windows has one registry view only";
+  const Server& server = TheServer();
+  const REGSAM other_view = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  ASSERT_EQ(server.Unregister(), S_OK);
+  for (const Classes* where : {&kMachine, &kUser}) {
+    const bool for_user = where == &kUser;
+    const std::wstring other = where->path + kClsidKey + L"\\ProgID";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(where->root, other.c_str(), 0, nullptr, 0, KEY_SET_VALUE | other_view,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const wchar_t progid[] = L"PTSVR.PtSvrCtrl.1";
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(progid), sizeof progid);
+    RegCloseKey(key);
+    if (RegValue(other, nullptr, where->root)) {
+      // One key in both views: Windows 7 and later keep two views of the classes of all users and
+      // of this user; Wine 8 only of all users'.
+      DeleteClass(*where);
+      continue;
+    }
+    ASSERT_EQ(server.Register(for_user), S_OK) << where->name;
+    ASSERT_EQ(server.Unregister(for_user), S_OK) << where->name;
+    EXPECT_FALSE(RegValue(where->path + kClsidKey, nullptr, where->root)) << where->name;
+    EXPECT_TRUE(RegValue(where->path + L"PTSVR.PtSvrCtrl.1\\CLSID", nullptr, where->root)) << where->name;
+    RegDeleteKeyExW(where->root, other.c_str(), other_view, 0);
+    RegDeleteKeyExW(where->root, (where->path + kClsidKey).c_str(), other_view, 0);
+    DeleteClass(*where);
+  }
   ASSERT_EQ(server.Register(), S_OK);  // as the rest of the run expects
 }
 
