@@ -108,12 +108,16 @@ void PtSvrControl::UnregisterWindowClasses() {
 HRESULT PtSvrControl::Create(REFIID riid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  auto* control = new (std::nothrow) PtSvrControl();
-  if (!control) return E_OUTOFMEMORY;
-  HRESULT hr = ComEdge([&] { return control->Initialize(); });
-  if (SUCCEEDED(hr)) hr = control->QueryInterface(riid, out);
-  control->Release();
-  return hr;
+  // Constructed inside the edge too: a member's constructor may run out of memory.
+  return ComEdge([&] {
+    struct Created {
+      PtSvrControl* control = new PtSvrControl();
+      ~Created() { control->Release(); }
+    } created;
+    HRESULT hr = created.control->Initialize();
+    if (SUCCEEDED(hr)) hr = created.control->QueryInterface(riid, out);
+    return hr;
+  });
 }
 
 PtSvrControl::PtSvrControl() { ModuleAddRef(); }
