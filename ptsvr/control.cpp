@@ -69,9 +69,13 @@ constexpr UINT kMsgStartNext = WM_APP + 1;
 constexpr int kDefaultWidth = 160, kDefaultHeight = 30;
 constexpr int kTextMargin = 4;  // between the edge and the text, left and right
 
-// A VARIANT that clears itself.
+// A VARIANT that clears itself. It starts all zeros: a value narrower than the VARIANT (VT_I2,
+// VT_BOOL) leaves nothing but zeros beyond its own width for a caller that reads more.
 struct Variant : VARIANT {
-  Variant() { VariantInit(this); }
+  Variant() {
+    ZeroMemory(static_cast<VARIANT*>(this), sizeof(VARIANT));
+    VariantInit(this);
+  }
   ~Variant() { VariantClear(this); }
   Variant(const Variant&) = delete;
   Variant& operator=(const Variant&) = delete;

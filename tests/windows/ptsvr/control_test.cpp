@@ -526,6 +526,10 @@ TEST_F(ControlTest, PropertiesReadAndWriteWithConversion) {
     ASSERT_EQ(r.hr, S_OK) << c.which;
     Variant as_i4;
     ASSERT_EQ(r.result.vt, c.type) << c.which;
+    // Nothing but zeros beyond a 16-bit value's own width, for a host that reads more.
+    if (c.type != VT_I4) {
+      EXPECT_EQ(r.result.llVal & ~0xFFFFll, 0) << c.which;
+    }
     ASSERT_EQ(VariantChangeType(&as_i4, &r.result, 0, VT_I4), S_OK);
     EXPECT_EQ(as_i4.lVal, c.initial) << c.which;
     Call(control_.Get(), c.which, DISPATCH_PROPERTYPUT, {c.put}, r, true);
