@@ -477,7 +477,15 @@ std::int32_t OleControlHost::GetInt(DISPID id) {
   DISPPARAMS params{nullptr, nullptr, 0, 0};
   Variant result;
   Invoke(id, DISPATCH_PROPERTYGET, &params, result.ptr());
-  return V_I4(result.ptr());
+  // Each integer in its own width: a 16-bit answer fills only the low part of the VARIANT.
+  switch (V_VT(result.ptr())) {
+    case VT_I4:
+      return V_I4(result.ptr());
+    case VT_I2:
+      return V_I2(result.ptr());
+    default:
+      throw EOleSysError(DISP_E_TYPEMISMATCH);
+  }
 }
 
 void OleControlHost::SetInt(DISPID id, std::int32_t value) {

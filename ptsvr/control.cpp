@@ -33,6 +33,10 @@
 //   event <EventName>         e.g. event OnStartSpeak, event OnStopSpeak
 //   fail <dispid> <hresult>   (test build) a call failed by a fault knob; hresult as 8 hex
 //                             digits, e.g. fail 16 80020009
+//   engine skip <voice>: <why>  a Japanese voice passed over while the engine is chosen (after
+//                             create): SetVoice <hresult> (refused), or at start-up with auto it
+//                             did not speak an empty request: Speak <hresult>, GetStatus <hresult>,
+//                             result <hresult> (what GetStatus reported), not started in <ms> ms
 //   engine SAPI 5: <voice>    the engine auto or sapi chose (after create)
 //   engine <why>              ... or why the simulated engine speaks instead, e.g.
 //                             engine 日本語の音声がありません (模擬音声)
@@ -44,7 +48,7 @@
 // Voice: the voice the user chose in the voice dialog (kept per user: the key
 // HKEY_CURRENT_USER\Software\Koemado\PtSvr, value Voice), else the system default voice when it
 // speaks Japanese, else the first Japanese voice of SAPI's list or the OneCore list that the
-// SpVoice accepts.
+// SpVoice accepts and (with auto) that speaks an empty request at start-up.
 #include "control.h"
 
 #include <algorithm>
@@ -63,10 +67,15 @@ namespace {
 
 constexpr UINT kMsgStartNext = WM_APP + 1;
 constexpr int kDefaultWidth = 160, kDefaultHeight = 30;
+constexpr int kTextMargin = 4;  // between the edge and the text, left and right
 
-// A VARIANT that clears itself.
+// A VARIANT that clears itself. It starts all zeros: a value narrower than the VARIANT (VT_I2,
+// VT_BOOL) leaves nothing but zeros beyond its own width for a caller that reads more.
 struct Variant : VARIANT {
-  Variant() { VariantInit(this); }
+  Variant() {
+    ZeroMemory(static_cast<VARIANT*>(this), sizeof(VARIANT));
+    VariantInit(this);
+  }
   ~Variant() { VariantClear(this); }
   Variant(const Variant&) = delete;
   Variant& operator=(const Variant&) = delete;
@@ -103,12 +112,16 @@ void PtSvrControl::UnregisterWindowClasses() {
 HRESULT PtSvrControl::Create(REFIID riid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  auto* control = new (std::nothrow) PtSvrControl();
-  if (!control) return E_OUTOFMEMORY;
-  HRESULT hr = ComEdge([&] { return control->Initialize(); });
-  if (SUCCEEDED(hr)) hr = control->QueryInterface(riid, out);
-  control->Release();
-  return hr;
+  // Constructed inside the edge too: a member's constructor may run out of memory.
+  return ComEdge([&] {
+    struct Created {
+      PtSvrControl* control = new PtSvrControl();
+      ~Created() { control->Release(); }
+    } created;
+    HRESULT hr = created.control->Initialize();
+    if (SUCCEEDED(hr)) hr = created.control->QueryInterface(riid, out);
+    return hr;
+  });
 }
 
 PtSvrControl::PtSvrControl() { ModuleAddRef(); }
@@ -128,16 +141,17 @@ HRESULT PtSvrControl::Initialize() {
   notify_ = CreateBoundWindow(kNotifyClass, L"", 0, RECT{}, HWND_MESSAGE, this);
   if (!notify_) return HRESULT_FROM_WIN32(GetLastError());
   Log(L"create");
-  if (knobs_.engine == EngineChoice::kSim) {
+  EngineNotice why = faults_.ForcedNotice();
+  if (knobs_.engine == EngineChoice::kSim && !why) {
     engine_ = CreateSimulatedEngine(notify_, knobs_.sim_speed);
     return S_OK;
   }
-  std::wstring why;
-  engine_ = CreateSystemSapiEngine(notify_, knobs_.engine == EngineChoice::kAuto,
-                                   [this](const std::wstring& line) { Log(line); }, why);
+  if (!why)
+    engine_ = CreateSystemSapiEngine(notify_, knobs_.engine == EngineChoice::kAuto,
+                                     [this](const std::wstring& line) { Log(line); }, why);
   if (!engine_) engine_ = CreateSimulatedEngine(notify_, knobs_.sim_speed, why);
-  const std::wstring notice = engine_->Notice();
-  Log(L"engine " + (notice.empty() ? engine_->Version() + L": " + engine_->Name() : FirstLine(notice)));
+  const EngineNotice notice = engine_->Notice();
+  Log(L"engine " + (notice ? FirstLine(notice.full) : engine_->Version() + L": " + engine_->Name()));
   return S_OK;
 }
 
@@ -448,8 +462,7 @@ HRESULT PtSvrControl::CallEngineVersion(std::wstring, VARIANT&) {
   if (faults_.AnsweredDialog()) return S_OK;
   std::wstring text =
       L"音声合成エンジン: " + engine_->Name() + L"\r\nバージョン: " + engine_->Version();
-  const std::wstring notice = engine_->Notice();
-  if (!notice.empty()) text += L"\r\n\r\n" + notice;
+  if (const EngineNotice notice = engine_->Notice()) text += std::wstring(L"\r\n\r\n") + notice.full;
   MessageBoxW(OwnerWindow(), text.c_str(), L"合成エンジンバージョン", MB_OK | MB_ICONINFORMATION);
   return S_OK;
 }
@@ -473,9 +486,9 @@ HRESULT PtSvrControl::CallVoiceSettings(std::wstring, VARIANT&) {
     ok = answer->ok;
     voice = {answer->speed, answer->pitch, answer->volume};
   } else {
-    const std::wstring notice = engine_->Notice();
+    const EngineNotice notice = engine_->Notice();
     ok = ShowVoiceSettingsDialog(OwnerWindow(), voice, voices, chosen,
-                                 notice.empty() ? engine_->Name() : FirstLine(notice));
+                                 notice ? FirstLine(notice.full) : engine_->Name());
   }
   if (!ok) return S_OK;
   state_.speed = voice.speed;
@@ -822,20 +835,35 @@ LRESULT PtSvrControl::OnViewMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 void PtSvrControl::Paint(HDC hdc, const RECT& rc) const {
   FillRect(hdc, &rc, GetSysColorBrush(COLOR_BTNFACE));
-  RECT edge = rc;
-  DrawEdge(hdc, &edge, BDR_SUNKENOUTER, BF_RECT | BF_ADJUST);
-  // What the control is doing, then the voice, or what the user must know instead.
-  std::wstring text = speaking_ ? L"発声中  " : L"待機中  ";
-  if (engine_) {
-    const std::wstring notice = engine_->Notice();
-    text += notice.empty() ? engine_->Name() : FirstLine(notice);
-  }
+  RECT inner = rc;
+  DrawEdge(hdc, &inner, BDR_SUNKENOUTER, BF_RECT | BF_ADJUST);
+  InflateRect(&inner, -kTextMargin, 0);
   HGDIOBJ old_font = SelectObject(hdc, GetStockObject(DEFAULT_GUI_FONT));
   SetBkMode(hdc, TRANSPARENT);
   SetTextColor(hdc, GetSysColor(COLOR_BTNTEXT));
-  edge.left += 4;
-  DrawTextW(hdc, text.c_str(), static_cast<int>(text.size()), &edge,
-            DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(hdc, &metrics);
+  const LONG line = metrics.tmHeight;
+  // What the control is doing above the voice's name, or above what the user must know instead,
+  // whose brief form is drawn whole. Where two lines do not fit, the notice alone, or the state
+  // and the name on one line; only a name is cut, with an ellipsis.
+  const wchar_t* state = speaking_ ? L"発声中" : L"待機中";
+  const EngineNotice notice = engine_ ? engine_->Notice() : EngineNotice{};
+  const std::wstring detail = notice ? notice.brief : engine_ ? engine_->Name() : L"";
+  std::vector<std::wstring> lines;
+  if (2 * line <= inner.bottom - inner.top)
+    lines = {state, detail};
+  else if (notice)
+    lines = {detail};
+  else
+    lines = {state + (L"  " + detail)};
+  LONG top = inner.top + (inner.bottom - inner.top - line * static_cast<LONG>(lines.size())) / 2;
+  for (std::size_t i = 0; i < lines.size(); ++i, top += line) {
+    const bool whole = notice && i + 1 == lines.size();
+    RECT where{inner.left, top, inner.right, top + line};
+    DrawTextW(hdc, lines[i].c_str(), static_cast<int>(lines[i].size()), &where,
+              DT_LEFT | DT_SINGLELINE | DT_NOPREFIX | (whole ? 0 : DT_END_ELLIPSIS));
+  }
   SelectObject(hdc, old_font);
 }
 

@@ -45,14 +45,23 @@ struct VoiceOption {
 // Where an engine writes what the user should know about it (the control's transcript).
 using EngineLog = std::function<void(const std::wstring& line)>;
 
+// Why the simulated engine speaks instead of a voice, in two forms: `brief` fits the control's
+// in-place window whole in its font; `full` (its first line a title) is for the engine version box
+// and, by its first line, for the transcript and the voice dialog.
+struct EngineNotice {
+  const wchar_t* brief = nullptr;
+  const wchar_t* full = nullptr;
+  explicit operator bool() const { return full != nullptr; }
+};
+
 class SpeechEngine {
  public:
   virtual ~SpeechEngine() = default;
   virtual std::wstring Name() const = 0;
   virtual std::wstring Version() const = 0;
-  // What the user must be told about this engine, e.g. that it has no Japanese voice; empty when
-  // all is well. Shown in the in-place window instead of the name and in the version box.
-  virtual std::wstring Notice() const { return {}; }
+  // What the user must be told about this engine, e.g. that it has no Japanese voice; none when
+  // all is well. Its brief form stands in the in-place window instead of the name.
+  virtual EngineNotice Notice() const { return {}; }
   // Starts one utterance. Always ends later with HandleMessage returning true, also on failure.
   virtual void Speak(const std::wstring& text, const VoiceSettings& voice) = 0;
   // Drops the current utterance without reporting its end (the control is closing).
@@ -68,9 +77,9 @@ class SpeechEngine {
 
 // Simulated engine: an utterance lasts SimulatedDurationMs(text, Speed, factor), measured by a
 // window timer on `notify` (factor 0: posted at once, ends on the next turn of the message loop).
-// `notice` says why it runs instead of a voice (empty when it was asked for).
+// `notice` says why it runs instead of a voice (none when it was asked for).
 std::unique_ptr<SpeechEngine> CreateSimulatedEngine(HWND notify, double factor,
-                                                    std::wstring notice = {});
+                                                    EngineNotice notice = {});
 
 // ---- SAPI 5 ------------------------------------------------------------------------------------
 
@@ -83,47 +92,57 @@ struct SapiVoice {
   Microsoft::WRL::ComPtr<ISpObjectToken> token;
 };
 
+// How SetJapaneseVoice tries a voice once SetVoice has taken it.
+struct VoiceCheck {
+  // The voice must also speak an empty request: Speak accepts it, and after WaitUntilDone (at most
+  // `probe_wait_ms`) GetStatus reports a result that did not fail and a stream that started.
+  // The request is purged when it has not finished. Events are not subscribed to yet, so no event
+  // of it is ever queued for the engine.
+  bool probe = false;
+  DWORD probe_wait_ms = 2000;
+  EngineLog log;  // told of each voice passed over and why: "engine skip <voice>: <why>"
+};
+
 // Sets the voice that should speak Japanese on `voice` (JapaneseVoiceOrder: the one chosen in the
-// voice dialog, the system default, the first other Japanese voice), trying the next when SetVoice
-// refuses one. Returns the index in `voices` of the voice set, or kNoVoice when no Japanese voice
-// was accepted (then the voice is left as it was).
+// voice dialog, the system default, the first other Japanese voice), passing over each that
+// SetVoice refuses or the check finds unable to speak. Returns the index in `voices` of the voice
+// set, or kNoVoice when none was accepted (then the voice may be left set to one passed over).
 std::size_t SetJapaneseVoice(ISpVoice* voice, const std::vector<SapiVoice>& voices,
-                             const std::wstring& chosen_id);
+                             const std::wstring& chosen_id, const VoiceCheck& check = {});
 
 struct SapiSetup {
   std::vector<SapiVoice> voices;  // every voice listed; the dialog offers the Japanese ones
   std::size_t current = kNoVoice;  // the index of the voice set on the ISpVoice
-  bool probe = false;  // speak an empty text first; no engine when the voice refuses it
-  DWORD probe_wait_ms = 2000;  // how long to wait for the probe to finish
   std::uint32_t deadline_floor_ms = kSapiDeadlineFloorMs;  // see SapiDeadlineMs
   EngineLog log;
 };
 
-// SAPI 5 engine over `voice`, notifying `notify`. With setup.probe, returns nothing when the voice
-// refuses a speak request (under Wine, Speak answers E_NOTIMPL).
+// SAPI 5 engine over `voice` (with its voice set already), notifying `notify`.
 std::unique_ptr<SpeechEngine> CreateSapiEngine(ISpVoice* voice, HWND notify, SapiSetup setup);
 
 // Creates an SpVoice with a Japanese voice (SetJapaneseVoice over the voices of SAPI's category and
-// of the OneCore category). `automatic`: returns nothing when there is no Japanese voice or the
-// voice cannot speak, with `why` saying so in the user's words; otherwise (the "sapi" knob) keeps
-// the default voice when there is no Japanese one and does not probe.
+// of the OneCore category). `automatic`: only a voice that speaks an empty request is kept, and
+// there is no engine when none does, with `why` saying so in the user's words; otherwise (the
+// "sapi" knob) keeps the default voice when there is no Japanese one and does not probe.
 std::unique_ptr<SpeechEngine> CreateSystemSapiEngine(HWND notify, bool automatic, EngineLog log,
-                                                     std::wstring& why);
+                                                     EngineNotice& why);
 
 // The voice the user chose in the voice dialog: HKEY_CURRENT_USER\Software\Koemado\PtSvr, value
 // "Voice" (a token id). Empty when none was chosen.
 std::wstring LoadChosenVoice();
 HRESULT SaveChosenVoice(const std::wstring& id);
 
-// Why the simulated engine speaks instead of a voice, as the user is told: the first line in the
-// in-place window and the transcript, all of it in the engine version box.
-inline constexpr wchar_t kNoJapaneseVoice[] =
+// Why the simulated engine speaks instead of a voice, as the user is told.
+inline constexpr EngineNotice kNoJapaneseVoice{
+    L"日本語の音声なし (模擬)",
     L"日本語の音声がありません (模擬音声)\r\n音は出ません。Windows に日本語の音声を追加すると、"
-    L"次に起動したときからその音声で話します。";
-inline constexpr wchar_t kVoiceCannotSpeak[] =
+    L"次に起動したときからその音声で話します。"};
+inline constexpr EngineNotice kVoiceCannotSpeak{
+    L"音声が発声できず (模擬)",
     L"SAPI 5 の音声で発声できません (模擬音声)\r\n音は出ません。日本語の音声が読み上げを"
-    L"受け付けませんでした。";
-inline constexpr wchar_t kNoSapi[] =
-    L"SAPI 5 がありません (模擬音声)\r\n音は出ません。この Windows では SAPI 5 の音声を使えません。";
+    L"受け付けませんでした。"};
+inline constexpr EngineNotice kNoSapi{
+    L"SAPI 5 なし (模擬)",
+    L"SAPI 5 がありません (模擬音声)\r\n音は出ません。この Windows では SAPI 5 の音声を使えません。"};
 
 }  // namespace ptsvr

@@ -39,6 +39,11 @@ Faults Faults::FromEnvironment() {
   f.extra_stops_ = Count(L"KOE_PTSVR_EXTRA_STOPS", f.extra_stops_);
   if (auto v = EnvironmentValue(L"KOE_PTSVR_DIALOG")) f.dialog_ = ParseDialogAnswer(Narrow(*v));
   if (auto v = EnvironmentValue(L"KOE_PTSVR_NO_INPLACE")) f.no_inplace_ = *v == L"1";
+  if (auto v = EnvironmentValue(L"KOE_PTSVR_NOTICE")) {
+    if (*v == L"no-voice") f.notice_ = kNoJapaneseVoice;
+    if (*v == L"cannot-speak") f.notice_ = kVoiceCannotSpeak;
+    if (*v == L"no-sapi") f.notice_ = kNoSapi;
+  }
   return f;
 }
 

@@ -14,6 +14,9 @@
 //                                 (or キャンセル) without showing the dialog; EngineVersion and
 //                                 AboutBox show nothing either
 //   KOE_PTSVR_NO_INPLACE=1        the object offers no IOleInPlaceObject (in-place activation fails)
+//   KOE_PTSVR_NOTICE=no-voice|cannot-speak|no-sapi
+//                                 the simulated engine speaks with that notice, as when the engine
+//                                 choice auto finds no Japanese voice, no voice that speaks, no SAPI 5
 #pragma once
 
 #include <windows.h>
@@ -22,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "engine.h"
 #include "voice_units.h"
 
 namespace ptsvr {
@@ -41,6 +45,8 @@ class Faults {
   // Set: the voice dialog answers this without being shown, and no other box is shown.
   std::optional<DialogAnswer> AnsweredDialog() const { return dialog_; }
   bool NoInPlace() const { return no_inplace_; }
+  // Set: the simulated engine speaks with this notice instead of any engine being chosen.
+  EngineNotice ForcedNotice() const { return notice_; }
 
  private:
   std::vector<long> fail_dispids_;
@@ -52,6 +58,7 @@ class Faults {
   long extra_stops_ = 0;
   std::optional<DialogAnswer> dialog_;
   bool no_inplace_ = false;
+  EngineNotice notice_;
 };
 
 #else  // the installed control: no faults, no knobs read
@@ -64,6 +71,7 @@ class Faults {
   long ExtraStops() const { return 0; }
   std::optional<DialogAnswer> AnsweredDialog() const { return std::nullopt; }
   bool NoInPlace() const { return false; }
+  EngineNotice ForcedNotice() const { return {}; }
 };
 
 #endif

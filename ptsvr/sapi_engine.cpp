@@ -8,7 +8,11 @@
 // call are discarded before it (they belong to earlier streams), an end with another number is
 // ignored, and an end that arrives before its stream's start (left over from an earlier stream of
 // the same number) is ignored too. The start-up probe is spoken before the engine subscribes to
-// any event, and the engine waits for it to finish first, so its end is never queued.
+// any event, so no event of it is ever queued; it is waited for, and purged when it is not over.
+//
+// A voice that fails later. With SPF_ASYNC, Speak answers only whether the request was queued; a
+// voice whose engine or audio fails on its own thread reports that in GetStatus's hrLastResult, or
+// its stream never starts. The start-up probe looks at both, and such a voice is passed over.
 //
 // An end that never comes. When audio fails on the voice's own thread (a device unplugged, no
 // audio endpoint in a remote session, a stalled driver) SAPI reports no end at all. Each utterance
@@ -18,6 +22,7 @@
 #include <sapi.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -59,6 +64,10 @@ static_assert(SPET_LPARAM_IS_UNDEFINED == 0 && SPET_LPARAM_IS_TOKEN == 1 &&
               SPET_LPARAM_IS_STRING == 4);
 static_assert(SPF_ASYNC == 1 && SPF_PURGEBEFORESPEAK == 2 && SPF_IS_XML == 8);
 static_assert(SPFEI(SPEI_END_INPUT_STREAM) == ((1ull << 2) | (1ull << 30) | (1ull << 33)));
+// GetStatus fills SPVOICESTATUS: ULONG ulCurrentStream, ULONG ulLastStreamQueued, HRESULT
+// hrLastResult, DWORD dwRunningState (SPRS_DONE 1, SPRS_IS_SPEAKING 2; 0: waiting to speak), ...
+static_assert(offsetof(SPVOICESTATUS, hrLastResult) == 8 && offsetof(SPVOICESTATUS, dwRunningState) == 12);
+static_assert(SPRS_DONE == 1 && SPRS_IS_SPEAKING == 2);
 
 namespace {
 
@@ -304,27 +313,48 @@ std::vector<SapiVoice> ListSystemVoices() {
 
 }  // namespace
 
+namespace {
+
+// Why `voice`, with its voice set, cannot speak (empty: it spoke an empty request).
+std::wstring ProbeFailure(ISpVoice* voice, DWORD wait_ms) {
+  HRESULT hr = voice->Speak(L"", SPF_ASYNC | SPF_PURGEBEFORESPEAK, nullptr);
+  if (FAILED(hr)) return L"Speak " + Hex8(hr);
+  const bool done = voice->WaitUntilDone(wait_ms) == S_OK;
+  SPVOICESTATUS status{};
+  hr = voice->GetStatus(&status, nullptr);
+  if (!done) voice->Speak(nullptr, SPF_ASYNC | SPF_PURGEBEFORESPEAK, nullptr);
+  if (FAILED(hr)) return L"GetStatus " + Hex8(hr);
+  if (FAILED(status.hrLastResult)) return L"result " + Hex8(status.hrLastResult);
+  // Not over within the wait: still speaking is slow but well; still waiting is a stream that
+  // never started (no audio to claim).
+  if (!done && !(status.dwRunningState & (SPRS_DONE | SPRS_IS_SPEAKING)))
+    return L"not started in " + std::to_wstring(wait_ms) + L" ms";
+  return {};
+}
+
+}  // namespace
+
 std::size_t SetJapaneseVoice(ISpVoice* voice, const std::vector<SapiVoice>& voices,
-                             const std::wstring& chosen_id) {
+                             const std::wstring& chosen_id, const VoiceCheck& check) {
   std::vector<VoiceEntry> entries;
   for (const auto& v : voices)
     entries.push_back({std::u16string(U16(v.id)), std::u16string(U16(v.language)), v.is_default});
   for (std::size_t i : JapaneseVoiceOrder(entries, U16(chosen_id))) {
     // Never a null token: SetVoice(nullptr) means the system default, which may not be Japanese.
-    if (voices[i].token && SUCCEEDED(voice->SetVoice(voices[i].token.Get()))) return i;
+    if (!voices[i].token) continue;
+    std::wstring why;
+    if (const HRESULT hr = voice->SetVoice(voices[i].token.Get()); FAILED(hr))
+      why = L"SetVoice " + Hex8(hr);
+    else if (check.probe)
+      why = ProbeFailure(voice, check.probe_wait_ms);
+    if (why.empty()) return i;
+    if (check.log) check.log(L"engine skip " + voices[i].name + L": " + why);
   }
   return kNoVoice;
 }
 
 std::unique_ptr<SpeechEngine> CreateSapiEngine(ISpVoice* voice, HWND notify, SapiSetup setup) {
   if (!voice) return nullptr;
-  if (setup.probe) {
-    // An empty request speaks nothing where SAPI works and fails where it cannot speak. Events are
-    // subscribed to only once it has finished; if it has not within the wait, it is purged.
-    if (FAILED(voice->Speak(L"", SPF_ASYNC | SPF_PURGEBEFORESPEAK, nullptr))) return nullptr;
-    if (voice->WaitUntilDone(setup.probe_wait_ms) != S_OK)
-      voice->Speak(nullptr, SPF_ASYNC | SPF_PURGEBEFORESPEAK, nullptr);
-  }
   std::wstring name;
   if (setup.current < setup.voices.size()) {
     name = setup.voices[setup.current].name;
@@ -337,7 +367,7 @@ std::unique_ptr<SpeechEngine> CreateSapiEngine(ISpVoice* voice, HWND notify, Sap
 }
 
 std::unique_ptr<SpeechEngine> CreateSystemSapiEngine(HWND notify, bool automatic, EngineLog log,
-                                                     std::wstring& why) {
+                                                     EngineNotice& why) {
   ComPtr<ISpVoice> voice;
   if (FAILED(CoCreateInstance(__uuidof(SpVoice), nullptr, CLSCTX_ALL, IID_PPV_ARGS(&voice)))) {
     why = kNoSapi;
@@ -345,17 +375,20 @@ std::unique_ptr<SpeechEngine> CreateSystemSapiEngine(HWND notify, bool automatic
   }
   SapiSetup setup;
   setup.voices = ListSystemVoices();
-  setup.current = SetJapaneseVoice(voice.Get(), setup.voices, LoadChosenVoice());
+  VoiceCheck check;
+  check.probe = automatic;
+  check.log = log;
+  setup.current = SetJapaneseVoice(voice.Get(), setup.voices, LoadChosenVoice(), check);
   if (setup.current == kNoVoice && automatic) {
     // The default voice (usually English) would silently skip the Japanese text.
-    why = kNoJapaneseVoice;
+    const bool any_japanese = std::any_of(setup.voices.begin(), setup.voices.end(), [](const SapiVoice& v) {
+      return v.token && SpeaksJapanese(U16(v.language));
+    });
+    why = any_japanese ? kVoiceCannotSpeak : kNoJapaneseVoice;
     return nullptr;
   }
-  setup.probe = automatic;
   setup.log = std::move(log);
-  auto engine = CreateSapiEngine(voice.Get(), notify, std::move(setup));
-  if (!engine) why = kVoiceCannotSpeak;
-  return engine;
+  return CreateSapiEngine(voice.Get(), notify, std::move(setup));
 }
 
 std::wstring LoadChosenVoice() {

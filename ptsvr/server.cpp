@@ -7,15 +7,28 @@
 //   regsvr32 /n /i:user PtSvr.ocx      DllInstall(TRUE, "user"): HKEY_CURRENT_USER\Software\Classes
 //   regsvr32 /u /n /i:user PtSvr.ocx   DllInstall(FALSE, "user")
 // A registry call that fails is reported as HRESULT_FROM_WIN32 of its code, so that regsvr32 shows
-// the system's text (0x80070005: access denied). Unregistering removes the class and its ProgIDs
-// only when the class's InprocServer32 names this very file; a class registered by another file
-// (the original maker's control, another copy of ours) is left alone, and that is not an error:
-// the call answers S_OK without deleting anything.
+// the system's text (0x80070005: access denied).
+//
+// Another maker's class is never lost. Registering over a class whose InprocServer32 names another
+// file that exists and is not a build of this control (the original maker's control) replaces only
+// its in-process server (path and ThreadingModel) and remembers what they were in values of our
+// own under the class (ReplacedServer, ReplacedThreadingModel); everything else of that class stays
+// as it is. Unregistering this file puts them back. The first server replaced is the one
+// remembered: registering copy after copy of ours over it and then removing the last gives the
+// original back. A class of another copy of ours, or whose server file no longer exists, is
+// replaced whole, and unregistering removes it.
+//
+// Unregistering removes the class only when its InprocServer32 names this very file; a class of
+// another file is left alone, and that is not an error: the call answers S_OK without changing
+// anything. The ProgIDs go with the class unless they name another class now, or a class under our
+// identifier in the other registry view (the other width's control: both share the ProgIDs) still
+// names them.
 #include <windows.h>
 #include <olectl.h>
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "control.h"
 #include "edges.h"
@@ -103,21 +116,58 @@ std::wstring ModulePath() {
   }
 }
 
-// A string value (REG_SZ or REG_EXPAND_SZ, not expanded); nothing when absent.
-std::optional<std::wstring> ReadString(Scope where, const std::wstring& key) {
-  const std::wstring path = ClassesPath(where, key);
+// An open registry key, closed when it goes.
+struct Key {
+  HKEY handle = nullptr;
+  Key() = default;
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  ~Key() {
+    if (handle) RegCloseKey(handle);
+  }
+};
+
+// A string value (REG_SZ or REG_EXPAND_SZ, not expanded) with its type; nothing when absent.
+// `view`: KEY_WOW64_32KEY or KEY_WOW64_64KEY for that registry view, 0 for this module's own.
+struct Text {
+  std::wstring value;
+  DWORD type = REG_SZ;
+};
+std::optional<Text> ReadText(Scope where, const std::wstring& key, const wchar_t* name = nullptr,
+                             REGSAM view = 0) {
+  Key k;
+  if (RegOpenKeyExW(Root(where), ClassesPath(where, key).c_str(), 0, KEY_QUERY_VALUE | view,
+                    &k.handle) != ERROR_SUCCESS)
+    return std::nullopt;
   const DWORD flags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
+  Text text;
   DWORD bytes = 0;
-  if (RegGetValueW(Root(where), path.c_str(), nullptr, flags, nullptr, nullptr, &bytes) !=
+  if (RegGetValueW(k.handle, nullptr, name, flags, &text.type, nullptr, &bytes) != ERROR_SUCCESS)
+    return std::nullopt;
+  text.value.assign(bytes / sizeof(wchar_t) + 1, L'\0');
+  bytes = static_cast<DWORD>(text.value.size() * sizeof(wchar_t));
+  if (RegGetValueW(k.handle, nullptr, name, flags, &text.type, text.value.data(), &bytes) !=
       ERROR_SUCCESS)
     return std::nullopt;
-  std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
-  bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-  if (RegGetValueW(Root(where), path.c_str(), nullptr, flags, nullptr, value.data(), &bytes) !=
-      ERROR_SUCCESS)
-    return std::nullopt;
-  value.resize(wcsnlen(value.c_str(), value.size()));
-  return value;
+  text.value.resize(wcsnlen(text.value.c_str(), text.value.size()));
+  return text;
+}
+
+bool KeyExists(Scope where, const std::wstring& key) {
+  Key k;
+  return RegOpenKeyExW(Root(where), ClassesPath(where, key).c_str(), 0, KEY_QUERY_VALUE,
+                       &k.handle) == ERROR_SUCCESS;
+}
+
+// True when the key has neither values nor subkeys.
+bool KeyIsEmpty(Scope where, const std::wstring& key) {
+  Key k;
+  DWORD subkeys = 0, values = 0;
+  return RegOpenKeyExW(Root(where), ClassesPath(where, key).c_str(), 0, KEY_QUERY_VALUE,
+                       &k.handle) == ERROR_SUCCESS &&
+         RegQueryInfoKeyW(k.handle, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                          nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+         subkeys == 0 && values == 0;
 }
 
 // A path as Windows resolves it: environment strings expanded, quotes dropped, "." and ".."
@@ -171,10 +221,16 @@ bool NamesThisModule(const std::wstring& registered) {
 }
 
 HRESULT SetValue(Scope where, const std::wstring& key, const wchar_t* name,
-                 const std::wstring& value) {
+                 const std::wstring& value, DWORD type = REG_SZ) {
   const std::wstring path = ClassesPath(where, key);
-  return HRESULT_FROM_WIN32(RegSetKeyValueW(Root(where), path.c_str(), name, REG_SZ, value.c_str(),
+  return HRESULT_FROM_WIN32(RegSetKeyValueW(Root(where), path.c_str(), name, type, value.c_str(),
                                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
+}
+
+HRESULT DeleteValue(Scope where, const std::wstring& key, const wchar_t* name) {
+  const std::wstring path = ClassesPath(where, key);
+  const LONG rc = RegDeleteKeyValueW(Root(where), path.c_str(), name);
+  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(rc);
 }
 
 HRESULT DeleteTree(Scope where, const std::wstring& key) {
@@ -184,15 +240,73 @@ HRESULT DeleteTree(Scope where, const std::wstring& key) {
   return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(rc);
 }
 
+bool SameText(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// True when `registered` names a build of this control, here or elsewhere: its version resource
+// says so (PtSvr.rc).
+bool NamesOurControl(const std::wstring& registered) {
+  const std::wstring path = NormalisedPath(registered);
+  DWORD ignored = 0;
+  std::vector<BYTE> info(path.empty() ? 0 : GetFileVersionInfoSizeW(path.c_str(), &ignored));
+  if (info.empty() || !GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()))
+    return false;
+  auto text = [&](const wchar_t* name) {
+    const std::wstring query = std::wstring(L"\\StringFileInfo\\041103A4\\") + name;
+    wchar_t* value = nullptr;
+    UINT size = 0;
+    return VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &size) && value
+               ? std::wstring(value)
+               : std::wstring();
+  };
+  return text(L"ProductName") == L"Koemado" && text(L"InternalName") == L"PtSvr";
+}
+
+// True when `registered` is an absolute path of a file that is not there (a folder moved away).
+bool NamesNoFile(const std::wstring& registered) {
+  const std::wstring path = NormalisedPath(registered);
+  if (path.empty() || GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// Our values under the class: the in-process server of another file that registering replaced.
+constexpr wchar_t kReplacedServer[] = L"ReplacedServer";  // its path, as it was written
+constexpr wchar_t kReplacedThreadingModel[] = L"ReplacedThreadingModel";  // absent: it had none
+
+std::wstring ClassKey() { return L"CLSID\\" + GuidText(kClsidPtSvr); }
+
 HRESULT Register(Scope where) {
   const std::wstring path = ModulePath();
   if (path.empty()) return GetLastError() ? HRESULT_FROM_WIN32(GetLastError()) : E_FAIL;
   const std::wstring clsid = GuidText(kClsidPtSvr);
-  const std::wstring key = L"CLSID\\" + clsid;
+  const std::wstring key = ClassKey(), server_key = key + L"\\InprocServer32";
+  const auto server = ReadText(where, server_key);
+  const auto threading = ReadText(where, server_key, L"ThreadingModel");
+  const bool remembered = ReadText(where, key, kReplacedServer).has_value();
+  const bool theirs = !remembered && KeyExists(where, key) &&
+                      !(server && (NamesThisModule(server->value) || NamesOurControl(server->value) ||
+                                   NamesNoFile(server->value)));
+  HRESULT hr = S_OK;
+  if (theirs) {
+    // The threading model first: the server's value is what says that something was remembered.
+    if (threading) hr = SetValue(where, key, kReplacedThreadingModel, threading->value);
+    if (SUCCEEDED(hr))
+      hr = SetValue(where, key, kReplacedServer, server ? server->value : L"", server ? server->type : REG_SZ);
+  }
+  if (theirs || remembered) {
+    // Another file's class: only its in-process server becomes this file.
+    if (SUCCEEDED(hr)) hr = SetValue(where, server_key, nullptr, path);
+    if (SUCCEEDED(hr)) hr = SetValue(where, server_key, L"ThreadingModel", L"Apartment");
+    return hr;
+  }
+  // The server first: a registration cut short still names this file, and is ours to redo or undo.
   const std::pair<std::wstring, std::pair<const wchar_t*, std::wstring>> values[] = {
+      {server_key, {nullptr, path}},
+      {server_key, {L"ThreadingModel", L"Apartment"}},
       {key, {nullptr, kUserType}},
-      {key + L"\\InprocServer32", {nullptr, path}},
-      {key + L"\\InprocServer32", {L"ThreadingModel", L"Apartment"}},
       {key + L"\\ProgID", {nullptr, kProgId}},
       {key + L"\\VersionIndependentProgID", {nullptr, kIndependentProgId}},
       {key + L"\\Control", {nullptr, L""}},
@@ -206,29 +320,51 @@ HRESULT Register(Scope where) {
       {std::wstring(kIndependentProgId) + L"\\CurVer", {nullptr, kProgId}},
   };
   for (const auto& v : values) {
-    const HRESULT hr = SetValue(where, v.first, v.second.first, v.second.second);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr = SetValue(where, v.first, v.second.first, v.second.second))) return hr;
   }
   return S_OK;
 }
 
-bool SameText(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+// Gives the class back the in-process server that registering replaced, and forgets it.
+HRESULT PutBack(Scope where, const Text& replaced) {
+  const std::wstring key = ClassKey(), server_key = key + L"\\InprocServer32";
+  const auto threading = ReadText(where, key, kReplacedThreadingModel);
+  HRESULT hr = replaced.value.empty() ? DeleteValue(where, server_key, nullptr)
+                                      : SetValue(where, server_key, nullptr, replaced.value, replaced.type);
+  if (SUCCEEDED(hr))
+    hr = threading ? SetValue(where, server_key, L"ThreadingModel", threading->value)
+                   : DeleteValue(where, server_key, L"ThreadingModel");
+  if (SUCCEEDED(hr) && replaced.value.empty() && KeyIsEmpty(where, server_key))
+    hr = DeleteTree(where, server_key);  // the class had no in-process server at all
+  if (SUCCEEDED(hr)) hr = DeleteValue(where, key, kReplacedThreadingModel);
+  if (SUCCEEDED(hr)) hr = DeleteValue(where, key, kReplacedServer);
+  return hr;
+}
+
+// True when a class under our identifier, in either registry view, names `progid`.
+bool ClassNames(Scope where, const wchar_t* progid) {
+  for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+    for (const wchar_t* sub : {L"\\ProgID", L"\\VersionIndependentProgID"}) {
+      const auto named = ReadText(where, ClassKey() + sub, nullptr, view);
+      if (named && SameText(named->value, progid)) return true;
+    }
+  }
+  return false;
 }
 
 HRESULT Unregister(Scope where) {
   const std::wstring clsid = GuidText(kClsidPtSvr);
-  const std::wstring key = L"CLSID\\" + clsid;
+  const std::wstring key = ClassKey();
   // Only a class whose server is this file is ours; anything else (no class, another file's class,
   // a class without an in-process server) stays as it is.
-  const auto server = ReadString(where, key + L"\\InprocServer32");
-  if (!server || !NamesThisModule(*server)) return S_OK;
+  const auto server = ReadText(where, key + L"\\InprocServer32");
+  if (!server || !NamesThisModule(server->value)) return S_OK;
+  if (const auto replaced = ReadText(where, key, kReplacedServer)) return PutBack(where, *replaced);
   HRESULT hr = DeleteTree(where, key);
-  // The ProgIDs go with the class, unless they have been given to another class since.
   for (const wchar_t* progid : {kProgId, kIndependentProgId}) {
-    const auto named = ReadString(where, std::wstring(progid) + L"\\CLSID");
-    if (SUCCEEDED(hr) && (!named || SameText(*named, clsid))) hr = DeleteTree(where, progid);
+    const auto named = ReadText(where, std::wstring(progid) + L"\\CLSID");
+    if (SUCCEEDED(hr) && (!named || SameText(named->value, clsid)) && !ClassNames(where, progid))
+      hr = DeleteTree(where, progid);
   }
   return hr;
 }

@@ -7,13 +7,13 @@ namespace {
 
 class SimulatedEngine final : public SpeechEngine {
  public:
-  SimulatedEngine(HWND notify, double factor, std::wstring notice)
-      : notify_(notify), factor_(factor), notice_(std::move(notice)) {}
+  SimulatedEngine(HWND notify, double factor, EngineNotice notice)
+      : notify_(notify), factor_(factor), notice_(notice) {}
   ~SimulatedEngine() override { Stop(); }
 
   std::wstring Name() const override { return L"PtSvr 模擬音声エンジン"; }
   std::wstring Version() const override { return L"1.0"; }
-  std::wstring Notice() const override { return notice_; }
+  EngineNotice Notice() const override { return notice_; }
 
   void Speak(const std::wstring& text, const VoiceSettings& voice) override {
     ++utterance_;
@@ -47,7 +47,7 @@ class SimulatedEngine final : public SpeechEngine {
 
   HWND notify_;
   double factor_;
-  std::wstring notice_;
+  EngineNotice notice_;
   bool speaking_ = false;
   WPARAM utterance_ = 0;
 };
@@ -55,8 +55,8 @@ class SimulatedEngine final : public SpeechEngine {
 }  // namespace
 
 std::unique_ptr<SpeechEngine> CreateSimulatedEngine(HWND notify, double factor,
-                                                    std::wstring notice) {
-  return std::make_unique<SimulatedEngine>(notify, factor, std::move(notice));
+                                                    EngineNotice notice) {
+  return std::make_unique<SimulatedEngine>(notify, factor, notice);
 }
 
 }  // namespace ptsvr

@@ -417,6 +417,20 @@ TEST_F(HostTest, PropertiesRoundTripUnchanged) {
   }
 }
 
+TEST_F(HostTest, AnIntegerIsReadInItsOwnWidthAndAnythingElseIsRefused) {
+  fw::OleControlHost host(koe_test::kClsidPtSvr, koe_test::kDiidDPtSvr, koe_test::kDiidDPtSvrEvents);
+  host.SetParent(parent_);
+  host.SetBounds(kBounds);
+  host.SetInt(koe::dispid::kGender, -2);  // a 16-bit property: VT_I2
+  EXPECT_EQ(-2, host.GetInt(koe::dispid::kGender));
+  try {
+    host.GetInt(koe::dispid::kModeGuid);  // a string
+    FAIL() << "read as a number";
+  } catch (const fw::EOleSysError& e) {
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, e.Code());
+  }
+}
+
 TEST_F(HostTest, ControlDataIsLoadedBeforeInPlaceActivation) {
   unsigned char blob[69] = {'P', 't', 'S', 'v', 1, 0, 1, 0, 30, 0};
   const int32_t speed = 123, pitch = -7, volume = 1000;

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 
 #include "koemado_version.h"
 #include "protocol.h"
@@ -35,8 +36,10 @@ std::wstring BesideTest(const wchar_t* name) {
 using RegFn = HRESULT(__stdcall*)();
 using InstallFn = HRESULT(__stdcall*)(BOOL, LPCWSTR);
 
+// A copy of the control, loaded: by default the test build beside the test, registered for the run.
 struct Server {
-  HMODULE module = LoadLibraryW(BesideTest(L"PtSvr.ocx").c_str());
+  HMODULE module;
+  explicit Server(const std::wstring& path = BesideTest(L"PtSvr.ocx")) : module(LoadLibraryW(path.c_str())) {}
   template <class F = RegFn>
   F Fn(const char* name) const {
     return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
@@ -48,6 +51,9 @@ struct Server {
   HRESULT Install(bool install, const wchar_t* text) const {
     return Fn<InstallFn>("DllInstall")(install, text);
   }
+  // For all users, or with regsvr32 /n /i:user for this user.
+  HRESULT Register(bool for_user) const { return for_user ? Install(true, L"user") : Register(); }
+  HRESULT Unregister(bool for_user) const { return for_user ? Install(false, L"user") : Unregister(); }
 };
 
 const Server& TheServer() {
@@ -85,11 +91,23 @@ DWORD SubkeyCount(HKEY root, const wchar_t* key) {
   return n;
 }
 
-// Registers the control for the whole run and unregisters it at the end.
+// Removes every class under our identifier, and our ProgIDs, whoever wrote them.
+void DeleteClass(const Classes& where) {
+  for (const wchar_t* key : {kClsidKey, L"PTSVR.PtSvrCtrl.1", L"PTSVR.PtSvrCtrl"}) {
+    const std::wstring path = where.path + key;
+    RegDeleteTreeW(where.root, path.c_str());
+    RegDeleteKeyW(where.root, path.c_str());
+  }
+}
+
+// Registers the control for the whole run and unregisters it at the end. The run starts from no
+// class of ours at all: other tests in this prefix leave their copies of the control registered.
 class Registration : public ::testing::Environment {
  public:
   void SetUp() override {
     ASSERT_TRUE(TheServer().module);
+    DeleteClass(kMachine);
+    DeleteClass(kUser);
     ASSERT_EQ(TheServer().Register(), S_OK);
   }
   void TearDown() override { TheServer().Unregister(); }
@@ -134,7 +152,9 @@ class ControlTest : public ::testing::Test {
   }
 
   EnvVar engine_, speed_;
-  Sink sink_, other_;  // declared first: they outlive every control of the test
+  // Declared first: they outlive every control of the test, also when an ASSERT ends it early.
+  Sink sink_, other_;
+  Site site_;
   ComPtr<IDispatch> control_;
   ComPtr<IConnectionPoint> point_;
 };
@@ -202,26 +222,24 @@ TEST(Registration, ANormalUserRegistersForThemselfAlone) {
   EXPECT_TRUE(RegValue(kMachine.path + key + L"\\InprocServer32", nullptr, kMachine.root));
 }
 
-// Writes a class under our identifier whose server is `server`, with our ProgIDs naming it.
-void WriteClass(const Classes& where, const std::wstring& server, DWORD type = REG_SZ) {
+constexpr wchar_t kTheirType[] = L"Maker's speech control";
+
+// Writes another maker's class under our identifier whose server is `server` (none when empty),
+// with our ProgIDs naming it.
+void WriteClass(const Classes& where, const std::wstring& server, DWORD type = REG_SZ,
+                const wchar_t* threading = nullptr) {
   const std::wstring clsid = L"{44CF3B0C-9F1F-11D2-B9D7-08005A4B5E6E}";
-  auto set = [&](const std::wstring& key, const std::wstring& value, DWORD value_type = REG_SZ) {
-    ASSERT_EQ(RegSetKeyValueW(where.root, (where.path + key).c_str(), nullptr, value_type,
+  auto set = [&](const std::wstring& key, const std::wstring& value, DWORD value_type = REG_SZ,
+                 const wchar_t* name = nullptr) {
+    ASSERT_EQ(RegSetKeyValueW(where.root, (where.path + key).c_str(), name, value_type,
                               value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
               ERROR_SUCCESS);
   };
-  set(L"CLSID\\" + clsid, L"PtSvr Control");
+  set(L"CLSID\\" + clsid, kTheirType);
   if (!server.empty()) set(L"CLSID\\" + clsid + L"\\InprocServer32", server, type);
+  if (threading) set(L"CLSID\\" + clsid + L"\\InprocServer32", threading, REG_SZ, L"ThreadingModel");
   set(L"PTSVR.PtSvrCtrl.1\\CLSID", clsid);
   set(L"PTSVR.PtSvrCtrl\\CLSID", clsid);
-}
-
-void DeleteClass(const Classes& where) {
-  for (const wchar_t* key : {kClsidKey, L"PTSVR.PtSvrCtrl.1", L"PTSVR.PtSvrCtrl"}) {
-    const std::wstring path = where.path + key;
-    RegDeleteTreeW(where.root, path.c_str());
-    RegDeleteKeyW(where.root, path.c_str());
-  }
 }
 
 TEST(Registration, UnregisteringLeavesAClassOfAnotherFileAlone) {
@@ -268,6 +286,120 @@ TEST(Registration, UnregisteringLeavesAClassOfAnotherFileAlone) {
     }
   }
   DeleteFileW(copy.c_str());
+  ASSERT_EQ(server.Register(), S_OK);  // as the rest of the run expects
+}
+
+// The type of a registry value (REG_SZ, REG_EXPAND_SZ, ...); 0 when it is absent.
+DWORD RegType(HKEY root, const std::wstring& key, const wchar_t* name = nullptr) {
+  DWORD type = 0;
+  if (RegGetValueW(root, key.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr, nullptr))
+    return 0;
+  return type;
+}
+
+TEST(Registration, RegisteringOverAnotherFilesClassGivesItBackWhenRemoved) {
+  const Server& server = TheServer();
+  const std::wstring ours = BesideTest(L"PtSvr.ocx");
+  // Another maker's control (any file that is there but ours), and another copy of ours.
+  const std::wstring folder = TempFilePath(L"ptm");
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  const std::wstring maker = folder + L"\\PtSvr.ocx", copy = folder + L"\\copy.ocx";
+  ASSERT_TRUE(CopyFileW(BesideTest(L"ControlData.bin").c_str(), maker.c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(ours.c_str(), copy.c_str(), FALSE));
+  EnvVar where_they_are(L"KOE_TEST_MAKER_DIR", folder.c_str());
+  const std::wstring gone = folder + L"\\moved away\\PtSvr.ocx";
+  const Server other_copy(copy);
+  ASSERT_TRUE(other_copy.module);
+  struct Case {
+    const char* what;
+    std::wstring server;  // theirs; empty: a class without an in-process server
+    DWORD type;
+    const wchar_t* threading;  // theirs; null: none
+    bool copy_after;   // another copy of ours is registered after this one, and it is removed
+    bool given_back;   // else the class was replaced whole, and removal leaves no trace
+  } cases[] = {
+      {"another maker's control", maker, REG_SZ, L"Both", false, true},
+      {"written with a variable, no threading model", L"%KOE_TEST_MAKER_DIR%\\PtSvr.ocx", REG_EXPAND_SZ,
+       nullptr, false, true},
+      {"then another copy of ours over ours", maker, REG_SZ, L"Apartment", true, true},
+      {"a class without an in-process server", L"", REG_SZ, nullptr, false, true},
+      {"a file that is no longer there", gone, REG_SZ, L"Apartment", false, false},
+      {"another copy of ours", copy, REG_SZ, L"Apartment", false, false},
+  };
+  ASSERT_EQ(server.Unregister(), S_OK);
+  for (const Classes* where : {&kMachine, &kUser}) {
+    const bool for_user = where == &kUser;
+    const std::wstring key = where->path + kClsidKey, server_key = key + L"\\InprocServer32";
+    for (const auto& c : cases) {
+      const std::string what = std::string(c.what) + ", " + where->name;
+      WriteClass(*where, c.server, c.type, c.threading);
+      ASSERT_EQ(server.Register(for_user), S_OK) << what;
+      if (c.copy_after) {
+        ASSERT_EQ(other_copy.Register(for_user), S_OK) << what;
+      }
+      const Server& last = c.copy_after ? other_copy : server;
+      EXPECT_EQ(RegValue(server_key, nullptr, where->root), c.copy_after ? copy : ours) << what;
+      EXPECT_EQ(RegValue(server_key, L"ThreadingModel", where->root), L"Apartment") << what;
+      EXPECT_EQ(RegValue(key, nullptr, where->root), c.given_back ? kTheirType : L"PtSvr Control")
+          << what << ": only the server of their class is replaced";
+      ASSERT_EQ(last.Unregister(for_user), S_OK) << what;
+      if (c.given_back) {
+        EXPECT_EQ(RegValue(server_key, nullptr, where->root),
+                  c.server.empty() ? std::nullopt : std::optional(c.server)) << what;
+        EXPECT_EQ(RegType(where->root, server_key), c.server.empty() ? 0 : c.type) << what;
+        EXPECT_EQ(RegValue(server_key, L"ThreadingModel", where->root),
+                  c.threading ? std::optional<std::wstring>(c.threading) : std::nullopt) << what;
+        EXPECT_EQ(SubkeyCount(where->root, key.c_str()), c.server.empty() ? 0u : 1u) << what;
+        EXPECT_EQ(RegType(where->root, key, L"ReplacedServer"), 0u) << what << ": nothing of ours is left";
+        EXPECT_EQ(RegValue(where->path + L"PTSVR.PtSvrCtrl.1\\CLSID", nullptr, where->root),
+                  L"{44CF3B0C-9F1F-11D2-B9D7-08005A4B5E6E}") << what;
+      } else {
+        EXPECT_FALSE(RegValue(key, nullptr, where->root)) << what;
+        EXPECT_FALSE(RegValue(where->path + L"PTSVR.PtSvrCtrl.1", nullptr, where->root)) << what;
+      }
+      DeleteClass(*where);
+    }
+  }
+  FreeLibrary(other_copy.module);
+  DeleteFileW(copy.c_str());
+  DeleteFileW(maker.c_str());
+  RemoveDirectoryW(folder.c_str());
+  ASSERT_EQ(server.Register(), S_OK);  // as the rest of the run expects
+}
+
+// The 32-bit and the 64-bit control have a class each, one in each registry view, and share the
+// ProgIDs: removing one width's class leaves them to the other's.
+TEST(Registration, RemovingOneWidthLeavesTheProgIdsToTheOther) {
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  if (sizeof(void*) == 4 && !wow64) GTEST_SKIP() << "a 32-bit Windows has one registry view only";
+  const Server& server = TheServer();
+  const REGSAM other_view = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  ASSERT_EQ(server.Unregister(), S_OK);
+  for (const Classes* where : {&kMachine, &kUser}) {
+    const bool for_user = where == &kUser;
+    const std::wstring other = where->path + kClsidKey + L"\\ProgID";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(where->root, other.c_str(), 0, nullptr, 0, KEY_SET_VALUE | other_view,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const wchar_t progid[] = L"PTSVR.PtSvrCtrl.1";
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(progid), sizeof progid);
+    RegCloseKey(key);
+    if (RegValue(other, nullptr, where->root)) {
+      // One key in both views: Windows 7 and later keep two views of the classes of all users and
+      // of this user; Wine 8 only of all users'.
+      DeleteClass(*where);
+      continue;
+    }
+    ASSERT_EQ(server.Register(for_user), S_OK) << where->name;
+    ASSERT_EQ(server.Unregister(for_user), S_OK) << where->name;
+    EXPECT_FALSE(RegValue(where->path + kClsidKey, nullptr, where->root)) << where->name;
+    EXPECT_TRUE(RegValue(where->path + L"PTSVR.PtSvrCtrl.1\\CLSID", nullptr, where->root)) << where->name;
+    RegDeleteKeyExW(where->root, other.c_str(), other_view, 0);
+    RegDeleteKeyExW(where->root, (where->path + kClsidKey).c_str(), other_view, 0);
+    DeleteClass(*where);
+  }
   ASSERT_EQ(server.Register(), S_OK);  // as the rest of the run expects
 }
 
@@ -394,6 +526,10 @@ TEST_F(ControlTest, PropertiesReadAndWriteWithConversion) {
     ASSERT_EQ(r.hr, S_OK) << c.which;
     Variant as_i4;
     ASSERT_EQ(r.result.vt, c.type) << c.which;
+    // Nothing but zeros beyond a 16-bit value's own width, for a host that reads more.
+    if (c.type != VT_I4) {
+      EXPECT_EQ(r.result.llVal & ~0xFFFFll, 0) << c.which;
+    }
     ASSERT_EQ(VariantChangeType(&as_i4, &r.result, 0, VT_I4), S_OK);
     EXPECT_EQ(as_i4.lVal, c.initial) << c.which;
     Call(control_.Get(), c.which, DISPATCH_PROPERTYPUT, {c.put}, r, true);
@@ -495,15 +631,19 @@ TEST_F(ControlTest, EachSpeakGetsItsOwnStartAndStopInOrderAndNeverDuringTheCall)
 }
 
 TEST_F(ControlTest, ASpeakWhileSpeakingIsQueuedBehindTheCurrentOne) {
-  EnvVar slow(L"KOE_PTSVR_SIM_SPEED", L"20");  // about 0.1 s an utterance
+  EnvVar slow(L"KOE_PTSVR_SIM_SPEED", L"20");  // each utterance takes a while on the engine's timer
   ComPtr<IDispatch> control = Create();
   ASSERT_TRUE(control);
   Sink& sink = sink_;
   Advise(control.Get(), sink);
+  // The second speak comes while the first is being spoken however fast or slow the machine is:
+  // from inside the first one's start.
   CallResult r;
+  sink.on_event = [&](DISPID e) {
+    if (e == kStart && sink.events.size() == 1)
+      Call(control.Get(), id::kSpeak, DISPATCH_METHOD, {Str(L"次", 1)}, r);
+  };
   Call(control.Get(), id::kSpeak, DISPATCH_METHOD, {Str(L"ながい文章です", 7)}, r);
-  ASSERT_TRUE(PumpUntil([&] { return sink.events.size() == 1; }));
-  Call(control.Get(), id::kSpeak, DISPATCH_METHOD, {Str(L"次", 1)}, r);  // while speaking
   ASSERT_TRUE(PumpUntil([&] { return sink.events.size() >= 4; }));
   PumpFor(300);
   EXPECT_EQ(sink.events, (std::vector<DISPID>{kStart, kStop, kStart, kStop}));
@@ -593,7 +733,7 @@ TEST_F(ControlTest, ActivatesInPlaceInAWindowOfItsOwnAndDeactivates) {
   EXPECT_EQ(ole->GetMiscStatus(DVASPECT_CONTENT, &misc), S_OK);
   EXPECT_TRUE(misc & OLEMISC_SETCLIENTSITEFIRST);
   EXPECT_TRUE(misc & OLEMISC_ACTIVATEWHENVISIBLE);
-  Site site;
+  Site& site = site_;
   ASSERT_EQ(ole->SetClientSite(&site), S_OK);
   RECT pos{0, 2, 160, 32};
   ASSERT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.window(), &pos), S_OK);
@@ -612,7 +752,7 @@ TEST_F(ControlTest, ActivatesInPlaceInAWindowOfItsOwnAndDeactivates) {
   EXPECT_EQ(inplace->SetObjectRects(&moved, &moved), S_OK);
   GetWindowRect(view, &rc);
   EXPECT_EQ(rc.right - rc.left, 200);
-  PumpFor(20);  // paints
+  EXPECT_TRUE(PumpUntil([&] { return !GetUpdateRect(view, nullptr, FALSE); })) << "it paints";
 
   EXPECT_EQ(inplace->InPlaceDeactivate(), S_OK);
   EXPECT_FALSE(IsWindow(view));
@@ -625,7 +765,7 @@ TEST_F(ControlTest, ActivatesInPlaceInAWindowOfItsOwnAndDeactivates) {
   inplace.Reset();
   ole.Reset();
   control_.Reset();
-  EXPECT_EQ(site.Release(), 0u);  // no reference to the site is left behind
+  EXPECT_EQ(site.refs(), 1);  // no reference to the site is left behind
 }
 
 TEST_F(ControlTest, DrawPaintsIntoAnyDeviceContext) {
@@ -654,6 +794,98 @@ TEST_F(ControlTest, DrawPaintsIntoAnyDeviceContext) {
   DeleteObject(bitmap);
   DeleteDC(dc);
   ReleaseDC(nullptr, screen);
+}
+
+// What Draw paints, recorded in an enhanced metafile: each line of text with the box it covers,
+// measured again here in the font it was drawn with.
+struct PaintedLine {
+  std::wstring text;
+  RECT box;
+};
+
+struct Recording {
+  HDC measure;
+  std::map<DWORD, HFONT> fonts;  // the metafile's font objects
+  std::vector<PaintedLine> lines;
+};
+
+int CALLBACK RecordText(HDC, HANDLETABLE*, const ENHMETARECORD* record, int, LPARAM data) {
+  auto& rec = *reinterpret_cast<Recording*>(data);
+  const auto* bytes = reinterpret_cast<const BYTE*>(record);
+  if (record->iType == EMR_EXTCREATEFONTINDIRECTW) {
+    const auto* font = reinterpret_cast<const EMREXTCREATEFONTINDIRECTW*>(record);
+    rec.fonts[font->ihFont] = CreateFontIndirectW(&font->elfw.elfLogFont);
+  } else if (record->iType == EMR_SELECTOBJECT) {
+    const DWORD object = reinterpret_cast<const EMRSELECTOBJECT*>(record)->ihObject;
+    HGDIOBJ chosen = object & ENHMETA_STOCK_OBJECT ? GetStockObject(object & ~ENHMETA_STOCK_OBJECT)
+                     : rec.fonts.count(object)   ? rec.fonts[object]
+                                                 : nullptr;
+    if (chosen && GetObjectType(chosen) == OBJ_FONT) SelectObject(rec.measure, chosen);
+  } else if (record->iType == EMR_EXTTEXTOUTW) {
+    const EMRTEXT& t = reinterpret_cast<const EMREXTTEXTOUTW*>(record)->emrtext;
+    PaintedLine line{{reinterpret_cast<const wchar_t*>(bytes + t.offString), t.nChars}, {}};
+    SIZE size{};
+    GetTextExtentPoint32W(rec.measure, line.text.c_str(), static_cast<int>(t.nChars), &size);
+    line.box = {t.ptlReference.x, t.ptlReference.y, t.ptlReference.x + size.cx, t.ptlReference.y + size.cy};
+    rec.lines.push_back(line);
+  }
+  return 1;
+}
+
+std::vector<PaintedLine> PaintedText(IUnknown* control, const RECT& bounds) {
+  ComPtr<IViewObject2> view;
+  EXPECT_EQ(control->QueryInterface(IID_PPV_ARGS(&view)), S_OK);
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateEnhMetaFileW(screen, nullptr, nullptr, nullptr);
+  const RECTL where{bounds.left, bounds.top, bounds.right, bounds.bottom};
+  EXPECT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &where, nullptr, nullptr, 0), S_OK);
+  HENHMETAFILE painted = CloseEnhMetaFile(dc);
+  Recording rec{CreateCompatibleDC(screen), {}, {}};
+  const HGDIOBJ original_font = GetCurrentObject(rec.measure, OBJ_FONT);
+  EnumEnhMetaFile(nullptr, painted, RecordText, &rec, nullptr);
+  SelectObject(rec.measure, original_font);
+  for (auto& font : rec.fonts) DeleteObject(font.second);
+  DeleteDC(rec.measure);
+  DeleteEnhMetaFile(painted);
+  ReleaseDC(nullptr, screen);
+  return rec.lines;
+}
+
+TEST_F(ControlTest, WhatTheWindowSaysFitsItWholeInItsFontWaitingAndSpeaking) {
+  struct Case {
+    const wchar_t* notice;  // KOE_PTSVR_NOTICE; none: the voice's name, which may be cut
+  } cases[] = {{nullptr}, {L"no-voice"}, {L"cannot-speak"}, {L"no-sapi"}};
+  const RECT window{0, 0, 160, 30};  // as Koemado places the control
+  for (const auto& c : cases) {
+    const std::string what = c.notice ? koe_test::Narrow(c.notice, CP_ACP) : "a voice";
+    EnvVar notice(L"KOE_PTSVR_NOTICE", c.notice);
+    control_ = Create();
+    // Waiting, then speaking: painted from inside the utterance's start.
+    std::vector<std::vector<PaintedLine>> states{PaintedText(control_.Get(), window)};
+    sink_.events.clear();
+    sink_.on_event = [&](DISPID e) {
+      if (e == kStart) states.push_back(PaintedText(control_.Get(), window));
+    };
+    const DWORD cookie = Advise(control_.Get(), sink_);
+    ASSERT_EQ(Speak(L"あ"), S_OK);
+    EXPECT_TRUE(PumpUntil([&] { return sink_.events.size() == 2; })) << what;
+    sink_.on_event = nullptr;
+    ASSERT_EQ(states.size(), 2u) << what;
+    for (const auto& lines : states) {
+      EXPECT_FALSE(lines.empty()) << what;
+      for (const auto& line : lines) {
+        // Inside the window's one-pixel edge, and not cut short.
+        const RECT& b = line.box;
+        const std::string text = what + ": " + koe_test::Narrow(line.text, CP_UTF8);
+        EXPECT_TRUE(b.left > window.left && b.right < window.right && b.top > window.top &&
+                    b.bottom < window.bottom) << text << " at " << b.left << "," << b.top << "-" << b.right << "," << b.bottom;
+        if (c.notice) {
+          EXPECT_EQ(line.text.find(L"..."), std::wstring::npos) << text;
+        }
+      }
+    }
+    point_->Unadvise(cookie);
+  }
 }
 
 TEST(Hosting, WithoutInPlaceSupportTheObjectOffersNoInPlaceObject) {
@@ -699,7 +931,7 @@ void RunModal(IDispatch* control, DISPID method, ModalAnswer& answer) {
 }
 
 TEST_F(ControlTest, TheVoiceDialogStoresWhatTheUserTypesOnOkOnly) {
-  Site site;  // the dialog's owner comes from the site
+  Site& site = site_;  // the dialog's owner comes from the site
   ComPtr<IOleObject> ole;
   ASSERT_EQ(control_.As(&ole), S_OK);
   ole->SetClientSite(&site);
@@ -904,6 +1136,7 @@ TEST(Transcript, RecordsCallsEventsAndLifecycleInOrder) {
     EnvVar transcript(L"KOE_PTSVR_TRANSCRIPT", path.c_str());
     EnvVar dialog(L"KOE_PTSVR_DIALOG", L"ok:200,90,30000");
     EnvVar fail(L"KOE_PTSVR_FAIL_DISPIDS", L"6");
+    Site site;  // outlives the control
     auto control = Create();
     ASSERT_TRUE(control);
     CallResult r;
@@ -920,7 +1153,6 @@ TEST(Transcript, RecordsCallsEventsAndLifecycleInOrder) {
     Saved(control.Get());
     ComPtr<IOleObject> ole;
     ASSERT_EQ(control.As(&ole), S_OK);
-    Site site;
     ole->SetClientSite(&site);
     ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.window(), nullptr);
     ole->Close(OLECLOSE_NOSAVE);
@@ -991,6 +1223,7 @@ TEST(InstalledControl, IgnoresEveryFaultKnobThatTheTestBuildObeys) {
   const Installed installed;
   ASSERT_TRUE(installed.module);
   ASSERT_NE(installed.module, TheServer().module);
+  Sink sink;  // outlives the control
   auto control = installed.Create(hr);
   ASSERT_EQ(hr, S_OK);
   ASSERT_TRUE(control);
@@ -999,7 +1232,6 @@ TEST(InstalledControl, IgnoresEveryFaultKnobThatTheTestBuildObeys) {
   CallResult r;
   Call(control.Get(), id::kPitch, DISPATCH_PROPERTYPUT, {I4(95)}, r, true);
   EXPECT_EQ(r.hr, S_OK);
-  Sink sink;
   ComPtr<IConnectionPointContainer> cpc;
   ComPtr<IConnectionPoint> point;
   ASSERT_EQ(control.As(&cpc), S_OK);
@@ -1021,7 +1253,7 @@ TEST(InstalledControl, IgnoresEveryFaultKnobThatTheTestBuildObeys) {
 }
 
 TEST_F(ControlTest, ItsWindowsKeepTheirClassProcedureAndTheClassesGoWhenTheServerMayUnload) {
-  Site site;
+  Site& site = site_;
   ComPtr<IOleObject> ole;
   ASSERT_EQ(control_.As(&ole), S_OK);
   ASSERT_EQ(ole->SetClientSite(&site), S_OK);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -18,6 +19,8 @@
 namespace ptsvr {
 namespace {
 
+using Microsoft::WRL::ComPtr;
+
 // A stand-in for SAPI's SpVoice, as strict as the documentation makes the real one:
 // - a Speak gets stream number 1 when the voice is idle and counts up only while earlier
 //   requests are still queued, so numbers come back again and again;
@@ -27,7 +30,12 @@ namespace {
 // - a purge ends every queued stream with END_INPUT_STREAM at once, or leaves them to the voice's
 //   thread, which ends them in its own time (`purge`): still counted for the numbering, or already
 //   not, so that the next Speak gets a number of theirs (its stream starts only after theirs end);
-// - WaitUntilDone finishes the queue when `wait_result` is S_OK, else answers it (S_FALSE: timeout).
+// - WaitUntilDone finishes the queue when `wait_result` is S_OK, else answers it (S_FALSE: timeout);
+// - a voice's engine may fail on the voice's own thread after Speak has returned S_OK (`fails`): its
+//   stream ends without an event, and GetStatus's hrLastResult says why; or its stream may never
+//   start (`never_start`: no audio to claim), so that WaitUntilDone can only time out;
+// - SetVoice and GetVoice hold the token as COM does, and every reference is given back before the
+//   voice goes (a stand-in dies only after whatever holds it).
 class FakeVoice final : public ISpVoice {
  public:
   struct SpeakCall {
@@ -40,6 +48,8 @@ class FakeVoice final : public ISpVoice {
   HRESULT wait_result = S_OK;
   Purge purge = Purge::kEndsAtOnce;
   std::set<ISpObjectToken*> refused;  // SetVoice answers E_INVALIDARG for these
+  std::map<ISpObjectToken*, HRESULT> fails;  // streams in these voices fail, with this result
+  std::set<ISpObjectToken*> never_start;     // streams in these voices never start
   std::vector<ISpObjectToken*> voices_set;
   std::vector<SpeakCall> speaks;
   std::vector<LONG> rates;
@@ -49,6 +59,10 @@ class FakeVoice final : public ISpVoice {
   UINT notify_message = 0;
   std::deque<SPEVENT> pending;  // handed out by GetEvents
   LONG refs = 1;
+
+  FakeVoice() = default;
+  FakeVoice& operator=(FakeVoice&&) = default;  // a fresh voice for the next case
+  ~FakeVoice() { EXPECT_EQ(refs, 1) << "the voice goes while something holds it"; }
 
   // The voice's thread finishes the stream it is speaking.
   void FinishStream() {
@@ -69,7 +83,7 @@ class FakeVoice final : public ISpVoice {
     return S_OK;
   }
   IFACEMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-  IFACEMETHODIMP_(ULONG) Release() override { return --refs; }  // lives on the test's stack
+  IFACEMETHODIMP_(ULONG) Release() override { return --refs; }  // lives in the test
 
   IFACEMETHODIMP SetNotifySink(ISpNotifySink* sink) override {
     if (!sink) notify_window = nullptr;
@@ -112,7 +126,7 @@ class FakeVoice final : public ISpVoice {
     return S_OK;
   }
   IFACEMETHODIMP GetVoice(ISpObjectToken** token) override {
-    *token = current_;
+    *token = current_.Get();
     if (!current_) return SPERR_NOT_FOUND;
     current_->AddRef();
     return S_OK;
@@ -129,11 +143,28 @@ class FakeVoice final : public ISpVoice {
     streams_.push_back({number});
     speaks.back().stream = number;
     if (stream) *stream = number;
+    last_queued_ = number;
+    last_result_ = S_OK;
+    if (const auto failure = fails.find(current_.Get()); failure != fails.end()) {
+      // The voice's thread fails it: no event, only the result.
+      streams_.pop_back();
+      last_result_ = failure->second;
+    }
     StartHead();
     return S_OK;
   }
   IFACEMETHODIMP SpeakStream(IStream*, DWORD, ULONG*) override { return E_NOTIMPL; }
-  IFACEMETHODIMP GetStatus(SPVOICESTATUS*, LPWSTR*) override { return E_NOTIMPL; }
+  IFACEMETHODIMP GetStatus(SPVOICESTATUS* status, LPWSTR* bookmark) override {
+    if (bookmark) *bookmark = nullptr;  // no bookmark reached
+    if (!status) return S_OK;
+    *status = SPVOICESTATUS{};
+    const bool speaking = !streams_.empty() && streams_.front().started;
+    status->ulCurrentStream = speaking ? streams_.front().number : 0;
+    status->ulLastStreamQueued = last_queued_;
+    status->hrLastResult = last_result_;
+    status->dwRunningState = streams_.empty() ? SPRS_DONE : speaking ? SPRS_IS_SPEAKING : 0;
+    return S_OK;
+  }
   IFACEMETHODIMP Skip(LPCWSTR, LONG, ULONG*) override { return E_NOTIMPL; }
   IFACEMETHODIMP SetPriority(SPVPRIORITY) override { return E_NOTIMPL; }
   IFACEMETHODIMP GetPriority(SPVPRIORITY*) override { return E_NOTIMPL; }
@@ -153,7 +184,7 @@ class FakeVoice final : public ISpVoice {
   IFACEMETHODIMP GetVolume(USHORT*) override { return E_NOTIMPL; }
   IFACEMETHODIMP WaitUntilDone(ULONG) override {
     if (streams_.empty()) return S_OK;
-    if (wait_result != S_OK) return wait_result;
+    if (wait_result != S_OK || !streams_.front().started) return S_FALSE;
     while (!streams_.empty()) FinishStream();
     return S_OK;
   }
@@ -179,7 +210,7 @@ class FakeVoice final : public ISpVoice {
     if (notify_window) PostMessageW(notify_window, notify_message, 0, 0);
   }
   void StartHead() {
-    if (streams_.empty() || streams_.front().started) return;
+    if (streams_.empty() || streams_.front().started || never_start.count(current_.Get())) return;
     streams_.front().started = true;
     Emit(SPEI_START_INPUT_STREAM, streams_.front().number);
   }
@@ -195,18 +226,24 @@ class FakeVoice final : public ISpVoice {
     }
   }
   std::deque<Stream> streams_;
-  ISpObjectToken* current_ = nullptr;
+  ULONG last_queued_ = 0;
+  HRESULT last_result_ = S_OK;
+  ComPtr<ISpObjectToken> current_;
 };
 
-// A voice token; the fake voice tells tokens apart only by their address.
+// A voice token; the fake voice tells tokens apart only by their address. Owned by the test, it
+// counts its references and must have every one back before it goes.
 class FakeToken final : public ISpObjectToken {
  public:
+  FakeToken() = default;
+  FakeToken(const FakeToken&) = delete;
+  ~FakeToken() { EXPECT_EQ(refs_, 1) << "a token goes while something holds it"; }
   IFACEMETHODIMP QueryInterface(REFIID, void** out) override {
     *out = nullptr;
     return E_NOINTERFACE;
   }
-  IFACEMETHODIMP_(ULONG) AddRef() override { return 2; }  // owned by the test
-  IFACEMETHODIMP_(ULONG) Release() override { return 1; }
+  IFACEMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  IFACEMETHODIMP_(ULONG) Release() override { return --refs_; }
 #define PTSVR_UNUSED(method, ...) \
   IFACEMETHODIMP method(__VA_ARGS__) override { return E_NOTIMPL; }
   PTSVR_UNUSED(SetData, LPCWSTR, ULONG, const BYTE*)
@@ -232,6 +269,9 @@ class FakeToken final : public ISpObjectToken {
   PTSVR_UNUSED(DisplayUI, HWND, LPCWSTR, LPCWSTR, void*, ULONG, IUnknown*)
   PTSVR_UNUSED(MatchesAttributes, LPCWSTR, WINBOOL*)
 #undef PTSVR_UNUSED
+
+ private:
+  LONG refs_ = 1;
 };
 
 SapiVoice Voice(FakeToken& token, const wchar_t* id, const wchar_t* language, bool is_default = false) {
@@ -257,6 +297,19 @@ class SapiEngineTest : public ::testing::Test {
     setup.log = [this](const std::wstring& line) { log_.push_back(line); };
     engine_ = CreateSapiEngine(&voice_, window_, std::move(setup));
   }
+  // The start-up choice over `voices` (each Japanese voice must speak an empty request), then the
+  // engine over the voice it set; the index of that voice.
+  std::size_t ChooseAndMake(std::vector<SapiVoice> voices) {
+    VoiceCheck check;
+    check.probe = true;
+    check.log = [this](const std::wstring& line) { log_.push_back(line); };
+    SapiSetup setup;
+    setup.voices = std::move(voices);
+    setup.current = SetJapaneseVoice(&voice_, setup.voices, L"", check);
+    const std::size_t chosen = setup.current;
+    Make(std::move(setup));
+    return chosen;
+  }
   // Hands every message waiting for the notify window to the engine, as the control's window does;
   // counts the ends reported.
   int DeliverPosted() {
@@ -276,9 +329,27 @@ class SapiEngineTest : public ::testing::Test {
     }
     return ends;
   }
+  static LONGLONG Now() {
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return t.QuadPart;
+  }
+  // Delivers until the engine reports an end, at most `limit_ms`; the milliseconds from `since` (a
+  // Now()) to that end, or -1 when none came.
+  double MsUntilEnd(LONGLONG since, DWORD limit_ms) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < limit_ms;) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+      if (DeliverPosted() > 0) return double(Now() - since) * 1000 / double(frequency.QuadPart);
+    }
+    return -1;
+  }
 
+  // The tokens first, then the voice that holds them, then the engine that holds both: each goes
+  // only after whatever holds it.
+  FakeToken haruka_, en_, ayumi_;
   FakeVoice voice_;
-  FakeToken haruka_;
   HWND window_ = nullptr;
   std::unique_ptr<SpeechEngine> engine_;
   std::vector<std::wstring> log_;
@@ -374,10 +445,7 @@ TEST_F(SapiEngineTest, TheStartUpProbesEndNeverEndsTheFirstUtterance) {
     voice_ = {};
     voice_.wait_result = c.wait;
     voice_.purge = c.purge;
-    SapiSetup setup;
-    setup.probe = true;
-    Make(std::move(setup));
-    ASSERT_TRUE(engine_) << c.what;
+    ASSERT_EQ(ChooseAndMake({Voice(haruka_, L"Fake Voice", L"411")}), 0u) << c.what;
     EXPECT_EQ(voice_.speaks.at(0).text, L"") << c.what;
     if (c.wait != S_OK && !c.late_end) voice_.FinishStream();
     engine_->Speak(L"最初", {});
@@ -387,11 +455,45 @@ TEST_F(SapiEngineTest, TheStartUpProbesEndNeverEndsTheFirstUtterance) {
     voice_.FinishStream();
     EXPECT_EQ(DeliverPosted(), 1) << c.what;
   }
-  voice_.speak_result = E_NOTIMPL;  // a voice that cannot speak gives no engine
-  SapiSetup setup;
-  setup.probe = true;
-  Make(std::move(setup));
-  EXPECT_FALSE(engine_);
+}
+
+TEST_F(SapiEngineTest, AtStartUpAVoiceThatCannotSpeakIsPassedOverForTheNext) {
+  struct Case {
+    const char* what;
+    HRESULT fails;     // the first voice's thread fails its streams with this
+    bool never_start;  // the first voice's streams never start
+    bool refused;      // SetVoice refuses the first voice
+    const wchar_t* why;  // the transcript's reason for passing over the first voice
+  } cases[] = {
+      {"it fails after Speak returned", HRESULT_FROM_WIN32(ERROR_NOT_READY), false, false, L"result 80070015"},
+      {"its stream never starts", S_OK, true, false, L"not started in 2000 ms"},
+      {"SetVoice refuses it", S_OK, false, true, L"SetVoice 80070057"},
+  };
+  for (const auto& c : cases) {
+    engine_.reset();
+    voice_ = {};
+    log_.clear();
+    if (FAILED(c.fails)) voice_.fails[&haruka_] = c.fails;
+    if (c.never_start) voice_.never_start.insert(&haruka_);
+    if (c.refused) voice_.refused.insert(&haruka_);
+    EXPECT_EQ(ChooseAndMake({Voice(haruka_, L"T\\haruka", L"411", true), Voice(ayumi_, L"T\\ayumi", L"411")}), 1u)
+        << c.what;
+    EXPECT_EQ(voice_.voices_set, (std::vector<ISpObjectToken*>{&haruka_, &ayumi_})) << c.what;
+    EXPECT_EQ(log_, std::vector<std::wstring>{std::wstring(L"engine skip T\\haruka: ") + c.why}) << c.what;
+    ASSERT_TRUE(engine_) << c.what;
+    // What the first voice left behind ends nothing; the chosen voice's utterance ends.
+    engine_->Speak(L"次の音声", {});
+    EXPECT_EQ(DeliverPosted(), 0) << c.what;
+    voice_.FinishStream();
+    EXPECT_EQ(DeliverPosted(), 1) << c.what;
+  }
+  // No voice that speaks: nothing is chosen, and each voice passed over is named.
+  engine_.reset();
+  voice_ = {};
+  log_.clear();
+  voice_.speak_result = E_NOTIMPL;  // what Wine's SAPI answers
+  EXPECT_EQ(ChooseAndMake({Voice(haruka_, L"T\\haruka", L"411"), Voice(en_, L"T\\en", L"409", true)}), kNoVoice);
+  EXPECT_EQ(log_, std::vector<std::wstring>{L"engine skip T\\haruka: Speak 80004001"});
 }
 
 TEST_F(SapiEngineTest, EventsQueuedBeforeASpeakNeverEndIt) {
@@ -417,19 +519,23 @@ TEST_F(SapiEngineTest, AnEndThatNeverComesEndsTheUtteranceAtItsDeadlineOnce) {
       {Purge::kEndsLater, 2, true},
       {Purge::kEndsLaterVoiceIdle, 1, true},
   };
+  // A timer comes no earlier than its time, less one tick of the system clock (15.6 ms on Windows).
+  // The checks below hold on a slow or stalled machine too: a stall only makes the time longer.
+  constexpr DWORD kFloor = 100, kTick = 16;
   for (const auto& c : cases) {
     const int purge = static_cast<int>(c.purge);
     engine_.reset();
     voice_ = {};
     voice_.purge = c.purge;
     SapiSetup setup;
-    setup.deadline_floor_ms = 50;
+    setup.deadline_floor_ms = kFloor;
     Make(std::move(setup));
     log_.clear();
+    const LONGLONG spoken = Now();
     engine_->Speak(L"", {});  // no characters: the deadline is the floor
-    EXPECT_EQ(DeliverFor(20), 0);
-    EXPECT_EQ(DeliverFor(200), 1) << purge;
-    EXPECT_EQ(log_, std::vector<std::wstring>{L"engine timeout 50"});
+    EXPECT_GE(MsUntilEnd(spoken, 20 * kFloor), kFloor - kTick) << purge;
+    EXPECT_EQ(DeliverFor(3 * kFloor), 0) << "it ends once; " << purge;
+    EXPECT_EQ(log_, std::vector<std::wstring>{L"engine timeout " + std::to_wstring(kFloor)});
     EXPECT_EQ(voice_.speaks.back().text, L"(null)");
     EXPECT_TRUE(voice_.speaks.back().flags & SPF_PURGEBEFORESPEAK);
     // The next utterance is not ended by the late end of the one before, and ends in time.
@@ -438,7 +544,7 @@ TEST_F(SapiEngineTest, AnEndThatNeverComesEndsTheUtteranceAtItsDeadlineOnce) {
     if (c.late_end) voice_.FinishStream();  // the purged stream ends at last
     EXPECT_EQ(DeliverPosted(), 0) << purge;
     voice_.FinishStream();
-    EXPECT_EQ(DeliverFor(150), 1) << purge;
+    EXPECT_EQ(DeliverFor(3 * kFloor), 1) << purge;  // long enough for a deadline left behind to come
     EXPECT_EQ(log_.size(), 1u) << "no deadline is left";
   }
 }
@@ -477,17 +583,16 @@ TEST(SapiVoices, TheJapaneseVoiceIsChosenAndSetOrNoneIsSet) {
 }
 
 TEST_F(SapiEngineTest, TheDialogOffersTheJapaneseVoicesAndSwitchesToTheOneChosen) {
-  FakeToken en, ayumi;
   SapiSetup setup;
-  setup.voices = {Voice(en, L"T\\en", L"409", true), Voice(haruka_, L"T\\haruka", L"411"),
-                  Voice(ayumi, L"T\\ayumi", L"411")};
+  setup.voices = {Voice(en_, L"T\\en", L"409", true), Voice(haruka_, L"T\\haruka", L"411"),
+                  Voice(ayumi_, L"T\\ayumi", L"411")};
   setup.current = 1;
   Make(std::move(setup));
   const auto options = engine_->Voices();
   ASSERT_EQ(options.size(), 2u);
   EXPECT_EQ(options[0].id + options[1].id, L"T\\harukaT\\ayumi");
   EXPECT_EQ(engine_->CurrentVoice(), 0u);
-  voice_.refused = {&ayumi};
+  voice_.refused = {&ayumi_};
   EXPECT_FALSE(engine_->SelectVoice(1));
   EXPECT_EQ(engine_->CurrentVoice(), 0u);
   voice_.refused.clear();

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+
 #include "protocol.h"
 
 namespace ptsvr_test {
@@ -44,6 +46,8 @@ VARIANT Bool(bool v) {
   return r;
 }
 
+Sink::~Sink() { EXPECT_EQ(refs_, 1) << "the sink goes while the control holds it"; }
+
 IFACEMETHODIMP Sink::QueryInterface(REFIID riid, void** out) {
   *out = nullptr;
   if (riid != IID_IUnknown && riid != IID_IDispatch && riid != koe_test::kDiidDPtSvrEvents)
@@ -71,7 +75,10 @@ Site::Site() {
                             0, 300, 120, nullptr, nullptr, nullptr, nullptr);
 }
 
-Site::~Site() { DestroyWindow(window_); }
+Site::~Site() {
+  EXPECT_EQ(refs_, 1) << "the site goes while the control holds it";
+  DestroyWindow(window_);
+}
 
 IFACEMETHODIMP Site::QueryInterface(REFIID riid, void** out) {
   *out = nullptr;

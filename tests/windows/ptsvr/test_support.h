@@ -37,11 +37,19 @@ VARIANT I4(LONG v);
 VARIANT Str(const wchar_t* s, UINT length);  // Call frees the BSTR
 VARIANT Bool(bool v);
 
+// The stand-ins below belong to the test and count their references; each must have every one
+// back when it goes (declare it before whatever holds it), else the test fails there, in either
+// width, rather than crash later in one of them.
+
 // An event sink that records event ids; `on_event` runs inside each event.
 class Sink final : public IDispatch {
  public:
   std::vector<DISPID> events;
   std::function<void(DISPID)> on_event;
+
+  Sink() = default;
+  Sink(const Sink&) = delete;
+  ~Sink();
 
   IFACEMETHODIMP QueryInterface(REFIID riid, void** out) override;
   IFACEMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
@@ -61,8 +69,10 @@ class Sink final : public IDispatch {
 class Site final : public IOleClientSite, public IOleInPlaceSite {
  public:
   Site();
+  Site(const Site&) = delete;
   ~Site();
   HWND window() const { return window_; }
+  LONG refs() const { return refs_; }
   std::vector<std::string> calls;
 
   IFACEMETHODIMP QueryInterface(REFIID riid, void** out) override;
