@@ -453,11 +453,7 @@ void OleControlHost::Invoke(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* 
   UINT arg_error = 0;
   HRESULT hr = dispatch->Invoke(id, IID_NULL, 0, flags, params, result, &excep, &arg_error);
   if (hr == S_OK) return;
-  if (hr == DISP_E_EXCEPTION && excep.pfnDeferredFillIn) {
-    excep.pfnDeferredFillIn(&excep);
-    excep.pfnDeferredFillIn = nullptr;
-  }
-  CheckInvoke(hr, excep);
+  CheckInvoke(hr, excep);  // fills in a deferred description, frees the strings, raises
   // Any status other than S_OK is a failure of the call, also a success code.
   throw EOleSysError(hr);
 }
