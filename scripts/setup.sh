@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs everything the build and the tests need on a Debian 12 machine.
-# Idempotent; must run as root. Does nothing when all packages are present.
+# Installs everything the build and the tests need on a Debian 12 machine. Idempotent; must run as
+# root. Does nothing when all packages are present. Command outputs are read whole before they are
+# searched: under pipefail, a grep -q that stops reading early would make the writer fail by chance.
 set -euo pipefail
 
 PKGS=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
@@ -9,9 +10,9 @@ PKGS=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev lib
 
 need=()
 for p in "${PKGS[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
+  [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" = 'install ok installed' ] || need+=("$p")
 done
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if ! grep -qx i386 <<< "$(dpkg --print-foreign-architectures)"; then
   dpkg --add-architecture i386
   need+=(wine32:i386)
 fi
@@ -25,7 +26,7 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get install -y -q --no-install-recommends "${need[@]}"
 fi
 
-if ! locale -a 2>/dev/null | grep -qiE '^ja_JP\.utf-?8$'; then
+if ! grep -qiE '^ja_JP\.utf-?8$' <<< "$(locale -a 2>/dev/null)"; then
   sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
   grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
   locale-gen

@@ -57,7 +57,7 @@ has_anchor() {
 }
 
 check_manual() {
-  local root=$1 page rel target path frag dir
+  local root=$1 page rel target path frag dir start
   errors=0
   if [ ! -d "$root" ]; then
     fail "no manual folder $root"
@@ -74,10 +74,12 @@ check_manual() {
   local -A linked=()
   for page in "${pages[@]}"; do
     rel=${page#"$root"/}
-    # Charset: a meta declaration within the first 1024 bytes, as browsers require.
-    if ! head -c 1024 "$page" | grep -qiE '<meta[^>]+charset[[:space:]]*=[[:space:]]*["'"'"']?[A-Za-z0-9_-]+'; then
+    # Charset: a meta declaration within the first 1024 bytes, as browsers require. (Read whole
+    # first: grep -q stops reading at a match, and a writer still writing would fail the pipe.)
+    start=$(head -c 1024 "$page")
+    if ! grep -qiE '<meta[^>]+charset[[:space:]]*=[[:space:]]*["'"'"']?[A-Za-z0-9_-]+' <<< "$start"; then
       fail "$rel: no charset declared in its first 1024 bytes"
-    elif head -c 1024 "$page" | grep -qiE 'charset[[:space:]]*=[[:space:]]*["'"'"']?utf-?8' &&
+    elif grep -qiE 'charset[[:space:]]*=[[:space:]]*["'"'"']?utf-?8' <<< "$start" &&
          ! iconv -f UTF-8 -t UTF-8 "$page" > /dev/null 2>&1; then
       fail "$rel: declares UTF-8 but is not valid UTF-8"
     fi
