@@ -76,8 +76,11 @@ koe_run_32() (
 )
 
 KOE_XVFB_PID=
+# koe_display_start also tells the prefix whether a window manager manages its windows: on a
+# display of yours one does; on our Xvfb none does (Managed=N), and Wine 8, told nothing, waits for
+# one up to 2 s at every showing and hiding of a window. Call it before koe_wineserver_start.
 koe_display_start() {
-  if [ -n "${DISPLAY:-}" ]; then return 0; fi
+  if [ -n "${DISPLAY:-}" ]; then koe_window_manager Y; return 0; fi
   local n=90
   while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
   Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
@@ -85,11 +88,23 @@ koe_display_start() {
   export DISPLAY=":$n"
   local i
   for i in $(seq 1 50); do
-    xdpyinfo >/dev/null 2>&1 && return 0
+    xdpyinfo >/dev/null 2>&1 && { koe_window_manager N; return 0; }
     sleep 0.1
   done
   echo "Xvfb did not start on :$n" >&2
   return 1
+}
+
+koe_window_manager() {  # Y|N
+  local now=Y
+  if grep -qs '^"Managed"="N"' "$WINEPREFIX/user.reg"; then now=N; fi
+  [ "$now" != "$1" ] || return 0
+  if [ "$1" = N ]; then
+    koe_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  else
+    koe_wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1
+  fi
+  wineserver -w
 }
 
 koe_display_stop() {
