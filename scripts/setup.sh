@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Installs everything the build and the tests need on a Debian 12 machine. Idempotent; must run as
-# root. Does nothing when all packages are present. Command outputs are read whole before they are
-# searched: under pipefail, a grep -q that stops reading early would make the writer fail by chance.
+# Installs everything the build and the tests need on a Debian 12 machine, mmdebstrap included for
+# the Debian 13 root of scripts/wine10.sh. Idempotent; must run as root. Does nothing when all
+# packages are present. Command outputs are read whole before they are searched: under pipefail, a
+# grep -q that stops reading early would make the writer fail by chance.
 set -euo pipefail
 
 PKGS=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
       g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick
-      locales fonts-ipafont-gothic fonts-ipafont-mincho zip unzip)
+      locales fonts-ipafont-gothic fonts-ipafont-mincho zip unzip mmdebstrap)
 
 need=()
 for p in "${PKGS[@]}"; do
