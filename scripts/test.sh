@@ -38,7 +38,8 @@ record() {
   passed=$((passed + p)) failed=$((failed + f))
   local mark=ok
   [ "$f" = 0 ] || mark=FAILED
-  summary+=("$(printf '%-7s %-58s %3d tests: %3d passed, %d failed  %4d s' "$mark" "$name" "$n" "$p" "$f" "$secs")")
+  summary+=("$(printf '%-7s %-58s %3d tests: %3d passed, %d failed  %4d s' \
+    "$mark" "$name" "$n" "$p" "$f" "$secs")")
 }
 # ctest_suite NAME SLUG CMD...: runs a CTest command with --output-junit, timed, and records it.
 ctest_suite() {
@@ -56,8 +57,12 @@ else
   bash scripts/setup.sh || { echo "setup failed: run as root once" >&2; exit 1; }
 fi
 mkdir -p "$logs"
-# The Debian 13 root (a no-op once made), while the trees build; the Windows tests wait for it.
-( start=$SECONDS; bash scripts/wine10.sh make; echo "$? $((SECONDS - start))" >"$logs/debian13-root.status"
+# The Debian 13 root (a no-op once made), while the trees build, behind the tier's tree (whose
+# tests under Wine 8.0 come first); the tests under Wine 10.0 wait for it.
+(
+  start=$SECONDS
+  nice -n 10 bash scripts/wine10.sh make
+  echo "$? $((SECONDS - start))" >"$logs/debian13-root.status"
 ) >"$logs/debian13-root.log" 2>&1 </dev/null &
 root_pid=$!
 
@@ -89,8 +94,8 @@ if build "$tier_preset"; then
       local wine=$1 name=$2 slug=$3 start=$SECONDS
       shift 3
       rm -f "$logs/$slug.xml"
-      KOE_WINE=$wine bash scripts/wine-ctest.sh "build/$tier_preset" --output-junit "$logs/$slug.xml" "$@" \
-        >"$logs/$slug.log" 2>&1
+      KOE_WINE=$wine bash scripts/wine-ctest.sh "build/$tier_preset" \
+        --output-junit "$logs/$slug.xml" "$@" >"$logs/$slug.log" 2>&1
       echo "$name|$((SECONDS - start))|$?|$logs/$slug.xml" >>"$logs/windows.suites"
     }
     wine_suite 8 "Windows tests, Wine 8.0 (Debian 12), $tier-bit" wine8-windows -LE e2e
