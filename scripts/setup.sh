@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
-# Installs everything the build and the tests need on a Debian 12 machine.
-# Idempotent; must run as root. Does nothing when all packages are present.
+# Installs everything the build and the tests need on a Debian 12 machine, mmdebstrap included for
+# the Debian 13 root of scripts/wine10.sh. Idempotent; must run as root. Does nothing when all
+# packages are present. Command outputs are read whole before they are searched: under pipefail, a
+# grep -q that stops reading early would make the writer fail by chance.
 set -euo pipefail
 
 PKGS=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
       g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick
-      locales fonts-ipafont-gothic fonts-ipafont-mincho zip unzip)
+      locales fonts-ipafont-gothic fonts-ipafont-mincho zip unzip mmdebstrap)
 
 need=()
 for p in "${PKGS[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
+  [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" = 'install ok installed' ] || need+=("$p")
 done
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if ! grep -qx i386 <<< "$(dpkg --print-foreign-architectures)"; then
   dpkg --add-architecture i386
   need+=(wine32:i386)
 fi

@@ -6,26 +6,48 @@
 # The Windows tests run in one tier: the 32-bit tree (the product) wherever this machine runs
 # 32-bit Windows programs, else the 64-bit tree, a second build of the same sources.
 # KOE_WINE_TIER=32 or KOE_WINE_TIER=64 forces a tier; unset or "auto", a 32-bit program is tried.
+# They run twice, under this machine's Wine 8.0 and under Debian 13's Wine 10.0 (scripts/wine10.sh,
+# whose root is made in the background during the builds, once per machine).
 #
 # The Windows tests mostly wait on Wine, so they run in the background while the other trees
-# build and test at a lower priority.
+# build and test at a lower priority. The summary gives, per suite, how many tests ran, passed and
+# failed and how long it took, and ends with the line "N passed, M failed" counting tests (a build
+# that fails, or a suite that could not start, counts as one failed test).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 . scripts/wine-env.sh
 
 jobs=$(nproc)
-failed=0
-passed_suites=()
-failed_suites=()
 logs="$root/build/test-logs"
+summary=() passed=0 failed=0
 
 step() { echo; echo "=== $* (at $((SECONDS / 60))m$((SECONDS % 60))s)"; }
-record() {  # record NAME STATUS
-  if [ "$2" -eq 0 ]; then passed_suites+=("$1"); else failed_suites+=("$1"); failed=1; fi
-}
 build() {  # build PRESET
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs"
+}
+# record NAME SECONDS STATUS [JUNIT]: one line of the summary, from CTest's JUnit file.
+record() {
+  local name=$1 secs=$2 status=$3 junit=${4:-} n=0 p=0 f=0
+  if [ -s "$junit" ]; then
+    read -r n p < <(awk '/^[[:space:]]*<testcase / { n++; if (/status="run"/) p++ }
+                         END { print n + 0, p + 0 }' "$junit")
+    f=$((n - p))
+  fi
+  if [ "$status" != 0 ] && [ "$f" = 0 ]; then n=$((n + 1)) f=1; fi
+  passed=$((passed + p)) failed=$((failed + f))
+  local mark=ok
+  [ "$f" = 0 ] || mark=FAILED
+  summary+=("$(printf '%-7s %-58s %3d tests: %3d passed, %d failed  %4d s' \
+    "$mark" "$name" "$n" "$p" "$f" "$secs")")
+}
+# ctest_suite NAME SLUG CMD...: runs a CTest command with --output-junit, timed, and records it.
+ctest_suite() {
+  local name=$1 junit="$logs/$2.xml" start=$SECONDS
+  shift 2
+  rm -f "$junit"
+  "$@" --output-junit "$junit"
+  record "$name" $((SECONDS - start)) $? "$junit"
 }
 
 step "setup"
@@ -35,6 +57,14 @@ else
   bash scripts/setup.sh || { echo "setup failed: run as root once" >&2; exit 1; }
 fi
 mkdir -p "$logs"
+# The Debian 13 root (a no-op once made), while the trees build, behind the tier's tree (whose
+# tests under Wine 8.0 come first); the tests under Wine 10.0 wait for it.
+(
+  start=$SECONDS
+  nice -n 10 bash scripts/wine10.sh make
+  echo "$? $((SECONDS - start))" >"$logs/debian13-root.status"
+) >"$logs/debian13-root.log" 2>&1 </dev/null &
+root_pid=$!
 
 windows_pid=
 cleanup() {
@@ -47,66 +77,94 @@ koe_choose_tier "$root" || exit 2
 tier=$KOE_TIER why=$KOE_TIER_WHY
 echo "Windows tests: the $tier-bit tier ($why)"
 if [ "$tier" = 32 ]; then tier_preset=windows other_preset=windows64; else tier_preset=windows64 other_preset=windows; fi
-tier_name="windows tests and end-to-end, $tier-bit tier ($why)"
 
 # Both Windows trees are always built, so that an error of either width shows on every machine;
 # the tier's tree first, so that its tests can start.
 step "build $tier_preset ($tier-bit)"
+windows_start=$SECONDS
 if build "$tier_preset"; then
-  step "test $tier_preset under Wine, in the background ($tier-bit tier)"
+  step "test $tier_preset under Wine 8.0, then Wine 10.0, in the background ($tier-bit tier)"
+  # Each suite in the background writes "NAME|SECONDS|STATUS|JUNIT" to windows.suites, its
+  # output to a log of its own; the summary reads them when it is done. The end-to-end suite
+  # (label e2e) is a suite of its own; the tests without Wine (label nowine) run once.
   (
     trap 'exit 143' TERM
-    trap 'koe_wineserver_stop; koe_display_stop' EXIT
-    export WINEPREFIX="$root/build/$tier_preset/wineprefix" KOE_WINE_BITS=$tier
-    koe_prefix_init || exit 1
-    koe_display_start || exit 1
-    koe_wineserver_start
-    echo "Wine on $DISPLAY"
-    ctest --preset "$tier_preset"
-  ) >"$logs/$tier_preset.log" 2>&1 </dev/null &
+    : >"$logs/windows.suites"
+    wine_suite() {  # wine_suite 8|10 NAME SLUG CTEST_ARGS...
+      local wine=$1 name=$2 slug=$3 start=$SECONDS
+      shift 3
+      rm -f "$logs/$slug.xml"
+      KOE_WINE=$wine bash scripts/wine-ctest.sh "build/$tier_preset" \
+        --output-junit "$logs/$slug.xml" "$@" >"$logs/$slug.log" 2>&1
+      echo "$name|$((SECONDS - start))|$?|$logs/$slug.xml" >>"$logs/windows.suites"
+    }
+    wine_suite 8 "Windows tests, Wine 8.0 (Debian 12), $tier-bit" wine8-windows -LE e2e
+    wine_suite 8 "end-to-end, Wine 8.0 (Debian 12), $tier-bit" wine8-e2e -L e2e
+    # Waits for the root made above (or makes it, if that has not begun).
+    if bash scripts/wine10.sh make >>"$logs/debian13-root.log" 2>&1; then
+      wine_suite 10 "Windows tests, Wine 10.0 (Debian 13), $tier-bit" wine10-windows -LE 'e2e|nowine'
+      wine_suite 10 "end-to-end, Wine 10.0 (Debian 13), $tier-bit" wine10-e2e -L e2e
+    else
+      echo "Wine 10.0 (Debian 13): no root to run in, see build/test-logs/debian13-root.log|0|1|" \
+        >>"$logs/windows.suites"
+    fi
+  ) </dev/null &
   windows_pid=$!
   # What follows (and only that) runs at a lower priority than the Windows tests.
   renice -n 10 -p $$ >/dev/null
 else
-  record "$tier_name: not built" 1
+  record "build $tier_preset" $((SECONDS - windows_start)) 1
 fi
 
 for preset in native native-asan; do
   step "build $preset"
+  start=$SECONDS
   if build "$preset"; then
     step "test $preset"
-    ctest --preset "$preset" -j "$jobs"
-    record "$preset" $?
+    ctest_suite "$preset" "$preset" ctest --preset "$preset" -j "$jobs"
   else
-    record "$preset (build)" 1
+    record "build $preset" $((SECONDS - start)) 1
   fi
 done
 
 step "build $other_preset"
+start=$SECONDS
 if build "$other_preset"; then
-  record "$other_preset (build)" 0
   # The 32-bit ZIP is what users install: its contents are checked in either tier.
   if [ "$other_preset" = windows ]; then
     step "test windows: the 32-bit ZIP package's contents (no Wine)"
-    ctest --preset windows -L nowine
-    record "windows, 32-bit package contents" $?
+    ctest_suite "windows, 32-bit package contents (no Wine)" windows-nowine ctest --preset windows -L nowine
   fi
 else
-  record "$other_preset (build)" 1
+  record "build $other_preset" $((SECONDS - start)) 1
 fi
 
+wait "$root_pid"
+read -r root_status root_secs <"$logs/debian13-root.status" 2>/dev/null || root_status=1 root_secs=0
 if [ -n "$windows_pid" ]; then
   step "waiting for the Windows tests ($tier-bit tier)"
   wait "$windows_pid"
-  status=$?
   windows_pid=
-  cat "$logs/$tier_preset.log"
-  record "$tier_name" $status
+  for slug in wine8-windows wine8-e2e wine10-windows wine10-e2e; do
+    [ -f "$logs/$slug.log" ] || continue
+    echo "--- $slug"
+    cat "$logs/$slug.log"
+  done
+  while IFS='|' read -r name secs status junit; do
+    record "$name" "$secs" "$status" "$junit"
+  done <"$logs/windows.suites"
 fi
 
 echo
-echo "=== summary"
-for s in "${passed_suites[@]}"; do echo "ok      $s"; done
-for s in "${failed_suites[@]}"; do echo "FAILED  $s"; done
-echo "${#passed_suites[@]} passed, ${#failed_suites[@]} failed, in $((SECONDS / 60))m$((SECONDS % 60))s"
-exit $failed
+echo "=== summary ($tier-bit tier: $why)"
+printf '%s\n' "${summary[@]}"
+if [ "$root_status" != 0 ]; then
+  echo "the Debian 13 root for Wine 10.0 could not be made: build/test-logs/debian13-root.log"
+elif grep -q '^wine10: making' "$logs/debian13-root.log"; then
+  echo "the Debian 13 root for Wine 10.0: made in $root_secs s"
+else
+  echo "the Debian 13 root for Wine 10.0: made before, reused"
+fi
+echo "in $((SECONDS / 60))m$((SECONDS % 60))s; logs in build/test-logs"
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]

@@ -1,12 +1,35 @@
 #!/usr/bin/env bash
 # Makes the ZIP package of a Windows build tree and checks what a user gets.
 # usage: check_package.sh BUILD_DIR ZIP_NAME BITS [E2E_TEST_EXE WINEPREFIX]
+#        check_package.sh --self-test   (the README check on made-up files)
 # Always: the ZIP holds exactly the program, the control, koesend, the manual and the Shift-JIS
 # README, and the programs (and the program's manifest) are of the tree's width (32: i386,
 # 64: x86-64). With the test program
 # and the prefix: the ZIP unpacked into the prefix as a user would, the control registered from
 # there, Koemado run from the unpacked folder and the manual opened.
 set -euo pipefail
+
+# Whether a file is Shift-JIS text with the install steps (it names regsvr32), wherever they stand.
+# The text is read whole: a reader that stopped at the word would fail the writer by chance.
+readme_has_steps() {
+  local text
+  text=$(iconv -f CP932 -t UTF-8 "$1") && [[ $text == *regsvr32* ]]
+}
+
+if [ "${1:-}" = --self-test ]; then
+  tmp=$(mktemp -d)
+  trap 'rm -rf "$tmp"' EXIT
+  # The steps first, then more text than a pipe holds; and the same text without them.
+  awk 'BEGIN { for (i = 0; i < 2000; i++) print "声窓を使う前に、読み上げソフトを起動してください。" }' >"$tmp/rest"
+  { echo 'regsvr32 PtSvr.ocx'; cat "$tmp/rest"; } | iconv -f UTF-8 -t CP932 >"$tmp/steps-first.txt"
+  iconv -f UTF-8 -t CP932 "$tmp/rest" >"$tmp/no-steps.txt"
+  status=0
+  readme_has_steps "$tmp/steps-first.txt" || { echo "steps on the first line of a long README not found"; status=1; }
+  if readme_has_steps "$tmp/no-steps.txt"; then echo "a README without the steps passed"; status=1; fi
+  [ $status != 0 ] || echo "the README check reads the whole text"
+  exit $status
+fi
+
 build=$1 zip=$2 bits=$3
 here=$(cd "$(dirname "$0")" && pwd)
 cd "$build"
@@ -53,7 +76,7 @@ if [ "$archs" != "processorArchitecture=\"$want_arch\" " ]; then
 fi
 unexpected=$(cd "$dest" && find . -type f | grep -vE '^\./(Koemado/(Koemado\.exe|PtSvr\.ocx|koesend\.exe)|README_ja\.txt|Help/Koemado_html/html/[^/]+)$' || true)
 if [ -n "$unexpected" ]; then echo "package holds unexpected files: $unexpected"; status=1; fi
-if ! iconv -f CP932 -t UTF-8 "$dest/README_ja.txt" | grep -q 'regsvr32'; then
+if ! readme_has_steps "$dest/README_ja.txt"; then
   echo "README_ja.txt is not Shift-JIS text with the install steps"; status=1
 fi
 [ $status = 0 ] || exit $status
