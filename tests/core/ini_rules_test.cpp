@@ -121,7 +121,7 @@ TEST(WithProfileValue, ChangesOnlyTheBytesOfTheValue) {
       {"an existing key", kFile, "声の設定"_sj, "速度"_sj, "-5",
        "; a note\r\n[読み方]\r\n1=あ,ア\r\n 2 = \"い, イ\" \r\n3='う'\r\n\r\n"
        "[声の設定‐ソ]\r\n速度=1\r\n\r\n[声の設定]\r\nSPEED=2\r\n速度=-5\r\n速度=300\r\n\r\n"_sj},
-      {"a new key after the section's last line", kFile, "読み方"_sj, "4", "え",
+      {"a new key after the section's last line", kFile, "読み方"_sj, "4", "え"_sj,
        "; a note\r\n[読み方]\r\n1=あ,ア\r\n 2 = \"い, イ\" \r\n3='う'\r\n4=え\r\n\r\n"
        "[声の設定‐ソ]\r\n速度=1\r\n\r\n[声の設定]\r\nSPEED=2\r\n速度=200\r\n速度=300\r\n\r\n"_sj},
       {"a new section", "[a]\r\nk=v", "声の設定"_sj, "音量"_sj, "7", "[a]\r\nk=v\r\n[声の設定]\r\n音量=7\r\n"_sj},
