@@ -25,7 +25,7 @@ inline constexpr const char* kClientWindowClasses[3] = {
 
 // Koemado's own window identity.
 inline constexpr char kMainWindowClass[] = "TMainForm";
-inline constexpr char kMainWindowCaption[] = "無題 - Koemado";
+inline constexpr char kMainWindowCaption[] = "\x96\xB3\x91\xE8 - Koemado";  // "無題 - Koemado"
 inline constexpr char kApplicationClass[] = "TApplication";
 inline constexpr char kApplicationTitle[] = "Koemado V2.0";
 
