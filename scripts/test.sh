@@ -26,19 +26,33 @@ step() { echo; echo "=== $* (at $((SECONDS / 60))m$((SECONDS % 60))s)"; }
 build() {  # build PRESET
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs"
 }
-# record NAME SECONDS STATUS [JUNIT]: one line of the summary, from CTest's JUnit file.
+# CTest keeps every test's whole output in its JUnit file, so that the cases of each GoogleTest
+# program can be counted from it.
+junit_args() { echo --output-junit "$1" --test-output-size-passed 4000000 --test-output-size-failed 4000000; }
+# record NAME SECONDS STATUS [JUNIT]: one line of the summary, from CTest's JUnit file. A test that
+# is a GoogleTest program counts its cases (a skipped case as passed), and one failed case more
+# when it failed without saying which (a crash); any other test counts once.
 record() {
   local name=$1 secs=$2 status=$3 junit=${4:-} n=0 p=0 f=0
   if [ -s "$junit" ]; then
-    read -r n p < <(awk '/^[[:space:]]*<testcase / { n++; if (/status="run"/) p++ }
-                         END { print n + 0, p + 0 }' "$junit")
-    f=$((n - p))
+    read -r n p f < <(awk '
+      /^[[:space:]]*<testcase / { in_case = 1; ran = -1; ok = 0; bad = 0; skip = 0; good = /status="run"/ }
+      in_case && /\[==========\] [0-9]+ tests? from .* ran/ { ran = $2 }
+      in_case && /\[  PASSED  \] [0-9]+ test/ { ok = $4 }
+      in_case && /\[  SKIPPED \] [0-9]+ test/ { skip = $4 }
+      in_case && /\[  FAILED  \] [0-9]+ tests?, listed below/ { bad = $4 }
+      in_case && /<\/testcase>/ {
+        in_case = 0
+        if (ran < 0) { n++; if (good) p++; else f++ }
+        else { n += ran; p += ok + skip; f += bad; if (!good && bad == 0) { n++; f++ } }
+      }
+      END { print n + 0, p + 0, f + 0 }' "$junit")
   fi
   if [ "$status" != 0 ] && [ "$f" = 0 ]; then n=$((n + 1)) f=1; fi
   passed=$((passed + p)) failed=$((failed + f))
   local mark=ok
   [ "$f" = 0 ] || mark=FAILED
-  summary+=("$(printf '%-7s %-58s %3d tests: %3d passed, %d failed  %4d s' \
+  summary+=("$(printf '%-7s %-58s %4d tests: %4d passed, %d failed  %4d s' \
     "$mark" "$name" "$n" "$p" "$f" "$secs")")
 }
 # ctest_suite NAME SLUG CMD...: runs a CTest command with --output-junit, timed, and records it.
@@ -46,7 +60,8 @@ ctest_suite() {
   local name=$1 junit="$logs/$2.xml" start=$SECONDS
   shift 2
   rm -f "$junit"
-  "$@" --output-junit "$junit"
+  # shellcheck disable=SC2046
+  "$@" $(junit_args "$junit")
   record "$name" $((SECONDS - start)) $? "$junit"
 }
 
@@ -95,7 +110,7 @@ if build "$tier_preset"; then
       shift 3
       rm -f "$logs/$slug.xml"
       KOE_WINE=$wine bash scripts/wine-ctest.sh "build/$tier_preset" \
-        --output-junit "$logs/$slug.xml" "$@" >"$logs/$slug.log" 2>&1
+        $(junit_args "$logs/$slug.xml") "$@" >"$logs/$slug.log" 2>&1
       echo "$name|$((SECONDS - start))|$?|$logs/$slug.xml" >>"$logs/windows.suites"
     }
     wine_suite 8 "Windows tests, Wine 8.0 (Debian 12), $tier-bit" wine8-windows -LE e2e
