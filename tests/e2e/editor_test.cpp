@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 
 #include "harness.h"
 #include "messages.h"
@@ -269,6 +270,41 @@ TEST_F(EditorDialog, JapaneseTypedIntoTheCellEditorArrivesWhole) {
   EXPECT_EQ(IniValue("読み方", "1"), "あ,ア");
   EXPECT_EQ(IniValue("読み方", "2"), "漢,カン");
   EXPECT_EQ(koemado_->Close(), 0);
+}
+
+void PressKeys(std::initializer_list<WORD> keys) {  // held in order, released in reverse
+  std::vector<INPUT> all;
+  for (WORD vk : keys) all.push_back(KeyInput(vk, 0, 0));
+  for (auto vk = std::rbegin(keys); vk != std::rend(keys); ++vk) all.push_back(KeyInput(*vk, 0, KEYEVENTF_KEYUP));
+  SendInput(static_cast<UINT>(all.size()), all.data(), sizeof(INPUT));
+}
+
+// The keys of the dialog and of the main window, from the keyboard through the program's loop:
+// Tab and Shift+Tab in the grid, the Help button's Alt+H, Escape, Alt+F4.
+TEST_F(EditorDialog, KeysFromTheKeyboardKeepTheirMeaning) {
+  Start();
+  const EditorWindows w = Open();
+  ASSERT_TRUE(w.editor);
+  SetForegroundWindow(w.dialog);
+  ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == w.dialog; }));
+  PressKeys({VK_TAB});
+  EXPECT_TRUE(WaitUntil([&] { return Text(w.editor) == "　"; })) << "Tab: the reading of row 1";
+  PressKeys({VK_SHIFT, VK_TAB});
+  EXPECT_TRUE(WaitUntil([&] { return Text(w.editor) == "－"; })) << "Shift+Tab: back to its key";
+  PressKeys({VK_MENU, 'H'});
+  const auto box = koemado_->WaitForMessageBox();
+  ASSERT_TRUE(box) << "Alt+H pressed Help";
+  EXPECT_NE(box->text.find("HID00000001.htm"), std::string::npos);
+  koemado_->DismissMessageBox(*box);
+  ASSERT_TRUE(WaitUntil([&] { return FocusOf(w.dialog) == w.help; }));
+  PressKeys({VK_ESCAPE});
+  ASSERT_TRUE(Closed(w)) << "Escape";
+  EXPECT_FALSE(ReadIni().has_value());
+
+  SetForegroundWindow(koemado_->Main());
+  ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == koemado_->Main(); }));
+  PressKeys({VK_MENU, VK_F4});
+  EXPECT_EQ(koemado_->WaitExit(), 0) << "Alt+F4 closed the program";
 }
 
 // Typed while the grid itself has the focus (its current cell scrolled out of view, the editor
