@@ -596,6 +596,8 @@ TEST_F(EditorDialog, OnAUtf8SystemTheReadingsFileIsNeverDestroyed) {
     EXPECT_EQ(koemado_->Close(), 0);
     DeleteIni();
   }
+  DeleteFileA(ways[1].exe.c_str());
+  RemoveDirectoryA(ways[1].exe.substr(0, ways[1].exe.rfind('\\')).c_str());
 }
 
 }  // namespace
