@@ -57,6 +57,7 @@
 
 #include "dialogs.h"
 #include "edges.h"
+#include "interface_table.h"
 #include "koemado_version.h"
 #include "window.h"
 
@@ -156,30 +157,28 @@ HRESULT PtSvrControl::Initialize() {
 }
 
 IFACEMETHODIMP PtSvrControl::QueryInterface(REFIID riid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (riid == IID_IUnknown || riid == IID_IDispatch || riid == kDiidDPtSvr)
-    *out = static_cast<IDispatch*>(this);
-  else if (riid == IID_IOleObject)
-    *out = static_cast<IOleObject*>(this);
-  else if ((riid == IID_IOleWindow || riid == IID_IOleInPlaceObject) && !faults_.NoInPlace())
-    *out = static_cast<IOleInPlaceObject*>(this);
-  else if (riid == IID_IOleInPlaceActiveObject && !faults_.NoInPlace())
-    *out = static_cast<IOleInPlaceActiveObject*>(this);
-  else if (riid == IID_IOleControl)
-    *out = static_cast<IOleControl*>(this);
-  else if (riid == IID_IViewObject || riid == IID_IViewObject2)
-    *out = static_cast<IViewObject2*>(this);
-  else if (riid == IID_IPersist || riid == IID_IPersistStreamInit)
-    *out = static_cast<IPersistStreamInit*>(this);
-  else if (riid == IID_IConnectionPointContainer)
-    *out = static_cast<IConnectionPointContainer*>(this);
-  else if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2)
-    *out = static_cast<IProvideClassInfo2*>(this);
-  else
-    return E_NOINTERFACE;
-  AddRef();
-  return S_OK;
+  using Self = PtSvrControl;
+  static constexpr InterfaceRow<Self> kInterfaces[] = {
+      Row<Self, IDispatch>(IID_IDispatch),
+      Row<Self, IDispatch>(kDiidDPtSvr),
+      Row<Self, IOleObject>(IID_IOleObject),
+      Row<Self, IOleControl>(IID_IOleControl),
+      Row<Self, IViewObject2>(IID_IViewObject),
+      Row<Self, IViewObject2>(IID_IViewObject2),
+      Row<Self, IPersistStreamInit>(IID_IPersist),
+      Row<Self, IPersistStreamInit>(IID_IPersistStreamInit),
+      Row<Self, IConnectionPointContainer>(IID_IConnectionPointContainer),
+      Row<Self, IProvideClassInfo2>(IID_IProvideClassInfo),
+      Row<Self, IProvideClassInfo2>(IID_IProvideClassInfo2),
+      // In-place activation last: without it (a fault of the test build) the table ends before.
+      Row<Self, IOleInPlaceObject>(IID_IOleWindow),
+      Row<Self, IOleInPlaceObject>(IID_IOleInPlaceObject),
+      Row<Self, IOleInPlaceActiveObject>(IID_IOleInPlaceActiveObject),
+  };
+  constexpr std::size_t kInPlaceRows = 3;
+  std::span<const InterfaceRow<Self>> rows = kInterfaces;
+  if (faults_.NoInPlace()) rows = rows.first(rows.size() - kInPlaceRows);
+  return QueryFromTable(this, rows, riid, out);
 }
 
 IFACEMETHODIMP_(ULONG) PtSvrControl::AddRef() { return InterlockedIncrement(&refs_); }
@@ -574,12 +573,9 @@ void PtSvrControl::Fire(DISPID id, const wchar_t* name) {
 }
 
 IFACEMETHODIMP PtSvrControl::EventPoint::QueryInterface(REFIID riid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (riid != IID_IUnknown && riid != IID_IConnectionPoint) return E_NOINTERFACE;
-  *out = static_cast<IConnectionPoint*>(this);
-  AddRef();
-  return S_OK;
+  static constexpr InterfaceRow<EventPoint> kInterfaces[] = {
+      Row<EventPoint, IConnectionPoint>(IID_IConnectionPoint)};
+  return QueryFromTable(this, kInterfaces, riid, out);
 }
 
 IFACEMETHODIMP PtSvrControl::EventPoint::GetConnectionInterface(IID* iid) {

@@ -483,6 +483,81 @@ TEST(Creation, WithoutAVoiceThatSpeaksTheSimulatedEngineIsUsedAndSaysWhy) {
   DeleteFileW(path.c_str());
 }
 
+// ---- Identity --------------------------------------------------------------------------------
+
+struct Interface {
+  const char* name;
+  IID iid;
+};
+
+// One COM object whichever interface it is reached by: each answered interface gives the same
+// IUnknown and answers every other one; the others are refused, with null.
+void ExpectOneObject(const char* what, IUnknown* object, const std::vector<Interface>& answered,
+                     const std::vector<Interface>& refused) {
+  ComPtr<IUnknown> identity;
+  ASSERT_EQ(object->QueryInterface(IID_PPV_ARGS(&identity)), S_OK) << what;
+  EXPECT_EQ(object->QueryInterface(IID_IUnknown, nullptr), E_POINTER) << what;
+  for (const Interface& from : answered) {
+    ComPtr<IUnknown> reached;
+    ASSERT_EQ(identity->QueryInterface(from.iid, &reached), S_OK) << what << ": " << from.name;
+    ComPtr<IUnknown> back;
+    EXPECT_EQ(reached->QueryInterface(IID_PPV_ARGS(&back)), S_OK) << what << ": " << from.name;
+    EXPECT_EQ(back.Get(), identity.Get()) << what << ": IUnknown from " << from.name;
+    for (const Interface& to : answered) {
+      ComPtr<IUnknown> other;
+      EXPECT_EQ(reached->QueryInterface(to.iid, &other), S_OK) << what << ": " << from.name << " to " << to.name;
+    }
+    for (const Interface& to : refused) {
+      void* other = back.Get();  // not null: the refusal must clear it
+      EXPECT_EQ(reached->QueryInterface(to.iid, &other), E_NOINTERFACE) << what << ": " << to.name;
+      EXPECT_EQ(other, nullptr) << what << ": " << to.name;
+    }
+  }
+}
+
+TEST(Identity, TheControlItsConnectionPointAndItsFactoryAreEachOneObject) {
+  EnvVar engine(L"KOE_PTSVR_ENGINE", L"sim");
+  const std::vector<Interface> in_place = {{"IOleWindow", IID_IOleWindow},
+                                           {"IOleInPlaceObject", IID_IOleInPlaceObject},
+                                           {"IOleInPlaceActiveObject", IID_IOleInPlaceActiveObject}};
+  std::vector<Interface> control = {
+      {"IUnknown", IID_IUnknown}, {"IDispatch", IID_IDispatch}, {"_DPtSvr", kDiid},
+      {"IOleObject", IID_IOleObject}, {"IOleControl", IID_IOleControl},
+      {"IViewObject", IID_IViewObject}, {"IViewObject2", IID_IViewObject2},
+      {"IPersist", IID_IPersist}, {"IPersistStreamInit", IID_IPersistStreamInit},
+      {"IConnectionPointContainer", IID_IConnectionPointContainer},
+      {"IProvideClassInfo", IID_IProvideClassInfo}, {"IProvideClassInfo2", IID_IProvideClassInfo2}};
+  std::vector<Interface> none = {{"IPersistStorage", IID_IPersistStorage},
+                                 {"IConnectionPoint", IID_IConnectionPoint},
+                                 {"IClassFactory", IID_IClassFactory}, {"_DPtSvrEvents", kEvents}};
+  ComPtr<IDispatch> without_in_place;
+  {
+    EnvVar no(L"KOE_PTSVR_NO_INPLACE", L"1");
+    without_in_place = Create();
+    ASSERT_TRUE(without_in_place);
+  }
+  std::vector<Interface> refused_without = none;
+  refused_without.insert(refused_without.end(), in_place.begin(), in_place.end());
+  ExpectOneObject("without in-place activation", without_in_place.Get(), control, refused_without);
+  control.insert(control.end(), in_place.begin(), in_place.end());
+  const ComPtr<IDispatch> full = Create();
+  ASSERT_TRUE(full);
+  ExpectOneObject("the control", full.Get(), control, none);
+
+  ComPtr<IConnectionPointContainer> container;
+  ComPtr<IConnectionPoint> point;
+  ASSERT_EQ(full.As(&container), S_OK);
+  ASSERT_EQ(container->FindConnectionPoint(kEvents, &point), S_OK);
+  ExpectOneObject("its connection point", point.Get(),
+                  {{"IUnknown", IID_IUnknown}, {"IConnectionPoint", IID_IConnectionPoint}},
+                  {{"IConnectionPointContainer", IID_IConnectionPointContainer}, {"IDispatch", IID_IDispatch}});
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(CoGetClassObject(kClsid, CLSCTX_INPROC_SERVER, nullptr, IID_PPV_ARGS(&factory)), S_OK);
+  ExpectOneObject("its class factory", factory.Get(),
+                  {{"IUnknown", IID_IUnknown}, {"IClassFactory", IID_IClassFactory}},
+                  {{"IClassFactory2", IID_IClassFactory2}, {"IDispatch", IID_IDispatch}});
+}
+
 // ---- Dispatch interface ----------------------------------------------------------------------
 
 TEST_F(ControlTest, GetIDsOfNamesAnswersEveryMember) {
@@ -886,17 +961,6 @@ TEST_F(ControlTest, WhatTheWindowSaysFitsItWholeInItsFontWaitingAndSpeaking) {
     }
     point_->Unadvise(cookie);
   }
-}
-
-TEST(Hosting, WithoutInPlaceSupportTheObjectOffersNoInPlaceObject) {
-  EnvVar engine(L"KOE_PTSVR_ENGINE", L"sim");
-  EnvVar no(L"KOE_PTSVR_NO_INPLACE", L"1");
-  auto control = Create();
-  ASSERT_TRUE(control);
-  ComPtr<IOleInPlaceObject> inplace;
-  EXPECT_EQ(control.As(&inplace), E_NOINTERFACE);
-  ComPtr<IOleObject> ole;
-  EXPECT_EQ(control.As(&ole), S_OK);
 }
 
 // The real windows: a timer on this thread answers them from inside their modal loops.
