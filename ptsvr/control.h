@@ -1,4 +1,58 @@
-// The PtSvr speech control object: one COM object with every interface a container needs.
+// PtSvr: the speech control that Koemado hosts, one COM object with every interface a container
+// needs. One class in three files: control_object.cpp (lifetime, IUnknown, the OLE embedding, the
+// in-place window and its painting, persistence), control_dispatch.cpp (the member table, the
+// VARIANT conversions, the argument checks, Invoke) and control_speech.cpp (the engine, the queue
+// of utterances, the events, the connection point and its sinks).
+//
+// Dispatch interface _DPtSvr (GetIDsOfNames answers these names, in any letter case):
+//   Gender 1 (VT_I2)  Age 2 (VT_I2)  ModeGuid 3 (VT_BSTR, "{...}" or empty for none)
+//   Speed 4  Pitch 5  Volume 6 (VT_I4: words per minute, hertz, 0..65535)
+//   UseButton 7  UseWebSpeak 8 (VT_BOOL; kept and persisted, no effect on speech)
+//   EngineVersion 10 (shows the engine's name and version)  VoiceSettings 11 (modal voice dialog)
+//   Speak 16 (one VT_BSTR; queues the text and returns VARIANT_TRUE at once)
+//   AboutBox -552 (DISPID_ABOUTBOX)
+// Events (DISPATCH_METHOD on every advised sink, always from the control's window messages):
+//   OnStartSpeak 1, OnStopSpeak 2, OnBookmark 3, OnWordPosition 4, OnPause 5, OnResume 6,
+//   OnReset 7. Each utterance gets one OnStartSpeak and exactly one OnStopSpeak, in call order;
+//   the others are part of the interface but this control never raises them.
+//
+// Environment knobs, read once when an object is created:
+//   KOE_PTSVR_TRANSCRIPT=<path>   append the transcript (below) to that file, UTF-8, one write a line
+//   KOE_PTSVR_ENGINE=auto|sim|sapi
+//                                 auto (default): SAPI 5 with a Japanese voice that accepts a speak
+//                                 request, else simulated; sim: always simulated; sapi: SAPI 5
+//                                 whenever an SpVoice can be created, with the default voice when
+//                                 there is no Japanese one (requests it refuses end at once)
+//   KOE_PTSVR_SIM_SPEED=<factor>  the simulated engine speaks <factor> times faster (default 1;
+//                                 0: every utterance ends on the next turn of the message loop)
+// These are the only ones the installed control reads. The test build also reads the fault
+// knobs of faults.h (KOE_PTSVR_FAIL_DISPIDS, KOE_PTSVR_DIALOG, ...).
+//
+// Transcript lines:
+//   create | activate | close | load | save
+//   speak <text>              text escaped: backslash \\, U+0000 \0, CR \r, LF \n
+//   put <Name>=<value> | get <Name>=<value>   numbers in decimal, booleans true/false, the GUID
+//                                              in braces
+//   call 10 | call 11 | call -552   a method without an argument
+//   event <EventName>         e.g. event OnStartSpeak, event OnStopSpeak
+//   fail <dispid> <hresult>   (test build) a call failed by a fault knob; hresult as 8 hex
+//                             digits, e.g. fail 16 80020009
+//   engine skip <voice>: <why>  a Japanese voice passed over while the engine is chosen (after
+//                             create): SetVoice <hresult> (refused), or at start-up with auto it
+//                             did not speak an empty request: Speak <hresult>, GetStatus <hresult>,
+//                             result <hresult> (what GetStatus reported), not started in <ms> ms
+//   engine SAPI 5: <voice>    the engine auto or sapi chose (after create)
+//   engine <why>              ... or why the simulated engine speaks instead, e.g.
+//                             engine 日本語の音声がありません (模擬音声)
+//   engine fail <hresult>     the voice refused a speak request; the utterance ends at once
+//   engine timeout <ms>       the voice reported no end within the utterance's deadline; it was
+//                             purged and the utterance ended
+//   engine voice <voice>      the voice chosen in the voice dialog speaks from now on
+//
+// Voice: the voice the user chose in the voice dialog (kept per user: the key
+// HKEY_CURRENT_USER\Software\Koemado\PtSvr, value Voice), else the system default voice when it
+// speaks Japanese, else the first Japanese voice of SAPI's list or the OneCore list that the
+// SpVoice accepts and (with auto) that speaks an empty request at start-up.
 #pragma once
 
 #include <windows.h>
@@ -50,8 +104,11 @@ class PtSvrControl final : public IDispatch,
   // no object is alive and the module may be unloaded. The next object registers them again.
   static void UnregisterWindowClasses();
 
-  // One member of the dispatch interface _DPtSvr (control.cpp holds the table).
+  // One member of the dispatch interface _DPtSvr (control_dispatch.cpp holds the table).
   struct Member;
+
+  // The interfaces are implemented in control_object.cpp, but IDispatch in control_dispatch.cpp
+  // and IConnectionPointContainer in control_speech.cpp.
 
   // IUnknown
   IFACEMETHODIMP QueryInterface(REFIID riid, void** out) override;
@@ -159,9 +216,21 @@ class PtSvrControl final : public IDispatch,
 
   PtSvrControl();
   ~PtSvrControl();
-  HRESULT Initialize();
 
-  // The members of _DPtSvr, and the methods among them.
+  // control_object.cpp
+  HRESULT Initialize();
+  void Log(const std::wstring& line) noexcept;
+  HRESULT LoadState(IStream* stream);
+  HRESULT SaveState(IStream* stream, BOOL clear_dirty);
+  // The in-place window.
+  static const WindowClass kViewClass;
+  LRESULT OnViewMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  HRESULT ActivateInPlace(IOleClientSite* active_site);
+  HWND OwnerWindow() const;
+  void Paint(HDC hdc, const RECT& rc) const;
+  void StateChanged();
+
+  // control_dispatch.cpp: the members of _DPtSvr, and the methods among them.
   static std::span<const Member> Members();
   HRESULT InvokeMember(DISPID id, REFIID riid, WORD flags, DISPPARAMS* params, VARIANT* result,
                        EXCEPINFO* excep, UINT* arg_err);
@@ -169,26 +238,17 @@ class PtSvrControl final : public IDispatch,
   HRESULT CallEngineVersion(std::wstring, VARIANT&);
   HRESULT CallVoiceSettings(std::wstring, VARIANT&);
   HRESULT CallAboutBox(std::wstring, VARIANT&);
-  void Log(const std::wstring& line) noexcept;
-  HRESULT LoadState(IStream* stream);
-  HRESULT SaveState(IStream* stream, BOOL clear_dirty);
 
+  // control_speech.cpp: the hidden notify window (engine messages and the speech queue).
+  static const WindowClass kNotifyClass;
+  LRESULT OnNotifyMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  void StartEngine();
   void QueueUtterance(std::wstring text);
   void PostStartNext();
   void StartNext();
   void EndUtterance();
   void StopSpeech();
   void Fire(DISPID id, const wchar_t* name);
-
-  // The hidden notify window (engine messages and the speech queue) and the in-place window.
-  static const WindowClass kNotifyClass, kViewClass;
-  LRESULT OnNotifyMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  LRESULT OnViewMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-
-  HRESULT ActivateInPlace(IOleClientSite* active_site);
-  HWND OwnerWindow() const;
-  void Paint(HDC hdc, const RECT& rc) const;
-  void StateChanged();
 
   LONG refs_ = 1;
   Knobs knobs_;

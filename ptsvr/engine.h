@@ -52,6 +52,11 @@ struct EngineNotice {
   const wchar_t* brief = nullptr;
   const wchar_t* full = nullptr;
   explicit operator bool() const { return full != nullptr; }
+  // The first line of `full`.
+  std::wstring Title() const {
+    const std::wstring text = full ? full : L"";
+    return text.substr(0, text.find(L"\r\n"));
+  }
 };
 
 class SpeechEngine {

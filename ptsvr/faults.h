@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "engine.h"
-#include "voice_units.h"
+#include "fault_knobs.h"
 
 namespace ptsvr {
 

@@ -1,5 +1,5 @@
 // The control's user-facing environment knobs (read once per object, when it is created) and its
-// transcript. The knobs and the transcript's line format are documented at the top of control.cpp;
+// transcript. The knobs and the transcript's line format are documented at the top of control.h;
 // the test build's fault knobs are in faults.h.
 #pragma once
 

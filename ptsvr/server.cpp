@@ -33,6 +33,7 @@
 #include "control.h"
 #include "edges.h"
 #include "faults.h"
+#include "interface_table.h"
 #include "koemado_version.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -51,12 +52,9 @@ constexpr wchar_t kVersion[] = KOE_VERSION_WTEXT;
 class ClassFactory final : public IClassFactory {
  public:
   IFACEMETHODIMP QueryInterface(REFIID riid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IClassFactory) return E_NOINTERFACE;
-    *out = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
+    static constexpr InterfaceRow<ClassFactory> kInterfaces[] = {
+        Row<ClassFactory, IClassFactory>(IID_IClassFactory)};
+    return QueryFromTable(this, kInterfaces, riid, out);
   }
   // The factory is static; its references only keep the module loaded.
   IFACEMETHODIMP_(ULONG) AddRef() override {

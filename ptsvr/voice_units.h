@@ -117,15 +117,4 @@ std::optional<ControlState> DecodeState(const std::uint8_t* bytes, std::size_t s
 std::u16string FormatGuid(const std::array<std::uint8_t, 16>& guid);
 std::optional<std::array<std::uint8_t, 16>> ParseGuid(std::u16string_view text);
 
-// ---- Environment knobs ---------------------------------------------------------------------
-// "16,5,-552" -> {16, 5, -552}; entries that are not integers are skipped.
-std::vector<long> ParseDispidList(std::string_view text);
-
-// KOE_PTSVR_DIALOG: "ok:<speed>,<pitch>,<volume>" or "cancel".
-struct DialogAnswer {
-  bool ok = false;
-  std::int32_t speed = 0, pitch = 0, volume = 0;
-};
-std::optional<DialogAnswer> ParseDialogAnswer(std::string_view text);
-
 }  // namespace ptsvr

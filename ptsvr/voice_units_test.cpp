@@ -1,5 +1,7 @@
-// The control's platform-free rules: SAPI unit mapping, texts, timing, persisted state, knobs.
+// The control's platform-free rules: SAPI unit mapping, texts, timing, persisted state, and the
+// test build's fault knobs.
 #include "voice_units.h"
+#include "fault_knobs.h"
 
 #include <gtest/gtest.h>
 

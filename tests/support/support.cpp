@@ -33,20 +33,17 @@ bool WaitUntil(const std::function<bool()>& pred, int timeout_ms) {
 
 namespace {
 
-std::optional<std::string> GetEnv(const std::string& name) {
-  const DWORD size = GetEnvironmentVariableA(name.c_str(), nullptr, 0);
-  if (size == 0) return std::nullopt;
-  std::string value(size, '\0');
-  value.resize(GetEnvironmentVariableA(name.c_str(), value.data(), size));
-  return value;
-}
-
 std::optional<std::wstring> GetEnvW(const std::wstring& name) {
   const DWORD size = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
   if (size == 0) return std::nullopt;
   std::wstring value(size, L'\0');
   value.resize(GetEnvironmentVariableW(name.c_str(), value.data(), size));
   return value;
+}
+
+std::optional<std::string> GetEnv(const std::string& name) {
+  const auto value = GetEnvW(Wide(name, CP_ACP));
+  return value ? std::optional(Narrow(*value, CP_ACP)) : std::nullopt;
 }
 
 }  // namespace

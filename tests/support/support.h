@@ -4,7 +4,6 @@
 #pragma once
 
 #include <windows.h>
-#include <oleauto.h>
 
 #include <cstddef>
 #include <functional>
@@ -50,6 +49,8 @@ std::string PathFromEnv(const char* name);
 
 std::wstring Wide(std::string_view bytes, UINT code_page);
 std::string Narrow(std::wstring_view text, UINT code_page);
+// A UTF-8 literal as bytes (narrow literals here are Shift-JIS), e.g. for a transcript's lines.
+inline std::string Utf8(std::u8string_view text) { return {text.begin(), text.end()}; }
 
 // ---- files -------------------------------------------------------------------------------
 
@@ -68,14 +69,6 @@ void DeleteIni(const std::string& name = "Koemado.ini");
 std::string IniValue(const char* section, const char* key, const std::string& name = "Koemado.ini");
 
 // ---- the speech control ------------------------------------------------------------------
-
-// A VARIANT that clears itself.
-struct Variant : VARIANT {
-  Variant() { VariantInit(this); }
-  ~Variant() { VariantClear(this); }
-  Variant(const Variant&) = delete;
-  Variant& operator=(const Variant&) = delete;
-};
 
 inline constexpr GUID kClsidPtSvr = koe::AsGuid<GUID>(koe::kClsidPtSvr);
 inline constexpr GUID kDiidDPtSvr = koe::AsGuid<GUID>(koe::kDiidDPtSvr);

@@ -194,9 +194,6 @@ class RecordingFactory final : public IClassFactory {
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 } g_recording_factory;
 
-// The transcript is UTF-8 while narrow literals here are Shift-JIS.
-std::string Utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
-
 // Every knob the control reads; each test sets the ones it needs before creating the object.
 const char* const kKnobs[] = {"KOE_PTSVR_TRANSCRIPT", "KOE_PTSVR_FAIL_DISPIDS", "KOE_PTSVR_FAIL_TEXT",
                               "KOE_PTSVR_CREATE_HRESULT", "KOE_PTSVR_NO_INPLACE", "KOE_PTSVR_DIALOG"};
@@ -395,7 +392,7 @@ TEST_F(HostTest, StopSpeakComesOncePerSpeak) {
 TEST_F(HostTest, SpeakHandsTheWholeTextIncludingNul) {
   auto ptsvr = Make();
   ptsvr->Speak(std::wstring(L"あ\0い", 3));
-  EXPECT_TRUE(transcript_.Has(Utf8(u8"speak あ\\0い")));
+  EXPECT_TRUE(transcript_.Has(koe_test::Utf8(u8"speak あ\\0い")));
 }
 
 TEST_F(HostTest, PropertiesRoundTripUnchanged) {

@@ -14,9 +14,12 @@
 
 #include "koemado_version.h"
 #include "protocol.h"
-#include "test_support.h"
+#include "container_stand_ins.h"
+#include "support.h"
 
 using namespace ptsvr_test;
+using koe_test::ScopedEnv;
+using koe_test::WaitUntil;
 
 namespace {
 
@@ -121,6 +124,16 @@ ComPtr<IDispatch> Create(HRESULT* hr_out = nullptr) {
   return d;
 }
 
+// Advises `sink` on the control's connection point, kept in `point`; the cookie.
+DWORD AdviseSink(IUnknown* control, Sink& sink, ComPtr<IConnectionPoint>& point) {
+  ComPtr<IConnectionPointContainer> cpc;
+  EXPECT_EQ(control->QueryInterface(IID_PPV_ARGS(&cpc)), S_OK);
+  EXPECT_EQ(cpc->FindConnectionPoint(kEvents, &point), S_OK);
+  DWORD cookie = 0;
+  EXPECT_EQ(point->Advise(static_cast<IDispatch*>(&sink), &cookie), S_OK);
+  return cookie;
+}
+
 // A control in the simulated engine that ends every utterance on the next turn of the loop.
 class ControlTest : public ::testing::Test {
  protected:
@@ -129,14 +142,7 @@ class ControlTest : public ::testing::Test {
     control_ = Create();
     ASSERT_TRUE(control_);
   }
-  DWORD Advise(IUnknown* control, Sink& sink) {
-    ComPtr<IConnectionPointContainer> cpc;
-    EXPECT_EQ(control->QueryInterface(IID_PPV_ARGS(&cpc)), S_OK);
-    EXPECT_EQ(cpc->FindConnectionPoint(kEvents, &point_), S_OK);
-    DWORD cookie = 0;
-    EXPECT_EQ(point_->Advise(static_cast<IDispatch*>(&sink), &cookie), S_OK);
-    return cookie;
-  }
+  DWORD Advise(IUnknown* control, Sink& sink) { return AdviseSink(control, sink, point_); }
   HRESULT Speak(const std::wstring& text) {
     CallResult r;
     Call(control_.Get(), id::kSpeak, DISPATCH_METHOD,
@@ -147,11 +153,11 @@ class ControlTest : public ::testing::Test {
     CallResult r;
     Call(control_.Get(), which, DISPATCH_PROPERTYGET, {}, r);
     EXPECT_EQ(r.hr, S_OK);
-    EXPECT_EQ(r.result.vt, VT_I4);
-    return r.result.lVal;
+    EXPECT_EQ(r.result.v.vt, VT_I4);
+    return r.result.v.lVal;
   }
 
-  EnvVar engine_, speed_;
+  ScopedEnv engine_, speed_;
   // Declared first: they outlive every control of the test, also when an ASSERT ends it early.
   Sink sink_, other_;
   Site site_;
@@ -247,9 +253,9 @@ TEST(Registration, UnregisteringLeavesAClassOfAnotherFileAlone) {
   const std::wstring ours = BesideTest(L"PtSvr.ocx");
   const std::wstring dir = ours.substr(0, ours.find_last_of(L'\\'));
   // Another copy of this very control, elsewhere.
-  const std::wstring copy = TempFilePath(L"pto") + L".ocx";
+  const std::wstring copy = koe_test::Wide(koe_test::TempFilePath("pto"), CP_ACP) + L".ocx";
   ASSERT_TRUE(CopyFileW(ours.c_str(), copy.c_str(), FALSE));
-  EnvVar where_we_are(L"KOE_TEST_PTSVR_DIR", dir.c_str());
+  ScopedEnv where_we_are(L"KOE_TEST_PTSVR_DIR", dir.c_str());
   std::wstring upper = ours;
   for (auto& c : upper) c = static_cast<wchar_t>(towupper(c));
   struct Case {
@@ -301,12 +307,12 @@ TEST(Registration, RegisteringOverAnotherFilesClassGivesItBackWhenRemoved) {
   const Server& server = TheServer();
   const std::wstring ours = BesideTest(L"PtSvr.ocx");
   // Another maker's control (any file that is there but ours), and another copy of ours.
-  const std::wstring folder = TempFilePath(L"ptm");
+  const std::wstring folder = koe_test::Wide(koe_test::TempFilePath("ptm"), CP_ACP);
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
   const std::wstring maker = folder + L"\\PtSvr.ocx", copy = folder + L"\\copy.ocx";
   ASSERT_TRUE(CopyFileW(BesideTest(L"ControlData.bin").c_str(), maker.c_str(), FALSE));
   ASSERT_TRUE(CopyFileW(ours.c_str(), copy.c_str(), FALSE));
-  EnvVar where_they_are(L"KOE_TEST_MAKER_DIR", folder.c_str());
+  ScopedEnv where_they_are(L"KOE_TEST_MAKER_DIR", folder.c_str());
   const std::wstring gone = folder + L"\\moved away\\PtSvr.ocx";
   const Server other_copy(copy);
   ASSERT_TRUE(other_copy.module);
@@ -421,7 +427,7 @@ TEST(Registration, TheControlCarriesItsVersion) {
 }
 
 TEST(Creation, ObjectsAndLocksKeepTheServerLoaded) {
-  EnvVar engine(L"KOE_PTSVR_ENGINE", L"sim");
+  ScopedEnv engine(L"KOE_PTSVR_ENGINE", L"sim");
   EXPECT_EQ(TheServer().CanUnloadNow(), S_OK);
   auto control = Create();
   ASSERT_TRUE(control);
@@ -444,43 +450,105 @@ TEST(Creation, ObjectsAndLocksKeepTheServerLoaded) {
 }
 
 TEST(Creation, AForcedCreationStatusIsReturned) {
-  EnvVar create(L"KOE_PTSVR_CREATE_HRESULT", L"80004005");
+  ScopedEnv create(L"KOE_PTSVR_CREATE_HRESULT", L"80004005");
   HRESULT hr;
   EXPECT_FALSE(Create(&hr));
   EXPECT_EQ(hr, E_FAIL);
 }
 
 TEST(Creation, WithoutAVoiceThatSpeaksTheSimulatedEngineIsUsedAndSaysWhy) {
-  const std::wstring path = TempFilePath(L"pts");
-  EnvVar engine(L"KOE_PTSVR_ENGINE", L"auto");
-  EnvVar speed(L"KOE_PTSVR_SIM_SPEED", L"0");
-  EnvVar dialog(L"KOE_PTSVR_DIALOG", L"cancel");
-  EnvVar transcript(L"KOE_PTSVR_TRANSCRIPT", path.c_str());
+  ScopedEnv engine(L"KOE_PTSVR_ENGINE", L"auto");
+  ScopedEnv speed(L"KOE_PTSVR_SIM_SPEED", L"0");
+  ScopedEnv dialog(L"KOE_PTSVR_DIALOG", L"cancel");
+  const koe_test::Transcript transcript;  // outlives the control, which holds its file open
+  ScopedEnv to_transcript("KOE_PTSVR_TRANSCRIPT", transcript.Path());
   Sink sink;  // outlives the control
   auto control = Create();
   ASSERT_TRUE(control);
   // Under Wine no SAPI voice speaks Japanese: the transcript says so after create.
-  const auto lines = ReadLines(path);
+  const auto lines = transcript.Lines();
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0], L"create");
-  EXPECT_TRUE(lines[1] == L"engine 日本語の音声がありません (模擬音声)" ||
-              lines[1] == L"engine SAPI 5 の音声で発声できません (模擬音声)" ||
-              lines[1] == L"engine SAPI 5 がありません (模擬音声)")
+  EXPECT_EQ(lines[0], "create");
+  using koe_test::Utf8;
+  EXPECT_TRUE(lines[1] == Utf8(u8"engine 日本語の音声がありません (模擬音声)") ||
+              lines[1] == Utf8(u8"engine SAPI 5 の音声で発声できません (模擬音声)") ||
+              lines[1] == Utf8(u8"engine SAPI 5 がありません (模擬音声)"))
       << lines[1];
   // Under Wine no SAPI voice speaks; either way every utterance must end.
-  ComPtr<IConnectionPointContainer> cpc;
   ComPtr<IConnectionPoint> point;
-  ASSERT_EQ(control.As(&cpc), S_OK);
-  ASSERT_EQ(cpc->FindConnectionPoint(kEvents, &point), S_OK);
-  DWORD cookie;
-  ASSERT_EQ(point->Advise(static_cast<IDispatch*>(&sink), &cookie), S_OK);
+  const DWORD cookie = AdviseSink(control.Get(), sink, point);
   CallResult r;
   Call(control.Get(), id::kSpeak, DISPATCH_METHOD, {Str(L"テスト", 3)}, r);
   ASSERT_EQ(r.hr, S_OK);
-  EXPECT_TRUE(PumpUntil([&] { return sink.events.size() == 2; }, 10000));
+  EXPECT_TRUE(WaitUntil([&] { return sink.events.size() == 2; }));
   point->Unadvise(cookie);
-  control.Reset();
-  DeleteFileW(path.c_str());
+}
+
+// ---- Identity --------------------------------------------------------------------------------
+
+struct Interface {
+  const char* name;
+  IID iid;
+};
+#define INTERFACE_OF(I) Interface{#I, IID_##I}
+
+// One COM object whichever interface it is reached by: each of `answered` gives the same IUnknown
+// and answers every other one; each of `refused` is refused, with null.
+void ExpectOneObject(const char* what, IUnknown* object, const std::vector<Interface>& answered,
+                     const std::vector<Interface>& refused) {
+  ComPtr<IUnknown> identity;
+  ASSERT_EQ(object->QueryInterface(IID_PPV_ARGS(&identity)), S_OK) << what;
+  EXPECT_EQ(object->QueryInterface(IID_IUnknown, nullptr), E_POINTER) << what;
+  for (const Interface& from : answered) {
+    ComPtr<IUnknown> reached, back, other;
+    ASSERT_EQ(identity->QueryInterface(from.iid, &reached), S_OK) << what << ": " << from.name;
+    EXPECT_EQ(reached->QueryInterface(IID_PPV_ARGS(&back)), S_OK) << what << ": " << from.name;
+    EXPECT_EQ(back.Get(), identity.Get()) << what << ": IUnknown from " << from.name;
+    for (const Interface& to : answered)
+      EXPECT_EQ(reached->QueryInterface(to.iid, &other), S_OK) << what << ": " << from.name << " to " << to.name;
+    for (const Interface& to : refused) {
+      void* none = back.Get();  // not null: the refusal must clear it
+      EXPECT_EQ(reached->QueryInterface(to.iid, &none), E_NOINTERFACE) << what << ": " << to.name;
+      EXPECT_EQ(none, nullptr) << what << ": " << to.name;
+    }
+  }
+}
+
+TEST(Identity, TheControlItsConnectionPointAndItsFactoryAreEachOneObject) {
+  ScopedEnv engine(L"KOE_PTSVR_ENGINE", L"sim");
+  const std::vector<Interface> in_place = {INTERFACE_OF(IOleWindow), INTERFACE_OF(IOleInPlaceObject),
+                                           INTERFACE_OF(IOleInPlaceActiveObject)};
+  const std::vector<Interface> always = {
+      INTERFACE_OF(IUnknown), INTERFACE_OF(IDispatch), {"_DPtSvr", kDiid}, INTERFACE_OF(IOleObject),
+      INTERFACE_OF(IOleControl), INTERFACE_OF(IViewObject), INTERFACE_OF(IViewObject2),
+      INTERFACE_OF(IPersist), INTERFACE_OF(IPersistStreamInit),
+      INTERFACE_OF(IConnectionPointContainer), INTERFACE_OF(IProvideClassInfo),
+      INTERFACE_OF(IProvideClassInfo2)};
+  const std::vector<Interface> none = {INTERFACE_OF(IPersistStorage), INTERFACE_OF(IConnectionPoint),
+                                       INTERFACE_OF(IClassFactory), {"_DPtSvrEvents", kEvents}};
+  std::vector<Interface> all = always, refused_without = none;
+  all.insert(all.end(), in_place.begin(), in_place.end());
+  refused_without.insert(refused_without.end(), in_place.begin(), in_place.end());
+  ComPtr<IDispatch> full = Create(), without_in_place;
+  {
+    ScopedEnv no(L"KOE_PTSVR_NO_INPLACE", L"1");  // the test build's fault
+    without_in_place = Create();
+  }
+  ASSERT_TRUE(full);
+  ASSERT_TRUE(without_in_place);
+  ExpectOneObject("the control", full.Get(), all, none);
+  ExpectOneObject("without in-place activation", without_in_place.Get(), always, refused_without);
+
+  ComPtr<IConnectionPointContainer> container;
+  ComPtr<IConnectionPoint> point;
+  ASSERT_EQ(full.As(&container), S_OK);
+  ASSERT_EQ(container->FindConnectionPoint(kEvents, &point), S_OK);
+  ExpectOneObject("its connection point", point.Get(), {INTERFACE_OF(IUnknown), INTERFACE_OF(IConnectionPoint)},
+                  {INTERFACE_OF(IConnectionPointContainer), INTERFACE_OF(IDispatch)});
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(CoGetClassObject(kClsid, CLSCTX_INPROC_SERVER, nullptr, IID_PPV_ARGS(&factory)), S_OK);
+  ExpectOneObject("its class factory", factory.Get(), {INTERFACE_OF(IUnknown), INTERFACE_OF(IClassFactory)},
+                  {INTERFACE_OF(IClassFactory2), INTERFACE_OF(IDispatch)});
 }
 
 // ---- Dispatch interface ----------------------------------------------------------------------
@@ -524,43 +592,40 @@ TEST_F(ControlTest, PropertiesReadAndWriteWithConversion) {
     CallResult r;
     Call(control_.Get(), c.which, DISPATCH_PROPERTYGET, {}, r);
     ASSERT_EQ(r.hr, S_OK) << c.which;
-    Variant as_i4;
-    ASSERT_EQ(r.result.vt, c.type) << c.which;
+    fw::Variant as_i4;
+    ASSERT_EQ(r.result.v.vt, c.type) << c.which;
     // Nothing but zeros beyond a 16-bit value's own width, for a host that reads more.
     if (c.type != VT_I4) {
-      EXPECT_EQ(r.result.llVal & ~0xFFFFll, 0) << c.which;
+      EXPECT_EQ(r.result.v.llVal & ~0xFFFFll, 0) << c.which;
     }
-    ASSERT_EQ(VariantChangeType(&as_i4, &r.result, 0, VT_I4), S_OK);
-    EXPECT_EQ(as_i4.lVal, c.initial) << c.which;
+    ASSERT_EQ(VariantChangeType(as_i4.ptr(), r.result.ptr(), 0, VT_I4), S_OK);
+    EXPECT_EQ(as_i4.v.lVal, c.initial) << c.which;
     Call(control_.Get(), c.which, DISPATCH_PROPERTYPUT, {c.put}, r, true);
     ASSERT_EQ(r.hr, S_OK) << c.which;
     Call(control_.Get(), c.which, DISPATCH_PROPERTYGET | DISPATCH_METHOD, {}, r);
     ASSERT_EQ(r.hr, S_OK) << c.which;
-    ASSERT_EQ(VariantChangeType(&as_i4, &r.result, 0, VT_I4), S_OK);
-    EXPECT_EQ(as_i4.lVal, c.after) << c.which;
+    ASSERT_EQ(VariantChangeType(as_i4.ptr(), r.result.ptr(), 0, VT_I4), S_OK);
+    EXPECT_EQ(as_i4.v.lVal, c.after) << c.which;
   }
 }
 
 TEST_F(ControlTest, ModeGuidIsAGuidInBraces) {
   CallResult r;
   Call(control_.Get(), id::kModeGuid, DISPATCH_PROPERTYGET, {}, r);
-  ASSERT_EQ(r.result.vt, VT_BSTR);
-  EXPECT_STREQ(r.result.bstrVal, L"{00000000-0000-0000-0000-000000000000}");
+  ASSERT_EQ(r.result.v.vt, VT_BSTR);
+  EXPECT_STREQ(r.result.v.bstrVal, L"{00000000-0000-0000-0000-000000000000}");
   const wchar_t* text = L"{1f8e7f87-a47f-11d2-b9d7-08005a4b5e6e}";
   Call(control_.Get(), id::kModeGuid, DISPATCH_PROPERTYPUT, {Str(text, 38)}, r, true);
   EXPECT_EQ(r.hr, S_OK);
   Call(control_.Get(), id::kModeGuid, DISPATCH_PROPERTYGET, {}, r);
-  EXPECT_STREQ(r.result.bstrVal, L"{1F8E7F87-A47F-11D2-B9D7-08005A4B5E6E}");
+  EXPECT_STREQ(r.result.v.bstrVal, L"{1F8E7F87-A47F-11D2-B9D7-08005A4B5E6E}");
   Call(control_.Get(), id::kModeGuid, DISPATCH_PROPERTYPUT, {Str(L"voice", 5)}, r, true);
   EXPECT_EQ(r.hr, DISP_E_TYPEMISMATCH);
   EXPECT_EQ(r.arg_err, 0u);
 }
 
 TEST_F(ControlTest, WrongCallsAreRefusedWithTheDispatchErrors) {
-  VARIANT unknown;
-  VariantInit(&unknown);
-  unknown.vt = VT_UNKNOWN;
-  unknown.punkVal = nullptr;
+  const VARIANT unknown = Arg(VT_UNKNOWN);  // a null object
   struct Case {
     const char* what;
     DISPID which;
@@ -610,8 +675,8 @@ TEST_F(ControlTest, SpeakReturnsTrueAtOnce) {
   CallResult r;
   Call(control_.Get(), id::kSpeak, DISPATCH_METHOD, {Str(L"はい", 2)}, r);
   EXPECT_EQ(r.hr, S_OK);
-  EXPECT_EQ(r.result.vt, VT_BOOL);
-  EXPECT_EQ(r.result.boolVal, VARIANT_TRUE);
+  EXPECT_EQ(r.result.v.vt, VT_BOOL);
+  EXPECT_EQ(r.result.v.boolVal, VARIANT_TRUE);
 }
 
 // ---- Events ----------------------------------------------------------------------------------
@@ -623,15 +688,15 @@ TEST_F(ControlTest, EachSpeakGetsItsOwnStartAndStopInOrderAndNeverDuringTheCall)
                                 L"最後"};
   for (const auto& t : texts) ASSERT_EQ(Speak(t), S_OK);
   EXPECT_TRUE(sink.events.empty());  // nothing fires inside the speak calls
-  ASSERT_TRUE(PumpUntil([&] { return sink.events.size() >= 10; }));
-  PumpFor(50);
+  ASSERT_TRUE(WaitUntil([&] { return sink.events.size() >= 10; }));
+  koe_test::Pump(50);
   const std::vector<DISPID> expected = {kStart, kStop, kStart, kStop, kStart,
                                         kStop,  kStart, kStop, kStart, kStop};
   EXPECT_EQ(sink.events, expected);
 }
 
 TEST_F(ControlTest, ASpeakWhileSpeakingIsQueuedBehindTheCurrentOne) {
-  EnvVar slow(L"KOE_PTSVR_SIM_SPEED", L"20");  // each utterance takes a while on the engine's timer
+  ScopedEnv slow(L"KOE_PTSVR_SIM_SPEED", L"20");  // each utterance takes a while on the engine's timer
   ComPtr<IDispatch> control = Create();
   ASSERT_TRUE(control);
   Sink& sink = sink_;
@@ -644,8 +709,8 @@ TEST_F(ControlTest, ASpeakWhileSpeakingIsQueuedBehindTheCurrentOne) {
       Call(control.Get(), id::kSpeak, DISPATCH_METHOD, {Str(L"次", 1)}, r);
   };
   Call(control.Get(), id::kSpeak, DISPATCH_METHOD, {Str(L"ながい文章です", 7)}, r);
-  ASSERT_TRUE(PumpUntil([&] { return sink.events.size() >= 4; }));
-  PumpFor(300);
+  ASSERT_TRUE(WaitUntil([&] { return sink.events.size() >= 4; }));
+  koe_test::Pump(300);
   EXPECT_EQ(sink.events, (std::vector<DISPID>{kStart, kStop, kStart, kStop}));
 }
 
@@ -655,12 +720,12 @@ TEST_F(ControlTest, EverySinkHearsEveryEventAndUnadviseStopsOne) {
   const DWORD cb = Advise(control_.Get(), b);
   EXPECT_NE(ca, cb);
   ASSERT_EQ(Speak(L"両方"), S_OK);
-  ASSERT_TRUE(PumpUntil([&] { return a.events.size() == 2 && b.events.size() == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return a.events.size() == 2 && b.events.size() == 2; }));
   EXPECT_EQ(point_->Unadvise(ca), S_OK);
   EXPECT_EQ(point_->Unadvise(ca), CONNECT_E_NOCONNECTION);
   EXPECT_EQ(a.refs(), 1);  // the control let go of the sink
   ASSERT_EQ(Speak(L"片方"), S_OK);
-  ASSERT_TRUE(PumpUntil([&] { return b.events.size() == 4; }));
+  ASSERT_TRUE(WaitUntil([&] { return b.events.size() == 4; }));
   EXPECT_EQ(a.events.size(), 2u);
   EXPECT_EQ(point_->Unadvise(cb), S_OK);
 }
@@ -676,8 +741,8 @@ TEST_F(ControlTest, ASinkMayUnadviseOrSpeakAgainFromInsideAnEvent) {
   leaver_cookie = Advise(control_.Get(), leaver);
   Advise(control_.Get(), talker);
   ASSERT_EQ(Speak(L"最初"), S_OK);
-  ASSERT_TRUE(PumpUntil([&] { return talker.events.size() == 4; }));
-  PumpFor(50);
+  ASSERT_TRUE(WaitUntil([&] { return talker.events.size() == 4; }));
+  koe_test::Pump(50);
   EXPECT_EQ(leaver.events, (std::vector<DISPID>{kStart}));
   EXPECT_EQ(talker.events, (std::vector<DISPID>{kStart, kStop, kStart, kStop}));
 }
@@ -694,8 +759,8 @@ TEST_F(ControlTest, ASinkThatReleasesTheLastReferenceDuringAnEventIsSafe) {
     }
   };
   ASSERT_EQ(Speak(L"さようなら"), S_OK);
-  ASSERT_TRUE(PumpUntil([&] { return released; }));
-  PumpFor(50);
+  ASSERT_TRUE(WaitUntil([&] { return released; }));
+  koe_test::Pump(50);
   EXPECT_EQ(sink.refs(), 1);
   EXPECT_EQ(TheServer().CanUnloadNow(), S_OK);
 }
@@ -752,7 +817,7 @@ TEST_F(ControlTest, ActivatesInPlaceInAWindowOfItsOwnAndDeactivates) {
   EXPECT_EQ(inplace->SetObjectRects(&moved, &moved), S_OK);
   GetWindowRect(view, &rc);
   EXPECT_EQ(rc.right - rc.left, 200);
-  EXPECT_TRUE(PumpUntil([&] { return !GetUpdateRect(view, nullptr, FALSE); })) << "it paints";
+  EXPECT_TRUE(WaitUntil([&] { return !GetUpdateRect(view, nullptr, FALSE); })) << "it paints";
 
   EXPECT_EQ(inplace->InPlaceDeactivate(), S_OK);
   EXPECT_FALSE(IsWindow(view));
@@ -858,7 +923,7 @@ TEST_F(ControlTest, WhatTheWindowSaysFitsItWholeInItsFontWaitingAndSpeaking) {
   const RECT window{0, 0, 160, 30};  // as Koemado places the control
   for (const auto& c : cases) {
     const std::string what = c.notice ? koe_test::Narrow(c.notice, CP_ACP) : "a voice";
-    EnvVar notice(L"KOE_PTSVR_NOTICE", c.notice);
+    ScopedEnv notice(L"KOE_PTSVR_NOTICE", c.notice);
     control_ = Create();
     // Waiting, then speaking: painted from inside the utterance's start.
     std::vector<std::vector<PaintedLine>> states{PaintedText(control_.Get(), window)};
@@ -868,7 +933,7 @@ TEST_F(ControlTest, WhatTheWindowSaysFitsItWholeInItsFontWaitingAndSpeaking) {
     };
     const DWORD cookie = Advise(control_.Get(), sink_);
     ASSERT_EQ(Speak(L"あ"), S_OK);
-    EXPECT_TRUE(PumpUntil([&] { return sink_.events.size() == 2; })) << what;
+    EXPECT_TRUE(WaitUntil([&] { return sink_.events.size() == 2; })) << what;
     sink_.on_event = nullptr;
     ASSERT_EQ(states.size(), 2u) << what;
     for (const auto& lines : states) {
@@ -886,17 +951,6 @@ TEST_F(ControlTest, WhatTheWindowSaysFitsItWholeInItsFontWaitingAndSpeaking) {
     }
     point_->Unadvise(cookie);
   }
-}
-
-TEST(Hosting, WithoutInPlaceSupportTheObjectOffersNoInPlaceObject) {
-  EnvVar engine(L"KOE_PTSVR_ENGINE", L"sim");
-  EnvVar no(L"KOE_PTSVR_NO_INPLACE", L"1");
-  auto control = Create();
-  ASSERT_TRUE(control);
-  ComPtr<IOleInPlaceObject> inplace;
-  EXPECT_EQ(control.As(&inplace), E_NOINTERFACE);
-  ComPtr<IOleObject> ole;
-  EXPECT_EQ(control.As(&ole), S_OK);
 }
 
 // The real windows: a timer on this thread answers them from inside their modal loops.
@@ -976,7 +1030,7 @@ TEST_F(ControlTest, EngineVersionAndAboutShowTheirBoxesUntilClosed) {
   RunModal(control_.Get(), id::kAboutBox, about);
   EXPECT_NE(about.seen_text.find(L"バージョン"), std::wstring::npos) << about.seen_text;
   // Without a Japanese voice (under Wine), the box says why there is no sound.
-  EnvVar automatic(L"KOE_PTSVR_ENGINE", L"auto");
+  ScopedEnv automatic(L"KOE_PTSVR_ENGINE", L"auto");
   auto control = Create();
   ASSERT_TRUE(control);
   ModalAnswer why{L"合成エンジンバージョン",
@@ -1044,7 +1098,7 @@ TEST_F(ControlTest, SavedStateLoadsIntoAnotherControl) {
   EXPECT_EQ(GetI4(id::kPitch), 95);
   EXPECT_EQ(GetI4(id::kVolume), 1234);
   Call(control_.Get(), id::kUseWebSpeak, DISPATCH_PROPERTYGET, {}, r);
-  EXPECT_EQ(r.result.boolVal, VARIANT_TRUE);
+  EXPECT_EQ(r.result.v.boolVal, VARIANT_TRUE);
 }
 
 TEST_F(ControlTest, LoadRejectsForeignOrShortData) {
@@ -1064,10 +1118,10 @@ TEST_F(ControlTest, LoadRejectsForeignOrShortData) {
 // ---- Knobs and transcript ------------------------------------------------------------------------
 
 TEST(Knobs, ListedCallsFailWithTheDescriptionThenRecover) {
-  EnvVar engine(L"KOE_PTSVR_ENGINE", L"sim");
-  EnvVar speed(L"KOE_PTSVR_SIM_SPEED", L"0");
-  EnvVar ids(L"KOE_PTSVR_FAIL_DISPIDS", L"16,5");
-  EnvVar count(L"KOE_PTSVR_FAIL_COUNT", L"3");
+  ScopedEnv engine(L"KOE_PTSVR_ENGINE", L"sim");
+  ScopedEnv speed(L"KOE_PTSVR_SIM_SPEED", L"0");
+  ScopedEnv ids(L"KOE_PTSVR_FAIL_DISPIDS", L"16,5");
+  ScopedEnv count(L"KOE_PTSVR_FAIL_COUNT", L"3");
   auto control = Create();
   ASSERT_TRUE(control);
   struct Step {
@@ -1095,9 +1149,9 @@ TEST(Knobs, ListedCallsFailWithTheDescriptionThenRecover) {
 }
 
 TEST(Knobs, FailTextReplacesTheDescription) {
-  EnvVar engine(L"KOE_PTSVR_ENGINE", L"sim");
-  EnvVar ids(L"KOE_PTSVR_FAIL_DISPIDS", L"11");
-  EnvVar text(L"KOE_PTSVR_FAIL_TEXT", L"エンジン故障");
+  ScopedEnv engine(L"KOE_PTSVR_ENGINE", L"sim");
+  ScopedEnv ids(L"KOE_PTSVR_FAIL_DISPIDS", L"11");
+  ScopedEnv text(L"KOE_PTSVR_FAIL_TEXT", L"エンジン故障");
   auto control = Create();
   CallResult r;
   Call(control.Get(), id::kVoiceSettings, DISPATCH_METHOD, {}, r);
@@ -1106,14 +1160,14 @@ TEST(Knobs, FailTextReplacesTheDescription) {
 }
 
 TEST(Knobs, TheDialogAnswerIsStoredInSpeedPitchAndVolume) {
-  EnvVar engine(L"KOE_PTSVR_ENGINE", L"sim");
+  ScopedEnv engine(L"KOE_PTSVR_ENGINE", L"sim");
   struct Case {
     const wchar_t* answer;
     LONG speed, pitch, volume;
   } cases[] = {{L"ok:200,90,30000", 200, 90, 30000}, {L"cancel", 180, 80, 26214},
                {L"ok:-1,0,99999", -1, 0, 99999}};
   for (const auto& c : cases) {
-    EnvVar dialog(L"KOE_PTSVR_DIALOG", c.answer);
+    ScopedEnv dialog(L"KOE_PTSVR_DIALOG", c.answer);
     auto control = Create();
     CallResult r;
     for (DISPID method : {id::kVoiceSettings, id::kEngineVersion, id::kAboutBox}) {
@@ -1123,19 +1177,19 @@ TEST(Knobs, TheDialogAnswerIsStoredInSpeedPitchAndVolume) {
     const LONG expected[] = {c.speed, c.pitch, c.volume};
     for (DISPID which : {id::kSpeed, id::kPitch, id::kVolume}) {
       Call(control.Get(), which, DISPATCH_PROPERTYGET, {}, r);
-      EXPECT_EQ(r.result.lVal, expected[which - id::kSpeed]) << c.answer;
+      EXPECT_EQ(r.result.v.lVal, expected[which - id::kSpeed]) << c.answer;
     }
   }
 }
 
 TEST(Transcript, RecordsCallsEventsAndLifecycleInOrder) {
-  const std::wstring path = TempFilePath(L"pts");
+  const koe_test::Transcript transcript;  // outlives the control, which holds its file open
   {
-    EnvVar engine(L"KOE_PTSVR_ENGINE", L"sim");
-    EnvVar speed(L"KOE_PTSVR_SIM_SPEED", L"0");
-    EnvVar transcript(L"KOE_PTSVR_TRANSCRIPT", path.c_str());
-    EnvVar dialog(L"KOE_PTSVR_DIALOG", L"ok:200,90,30000");
-    EnvVar fail(L"KOE_PTSVR_FAIL_DISPIDS", L"6");
+    ScopedEnv engine(L"KOE_PTSVR_ENGINE", L"sim");
+    ScopedEnv speed(L"KOE_PTSVR_SIM_SPEED", L"0");
+    ScopedEnv to_transcript("KOE_PTSVR_TRANSCRIPT", transcript.Path());
+    ScopedEnv dialog(L"KOE_PTSVR_DIALOG", L"ok:200,90,30000");
+    ScopedEnv fail(L"KOE_PTSVR_FAIL_DISPIDS", L"6");
     Site site;  // outlives the control
     auto control = Create();
     ASSERT_TRUE(control);
@@ -1149,7 +1203,7 @@ TEST(Transcript, RecordsCallsEventsAndLifecycleInOrder) {
     for (DISPID method : {id::kEngineVersion, id::kVoiceSettings, id::kAboutBox})
       Call(control.Get(), method, DISPATCH_METHOD, {}, r);
     // Readable while the control still has it open.
-    EXPECT_TRUE(PumpUntil([&] { return ReadLines(path).size() == 11; }));
+    EXPECT_TRUE(WaitUntil([&] { return transcript.Lines().size() == 11; }));
     Saved(control.Get());
     ComPtr<IOleObject> ole;
     ASSERT_EQ(control.As(&ole), S_OK);
@@ -1158,36 +1212,35 @@ TEST(Transcript, RecordsCallsEventsAndLifecycleInOrder) {
     ole->Close(OLECLOSE_NOSAVE);
     ole->SetClientSite(nullptr);
   }
-  const std::vector<std::wstring> expected = {
-      L"create",
-      L"put Speed=210",
-      L"get Pitch=80",
-      L"put UseButton=true",
-      L"fail 6 80020009",
-      L"speak a\\\\b\\0c\\r\\n声",
-      L"call 10",
-      L"call 11",
-      L"call -552",
-      L"event OnStartSpeak",
-      L"event OnStopSpeak",
-      L"save",
-      L"activate",
-      L"close",
+  const std::vector<std::string> expected = {
+      "create",
+      "put Speed=210",
+      "get Pitch=80",
+      "put UseButton=true",
+      "fail 6 80020009",
+      koe_test::Utf8(u8"speak a\\\\b\\0c\\r\\n声"),
+      "call 10",
+      "call 11",
+      "call -552",
+      "event OnStartSpeak",
+      "event OnStopSpeak",
+      "save",
+      "activate",
+      "close",
   };
-  auto lines = ReadLines(path);
+  const auto lines = transcript.Lines();
   // The two events come from the message loop, so they may sit anywhere after the speak line.
   EXPECT_EQ(lines.size(), expected.size());
-  auto without_events = [](std::vector<std::wstring> v) {
-    v.erase(std::remove_if(v.begin(), v.end(), [](auto& l) { return l.rfind(L"event ", 0) == 0; }),
+  auto without_events = [](std::vector<std::string> v) {
+    v.erase(std::remove_if(v.begin(), v.end(), [](auto& l) { return l.rfind("event ", 0) == 0; }),
             v.end());
     return v;
   };
   EXPECT_EQ(without_events(lines), without_events(expected));
   const auto speak = std::find(lines.begin(), lines.end(), expected[5]);
-  const auto start = std::find(lines.begin(), lines.end(), L"event OnStartSpeak");
-  const auto stop = std::find(lines.begin(), lines.end(), L"event OnStopSpeak");
+  const auto start = std::find(lines.begin(), lines.end(), "event OnStartSpeak");
+  const auto stop = std::find(lines.begin(), lines.end(), "event OnStopSpeak");
   EXPECT_TRUE(speak < start && start < stop && stop != lines.end());
-  DeleteFileW(path.c_str());
 }
 
 // ---- The installed control and the test build ------------------------------------------------
@@ -1209,9 +1262,9 @@ struct Installed {
 };
 
 TEST(InstalledControl, IgnoresEveryFaultKnobThatTheTestBuildObeys) {
-  EnvVar engine(L"KOE_PTSVR_ENGINE", L"sim");
-  EnvVar speed(L"KOE_PTSVR_SIM_SPEED", L"0");
-  EnvVar faults[] = {{L"KOE_PTSVR_CREATE_HRESULT", L"80004005"},
+  ScopedEnv engine(L"KOE_PTSVR_ENGINE", L"sim");
+  ScopedEnv speed(L"KOE_PTSVR_SIM_SPEED", L"0");
+  ScopedEnv faults[] = {{L"KOE_PTSVR_CREATE_HRESULT", L"80004005"},
                      {L"KOE_PTSVR_FAIL_DISPIDS", L"4,5,6,10,11,16,-552"},
                      {L"KOE_PTSVR_EXTRA_STOPS", L"2"},
                      {L"KOE_PTSVR_DIALOG", L"ok:200,90,30000"},
@@ -1232,23 +1285,19 @@ TEST(InstalledControl, IgnoresEveryFaultKnobThatTheTestBuildObeys) {
   CallResult r;
   Call(control.Get(), id::kPitch, DISPATCH_PROPERTYPUT, {I4(95)}, r, true);
   EXPECT_EQ(r.hr, S_OK);
-  ComPtr<IConnectionPointContainer> cpc;
   ComPtr<IConnectionPoint> point;
-  ASSERT_EQ(control.As(&cpc), S_OK);
-  ASSERT_EQ(cpc->FindConnectionPoint(kEvents, &point), S_OK);
-  DWORD cookie = 0;
-  ASSERT_EQ(point->Advise(static_cast<IDispatch*>(&sink), &cookie), S_OK);
+  const DWORD cookie = AdviseSink(control.Get(), sink, point);
   Call(control.Get(), id::kSpeak, DISPATCH_METHOD, {Str(L"話す", 2)}, r);
   EXPECT_EQ(r.hr, S_OK);
-  EXPECT_TRUE(PumpUntil([&] { return sink.events.size() >= 2; }));
-  PumpFor(50);
+  EXPECT_TRUE(WaitUntil([&] { return sink.events.size() >= 2; }));
+  koe_test::Pump(50);
   EXPECT_EQ(sink.events, (std::vector<DISPID>{kStart, kStop}));
   // The real voice dialog is shown, and cancelling it keeps the speed.
   ModalAnswer cancel{L"声の設定", [](HWND dlg) { PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0); }};
   RunModal(control.Get(), id::kVoiceSettings, cancel);
   Call(control.Get(), id::kSpeed, DISPATCH_PROPERTYGET, {}, r);
   EXPECT_EQ(r.hr, S_OK);
-  EXPECT_EQ(r.result.lVal, 180);
+  EXPECT_EQ(r.result.v.lVal, 180);
   point->Unadvise(cookie);
 }
 
@@ -1279,7 +1328,7 @@ TEST_F(ControlTest, ItsWindowsKeepTheirClassProcedureAndTheClassesGoWhenTheServe
   Sink& sink = sink_;
   Advise(control_.Get(), sink);
   ASSERT_EQ(Speak(L"もう一度"), S_OK);
-  EXPECT_TRUE(PumpUntil([&] { return sink.events.size() == 2; }));
+  EXPECT_TRUE(WaitUntil([&] { return sink.events.size() == 2; }));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Test doubles and helpers for driving the speech control through COM the way a container does.
+// What a container does towards the speech control, for the control's tests: calls into its
+// dispatch interface, and stand-ins for the event sink and the site a container gives it.
 #pragma once
 
 #include <windows.h>
@@ -7,34 +8,28 @@
 #include <wrl/client.h>
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "support.h"
+#include "com_util.h"
 
 namespace ptsvr_test {
 
 using Microsoft::WRL::ComPtr;
 
-using EnvVar = koe_test::ScopedEnv;
-using koe_test::Variant;
-inline bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 5000) {
-  return koe_test::WaitUntil(done, timeout_ms);
-}
-inline void PumpFor(int ms) { koe_test::Pump(ms); }
-
 struct CallResult {
   HRESULT hr = E_FAIL;
-  Variant result;
+  fw::Variant result;
   UINT arg_err = 0xFFFF;
   std::wstring description;  // from EXCEPINFO
 };
 // Invoke with positional `args` (given in call order) or, with `put`, one DISPID_PROPERTYPUT arg.
 void Call(IDispatch* d, DISPID id, WORD flags, std::vector<VARIANT> args, CallResult& out,
           bool put = false);
+// Call's arguments, which it clears: of a type with all zeros, or with a value.
+VARIANT Arg(VARTYPE type);
 VARIANT I4(LONG v);
-VARIANT Str(const wchar_t* s, UINT length);  // Call frees the BSTR
+VARIANT Str(const wchar_t* s, UINT length);
 VARIANT Bool(bool v);
 
 // The stand-ins below belong to the test and count their references; each must have every one
@@ -86,28 +81,30 @@ class Site final : public IOleClientSite, public IOleInPlaceSite {
   IFACEMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
   IFACEMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
   // IOleInPlaceSite
-  IFACEMETHODIMP GetWindow(HWND* hwnd) override;
+  IFACEMETHODIMP GetWindow(HWND* hwnd) override {
+    *hwnd = window_;
+    return S_OK;
+  }
   IFACEMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-  IFACEMETHODIMP CanInPlaceActivate() override;
-  IFACEMETHODIMP OnInPlaceActivate() override;
+  IFACEMETHODIMP CanInPlaceActivate() override { return Record("CanInPlaceActivate"); }
+  IFACEMETHODIMP OnInPlaceActivate() override { return Record("OnInPlaceActivate"); }
   IFACEMETHODIMP OnUIActivate() override { return S_OK; }
   IFACEMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc,
                                   LPRECT pos, LPRECT clip, LPOLEINPLACEFRAMEINFO info) override;
   IFACEMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
   IFACEMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
-  IFACEMETHODIMP OnInPlaceDeactivate() override;
+  IFACEMETHODIMP OnInPlaceDeactivate() override { return Record("OnInPlaceDeactivate"); }
   IFACEMETHODIMP DiscardUndoState() override { return S_OK; }
   IFACEMETHODIMP DeactivateAndUndo() override { return S_OK; }
   IFACEMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
 
  private:
+  HRESULT Record(const char* call) {
+    calls.push_back(call);
+    return S_OK;
+  }
   LONG refs_ = 1;
   HWND window_ = nullptr;
 };
-
-// Lines of a UTF-8 transcript file, converted to UTF-16.
-std::vector<std::wstring> ReadLines(const std::wstring& path);
-// A new, unique path in the temporary folder (no file made).
-std::wstring TempFilePath(const wchar_t* prefix);
 
 }  // namespace ptsvr_test

@@ -1,0 +1,165 @@
+// The control's speech: the engine it speaks with, the queue of utterances on its hidden notify
+// window, the engine's messages there, and the events with the connection point and its sinks.
+#include "control.h"
+
+#include <algorithm>
+
+#include "edges.h"
+#include "interface_table.h"
+#include "variant.h"
+#include "window.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace ptsvr {
+namespace {
+
+constexpr UINT kMsgStartNext = WM_APP + 1;
+
+}  // namespace
+
+const WindowClass PtSvrControl::kNotifyClass{
+    L"PtSvrNotify", &BoundWindowProc<PtSvrControl, &PtSvrControl::OnNotifyMessage>, 0, false};
+
+// ---- The engine ------------------------------------------------------------------------------
+
+void PtSvrControl::StartEngine() {
+  EngineNotice why = faults_.ForcedNotice();
+  if (knobs_.engine == EngineChoice::kSim && !why) {
+    engine_ = CreateSimulatedEngine(notify_, knobs_.sim_speed);
+    return;
+  }
+  if (!why)
+    engine_ = CreateSystemSapiEngine(notify_, knobs_.engine == EngineChoice::kAuto,
+                                     [this](const std::wstring& line) { Log(line); }, why);
+  if (!engine_) engine_ = CreateSimulatedEngine(notify_, knobs_.sim_speed, why);
+  const EngineNotice notice = engine_->Notice();
+  Log(L"engine " + (notice ? notice.Title() : engine_->Version() + L": " + engine_->Name()));
+}
+
+
+// ---- The queue and the events ----------------------------------------------------------------
+
+LRESULT PtSvrControl::OnNotifyMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == kMsgStartNext) {
+    ComPtr<IDispatch> keep(this);  // a sink may release the control while an event runs
+    StartNext();
+    return 0;
+  }
+  if (engine_ && engine_->HandleMessage(msg, wp, lp)) {
+    ComPtr<IDispatch> keep(this);
+    EndUtterance();
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+void PtSvrControl::QueueUtterance(std::wstring text) {
+  queue_.push_back(std::move(text));
+  if (!speaking_) PostStartNext();
+}
+
+void PtSvrControl::PostStartNext() {
+  if (start_posted_) return;
+  start_posted_ = PostMessageW(notify_, kMsgStartNext, 0, 0) != FALSE;
+}
+
+void PtSvrControl::StartNext() {
+  start_posted_ = false;
+  if (speaking_ || queue_.empty()) return;
+  std::wstring text = std::move(queue_.front());
+  queue_.pop_front();
+  speaking_ = true;
+  StateChanged();
+  Fire(koe::eventid::kOnStartSpeak, L"OnStartSpeak");
+  if (!speaking_) return;  // a sink closed the control
+  engine_->Speak(text, VoiceSettings{state_.speed, state_.pitch, state_.volume});
+}
+
+void PtSvrControl::EndUtterance() {
+  speaking_ = false;
+  StateChanged();
+  Fire(koe::eventid::kOnStopSpeak, L"OnStopSpeak");
+  for (long i = 0; i < faults_.ExtraStops(); ++i) Fire(koe::eventid::kOnStopSpeak, L"OnStopSpeak");
+  if (!queue_.empty()) PostStartNext();
+}
+
+void PtSvrControl::StopSpeech() {
+  queue_.clear();
+  if (engine_) engine_->Stop();
+  if (speaking_) {
+    speaking_ = false;
+    StateChanged();
+  }
+}
+
+void PtSvrControl::Fire(DISPID id, const wchar_t* name) {
+  Log(std::wstring(L"event ") + name);
+  // A sink may unadvise, advise or call back into the control: fire on a copy of the list.
+  std::vector<ComPtr<IDispatch>> sinks;
+  for (const auto& s : sinks_) sinks.push_back(s.second);
+  DISPPARAMS none{};
+  for (const auto& sink : sinks) {
+    Variant ignored;
+    sink->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &ignored, nullptr, nullptr);
+  }
+}
+
+// ---- The connection point and its sinks ------------------------------------------------------
+
+IFACEMETHODIMP PtSvrControl::EventPoint::QueryInterface(REFIID riid, void** out) {
+  static constexpr InterfaceRow<EventPoint> kInterfaces[] = {
+      Row<EventPoint, IConnectionPoint>(IID_IConnectionPoint)};
+  return QueryFromTable(this, kInterfaces, riid, out);
+}
+
+IFACEMETHODIMP PtSvrControl::EventPoint::GetConnectionInterface(IID* iid) {
+  if (!iid) return E_POINTER;
+  *iid = kDiidEvents;
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::EventPoint::GetConnectionPointContainer(
+    IConnectionPointContainer** container) {
+  if (!container) return E_POINTER;
+  *container = owner_;
+  owner_->AddRef();
+  return S_OK;
+}
+
+IFACEMETHODIMP PtSvrControl::EventPoint::Advise(IUnknown* sink, DWORD* cookie) {
+  if (!cookie) return E_POINTER;
+  *cookie = 0;
+  if (!sink) return E_POINTER;
+  return ComEdge([&] {
+    ComPtr<IDispatch> dispatch;
+    if (FAILED(sink->QueryInterface(kDiidEvents, reinterpret_cast<void**>(dispatch.GetAddressOf()))) &&
+        FAILED(sink->QueryInterface(IID_PPV_ARGS(&dispatch))))
+      return CONNECT_E_CANNOTCONNECT;
+    owner_->sinks_.emplace_back(owner_->next_cookie_, std::move(dispatch));
+    *cookie = owner_->next_cookie_++;
+    return S_OK;
+  });
+}
+
+IFACEMETHODIMP PtSvrControl::EventPoint::Unadvise(DWORD cookie) {
+  return ComEdge([&] {
+    auto& sinks = owner_->sinks_;
+    auto it = std::find_if(sinks.begin(), sinks.end(), [&](auto& s) { return s.first == cookie; });
+    if (it == sinks.end()) return CONNECT_E_NOCONNECTION;
+    ComPtr<IDispatch> released = std::move(it->second);  // released after the list is consistent
+    sinks.erase(it);
+    return S_OK;
+  });
+}
+
+IFACEMETHODIMP PtSvrControl::FindConnectionPoint(REFIID riid, IConnectionPoint** point) {
+  if (!point) return E_POINTER;
+  *point = nullptr;
+  if (riid != kDiidEvents) return CONNECT_E_NOCONNECTION;
+  *point = &point_;
+  point_.AddRef();
+  return S_OK;
+}
+
+}  // namespace ptsvr
