@@ -68,7 +68,14 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
   const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
                   written == bytes.size();
   const bool closed = CloseHandle(file) != FALSE;
-  if (ok && closed && MoveFileExA(beside.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  // A file that another program has open for a moment (a virus scanner, an indexer, an editor
+  // reading it) cannot be replaced until it lets go: a few tries over about a second.
+  bool moved = false;
+  for (int attempt = 0; ok && closed && !moved && attempt < 20; ++attempt) {
+    moved = MoveFileExA(beside.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    if (!moved) Sleep(50);
+  }
+  if (moved) return true;
   DeleteFileA(beside.c_str());
   return false;
 }

@@ -592,7 +592,7 @@ TEST_F(EditorDialog, OnAUtf8SystemTheReadingsFileIsNeverDestroyed) {
         return ReadIni() == "[読み方]\r\n1=あ,ア\r\n2=い,イ\r\n\r\n[声の設定]\r\n速度=200\r\nピッチ=90\r\n音量=100\r\n";
       })) << ReadIni().value_or("(no file)");
     }
-    EXPECT_FALSE(koemado_->WaitForMessageBox(0));
+    if (const auto box = koemado_->WaitForMessageBox(0)) ADD_FAILURE() << "a message box: " << box->text;
     EXPECT_EQ(koemado_->Close(), 0);
     DeleteIni();
   }
