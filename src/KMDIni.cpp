@@ -140,6 +140,12 @@ class SettingsFile {
   bool changed_ = false;
 };
 
+// Every entry under its 1-based key.
+void WriteReadings(SettingsFile& file, const koe::ReadingsList& readings) {
+  for (std::size_t i = 0; i < readings.Count(); ++i)
+    file.Write(kReadingsSection, std::to_string(i + 1), readings.At(i));
+}
+
 }  // namespace
 
 TKoemadoIni* KoemadoIni = nullptr;
@@ -177,8 +183,13 @@ void TKoemadoIni::Load() {
 void TKoemadoIni::Save() {
   SettingsFile file(IniFileName());
   if (readings_saved_) {
-    for (std::size_t i = 0; i < Readings.Count(); ++i)
-      file.Write(kReadingsSection, std::to_string(i + 1), Readings.At(i));
+    WriteReadings(file, Readings);
+  } else if (!file.Exists()) {
+    // A file made here would otherwise hold no readings, and the next start would read an
+    // empty list from it where a start without a file uses the built-in entries: it gets those.
+    koe::ReadingsList built_in;
+    built_in.AppendDefaults();
+    WriteReadings(file, built_in);
   }
   file.Write(kVoiceSection, kSpeedKey, std::to_string(Speed));
   file.Write(kVoiceSection, kPitchKey, std::to_string(Pitch));

@@ -28,7 +28,8 @@ class TKoemadoIni {
   // Writes every entry under its 1-based key, then the voice values. A write the profile
   // functions refuse raises EKoemadoError ("<path> に書き込めません") at once; what was
   // written before stays written. Where ReadingsSaved() is false only the voice values are
-  // written, and every other byte of the file stays as it was.
+  // written, and every other byte of the file stays as it was; a file that is not there yet is
+  // made with the built-in entries, as a start without a file has them.
   void Save();
   // Whether Save writes the readings list: only where the system's code page was Shift-JIS at
   // Load. Anywhere else the file's Japanese would not survive the profile functions.

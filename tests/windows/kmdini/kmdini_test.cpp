@@ -392,7 +392,8 @@ TEST(KoemadoIni, OnAnotherCodePageSaveWritesOnlyTheVoiceValues) {
        "[読み方]\r\n1=あ,ア\r\n\r\n[声の設定]\r\n速度=200\r\nピッチ=-1\r\n音量=7\r\n[他]\r\nx=表\r\n"},
       {"no voice section", "[読み方]\r\n1=あ,ア",
        "[読み方]\r\n1=あ,ア\r\n[声の設定]\r\n速度=200\r\nピッチ=-1\r\n音量=7\r\n"},
-      {"no file", "", "[声の設定]\r\n速度=200\r\nピッチ=-1\r\n音量=7\r\n"},
+      // The built-in entries, or the next start would read none from the file made here.
+      {"no file", "", "[読み方]\r\n1=－,　\r\n2=‥,　\r\n[声の設定]\r\n速度=200\r\nピッチ=-1\r\n音量=7\r\n"},
   };
   int n = 0;
   for (const Case& c : cases) {
