@@ -10,12 +10,13 @@
 namespace koe {
 namespace {
 
-// Position just after the last single-byte unit of path that is one of delimiters, scanning
-// with the lead-byte rule; npos when there is none.
-std::size_t LastDelimiter(std::string_view path, std::string_view delimiters) {
+// Position of the last single-byte unit of path that is one of delimiters, scanning with the
+// lead-byte rule (Shift-JIS's unless told); npos when there is none.
+std::size_t LastDelimiter(std::string_view path, std::string_view delimiters,
+                          LeadByteRule is_lead = IsLeadByte) {
   std::size_t found = std::string_view::npos;
   for (std::size_t i = 0; i < path.size();) {
-    if (IsLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
+    if (is_lead(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
       i += 2;
       continue;
     }
@@ -197,14 +198,14 @@ std::string WithProfileValue(std::string_view file, std::string_view section, st
          std::string(file.substr(l.next));
 }
 
-std::size_t DirectoryPartLength(std::string_view path) {
-  const std::size_t last = LastDelimiter(path, "\\:");
+std::size_t DirectoryPartLength(std::string_view path, LeadByteRule is_lead) {
+  const std::size_t last = LastDelimiter(path, "\\:", is_lead);
   return last == std::string_view::npos ? 0 : last + 1;
 }
 
-std::string IniFileNameFor(std::string_view program_path) {
-  const std::string_view name = program_path.substr(DirectoryPartLength(program_path));
-  const std::size_t dot = LastDelimiter(name, ".");
+std::string IniFileNameFor(std::string_view program_path, LeadByteRule is_lead) {
+  const std::string_view name = program_path.substr(DirectoryPartLength(program_path, is_lead));
+  const std::size_t dot = LastDelimiter(name, ".", is_lead);
   std::string result(name.substr(0, dot));  // npos keeps the whole name
   result += ".ini";
   return result;

@@ -8,13 +8,17 @@
 
 namespace koe {
 
+// Whether a byte starts a double-byte character in the code page a text is in. A path comes in
+// the system's code page: Shift-JIS's rule on a Japanese system, none in UTF-8.
+using LeadByteRule = bool (*)(unsigned char);
+
 // The directory part of a path ends at the last '\' or ':' that is not the trail byte of a
 // double-byte character. Returns the length of that part (0 when there is none).
-std::size_t DirectoryPartLength(std::string_view path);
+std::size_t DirectoryPartLength(std::string_view path, LeadByteRule is_lead);
 
 // The settings file name for a program file path: the name without its directory, with its
 // extension replaced by ".ini" (appended when the name has no ".").
-std::string IniFileNameFor(std::string_view program_path);
+std::string IniFileNameFor(std::string_view program_path, LeadByteRule is_lead);
 
 // Reads an integer value of the settings file: leading spaces, then an optional sign and
 // decimal digits within the signed 32-bit range, or a hexadecimal prefix ("$", "x", "X",

@@ -1,5 +1,7 @@
 #include "system.h"
 
+#include "protocol.h"
+#include "sjis.h"
 #include "text.h"
 
 namespace fw {
@@ -25,6 +27,12 @@ int StartupShowCommand() {
 unsigned SystemCodePage() {
   if (TheTestSeam().code_page) return TheTestSeam().code_page();
   return ::GetACP();
+}
+
+bool IsSystemLeadByte(unsigned char b) {
+  const unsigned code_page = SystemCodePage();
+  if (code_page == koe::kShiftJisCodePage) return koe::IsLeadByte(b);
+  return ::IsDBCSLeadByteEx(code_page, b) != FALSE;
 }
 
 // The buffer grows until the whole path fits.

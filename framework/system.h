@@ -20,6 +20,10 @@ int StartupShowCommand();
 std::string ProgramPath();
 // The system's ANSI code page (GetACP).
 unsigned SystemCodePage();
+// Whether a byte starts a double-byte character of the system's code page, the one the ANSI
+// functions give paths in: Shift-JIS's rule under 932, that code page's own elsewhere (none in
+// UTF-8 or a single-byte code page).
+bool IsSystemLeadByte(unsigned char b);
 
 // The one test seam: a test sets what it stands in for and clears it again (an empty function
 // is the system's answer).

@@ -40,7 +40,7 @@ std::string ProfilePathOf(const std::string& bare_name) {
     directory.resize(length);  // length is the size needed, terminator included
   }
   // The directory part of a path ends at its last separator that is not a trail byte.
-  if (koe::DirectoryPartLength(directory) != directory.size()) directory += '\\';
+  if (koe::DirectoryPartLength(directory, fw::IsSystemLeadByte) != directory.size()) directory += '\\';
   return directory + bare_name;
 }
 
@@ -161,7 +161,7 @@ void KMDIni_Finalize() {
 
 TKoemadoIni::TKoemadoIni() { Load(); }
 
-std::string TKoemadoIni::IniFileName() { return koe::IniFileNameFor(fw::ProgramPath()); }
+std::string TKoemadoIni::IniFileName() { return koe::IniFileNameFor(fw::ProgramPath(), fw::IsSystemLeadByte); }
 
 void TKoemadoIni::LoadDefaults() { Readings.AppendDefaults(); }
 

@@ -22,7 +22,7 @@ namespace {
 
 std::string ProgramFileName() {
   const std::string full = fw::ProgramPath();
-  return full.substr(koe::DirectoryPartLength(full));
+  return full.substr(koe::DirectoryPartLength(full, fw::IsSystemLeadByte));
 }
 
 // The last-resort box for an error that escaped start-up.

@@ -8,7 +8,7 @@
 #include "system.h"
 
 std::string HelpPagePathFor(const std::string& program_path) {
-  return program_path.substr(0, koe::DirectoryPartLength(program_path)) +
+  return program_path.substr(0, koe::DirectoryPartLength(program_path, fw::IsSystemLeadByte)) +
          "..\\Help\\Koemado_html\\html\\" + "HID00000001.htm";
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "sjis.h"
 #include "sjis_text.h"
 
 namespace koe {
@@ -50,20 +51,24 @@ INSTANTIATE_TEST_SUITE_P(
                     IntegerCase{"１２"_sj, kDefault}, IntegerCase{"0x-1", kDefault},
                     IntegerCase{"$ 1", kDefault}));
 
+constexpr bool NoLeadBytes(unsigned char) { return false; }  // UTF-8, single-byte code pages
+
 struct NameCase {
   std::string path;
   std::size_t directory_length;
   std::string ini_name;
+  LeadByteRule is_lead = IsLeadByte;
 };
 
 class IniFileNameTest : public testing::TestWithParam<NameCase> {};
 
 TEST_P(IniFileNameTest, NamesTheFileAfterTheProgram) {
-  EXPECT_EQ(DirectoryPartLength(GetParam().path), GetParam().directory_length);
-  EXPECT_EQ(IniFileNameFor(GetParam().path), GetParam().ini_name);
+  EXPECT_EQ(DirectoryPartLength(GetParam().path, GetParam().is_lead), GetParam().directory_length);
+  EXPECT_EQ(IniFileNameFor(GetParam().path, GetParam().is_lead), GetParam().ini_name);
 }
 
-// "表" is 0x95 0x5C and "ソ" is 0x83 0x5C: their trail byte is '\'.
+// "表" is 0x95 0x5C and "ソ" is 0x83 0x5C: their trail byte is '\'. In UTF-8 "あ" is 0xE3 0x81
+// 0x82, which Shift-JIS's rule would read as a lead byte and the '\' after it as its trail.
 INSTANTIATE_TEST_SUITE_P(
     Paths, IniFileNameTest,
     testing::Values(NameCase{"C:\\Program Files\\Koemado\\Koemado.exe", 25, "Koemado.ini"},
@@ -78,7 +83,9 @@ INSTANTIATE_TEST_SUITE_P(
                     NameCase{"C:\\表示\\声.exe"_sj, 8, "声.ini"_sj},
                     NameCase{"C:\\x\\表.exe"_sj, 5, "表.ini"_sj},
                     NameCase{"C:\\x\\ソ"_sj, 5, "ソ.ini"_sj},
-                    NameCase{"\\\\server\\share\\Koemado.EXE", 15, "Koemado.ini"}));
+                    NameCase{"\\\\server\\share\\Koemado.EXE", 15, "Koemado.ini"},
+                    NameCase{"C:\\\xE3\x81\x82\\Koemado.exe", 7, "Koemado.ini", NoLeadBytes},
+                    NameCase{"C:\\x\\\xE8\xA1\xA8.exe", 5, "\xE8\xA1\xA8.ini", NoLeadBytes}));
 
 // The settings file's bytes read and changed as the profile functions do, where the system's code
 // page is not Shift-JIS. "ソ" (0x83 0x5C) and "‐" (0x81 0x5D) end in '\\' and ']'.

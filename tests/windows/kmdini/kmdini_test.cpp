@@ -382,6 +382,25 @@ TEST(KoemadoIni, OnAnotherCodePageTheFileReadsAsOnAJapaneseSystem) {
   }
 }
 
+// The program's path comes in the system's code page, and is split by that code page's bytes.
+TEST(KoemadoIni, OnAnotherCodePageTheFileNameComesFromThePathInThatCodePage) {
+  const struct {
+    unsigned code_page;
+    const char* program;
+    const char* ini;
+  } cases[] = {
+      {65001, "C:\\\xE3\x81\x82\\Koemado.exe", "Koemado.ini"},  // C:\あ\ in UTF-8
+      {936, "C:\\x\\\xB1\x5C.exe", "\xB1\x5C.ini"},  // a GBK character whose trail byte is '\'
+      {1252, "C:\\\xE9t\xE9\\Koemado.exe", "Koemado.ini"},  // C:\été\ in code page 1252
+  };
+  for (const auto& c : cases) {
+    OtherCodePage other(c.code_page);
+    fw::TheTestSeam().program_path = [&c] { return std::string(c.program); };
+    EXPECT_EQ(TKoemadoIni::IniFileName(), c.ini) << c.code_page;
+  }
+  fw::TheTestSeam().program_path = nullptr;
+}
+
 TEST(KoemadoIni, OnAnotherCodePageSaveWritesOnlyTheVoiceValues) {
   struct Case {
     const char* what;
