@@ -2,6 +2,8 @@
 
 #include <ole2.h>
 
+#include <vector>
+
 #include "forms.h"
 #include "messages.h"
 #include "protocol.h"
@@ -11,6 +13,42 @@
 namespace fw {
 
 ApplicationObject Application;
+
+namespace {
+
+// A box owned by the hidden application window disables that window alone: the program's other
+// windows are disabled while it is up, so that nothing behind it is clicked (a second OK, the
+// menu's exit), and enabled again after.
+class OtherWindowsDisabled {
+ public:
+  explicit OtherWindowsDisabled(HWND owner) : owner_(owner) {
+    ::EnumThreadWindows(::GetCurrentThreadId(), &Disable, reinterpret_cast<LPARAM>(this));
+  }
+  ~OtherWindowsDisabled() {
+    for (HWND window : disabled_)
+      if (::IsWindow(window)) ::EnableWindow(window, TRUE);
+  }
+  OtherWindowsDisabled(const OtherWindowsDisabled&) = delete;
+  OtherWindowsDisabled& operator=(const OtherWindowsDisabled&) = delete;
+
+ private:
+  static BOOL CALLBACK Disable(HWND window, LPARAM self_pointer) {
+    auto* self = reinterpret_cast<OtherWindowsDisabled*>(self_pointer);
+    if (window == self->owner_ || !::IsWindowVisible(window) || !::IsWindowEnabled(window)) return TRUE;
+    try {
+      self->disabled_.push_back(window);
+    } catch (...) {
+      return FALSE;  // no room to remember it: left enabled
+    }
+    ::EnableWindow(window, FALSE);
+    return TRUE;
+  }
+
+  HWND owner_;
+  std::vector<HWND> disabled_;
+};
+
+}  // namespace
 
 // The hidden application window: its messages go to the application object.
 class ApplicationObject::AppWindow final : public Window {
@@ -114,12 +152,23 @@ void ApplicationObject::ShowPendingMainForm() {
 
 void ApplicationObject::ShowErrorBox(const std::string& message) noexcept {
   try {
-    // Owned by the application window, which is activated when the box closes and hands the
-    // activation on to the form the user was working in (HandleAppMessage, WM_ACTIVATE).
-    ShowMessageBox(Handle(), koe::ErrorBoxText(message), title_, MB_OK | MB_ICONSTOP);
+    // Owned by the application window, which is activated when the box closes; the form the
+    // user was working in is still disabled then, and gets the activation once enabled again.
+    {
+      const OtherWindowsDisabled others(Handle());
+      ShowMessageBox(Handle(), koe::ErrorBoxText(message), title_, MB_OK | MB_ICONSTOP);
+    }
+    if (::GetActiveWindow() == handle_) ActivateLastForm();
   } catch (...) {
     // Nothing more can be shown.
   }
+}
+
+bool ApplicationObject::ActivateLastForm() {
+  const HWND last = last_active_form_;
+  if (!last || !::IsWindow(last) || !::IsWindowVisible(last) || !::IsWindowEnabled(last)) return false;
+  ::SetActiveWindow(last);
+  return true;
 }
 
 // Messages of the application window. handle_ is set once the window is made: messages sent
@@ -136,13 +185,7 @@ void ApplicationObject::HandleAppMessage(Message& message) {
     case WM_ACTIVATE:
       // The application window only carries the task bar button: when it is activated (the user
       // restores the program, or a box it owned closes), the window last active goes on.
-      if (LOWORD(message.WParam) != WA_INACTIVE && handle_) {
-        const HWND last = last_active_form_;
-        if (last && ::IsWindow(last) && ::IsWindowVisible(last) && ::IsWindowEnabled(last)) {
-          ::SetActiveWindow(last);
-          message.Handled = true;
-        }
-      }
+      if (LOWORD(message.WParam) != WA_INACTIVE && handle_ && ActivateLastForm()) message.Handled = true;
       break;
     case WM_SYSCOMMAND:
       if ((message.WParam & 0xFFF0) == SC_RESTORE && handle_) {

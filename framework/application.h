@@ -67,13 +67,16 @@ class ApplicationObject {
 
   // The standard error box: owned by the application window, caption the title, stop icon, OK;
   // the message with "." appended when its last byte sorts above ".". Errors that escape a
-  // handler reach it through the error edge (edge.h).
+  // handler reach it through the error edge (edge.h). The program's other windows are disabled
+  // while it is up.
   void ShowErrorBox(const std::string& message) noexcept;
 
  private:
   class AppWindow;
   friend class AppWindow;
   void HandleAppMessage(Message& message);
+  // Activates the form the user worked in last, when it can take the activation.
+  bool ActivateLastForm();
   void ShowPendingMainForm();
 
   std::unique_ptr<AppWindow> window_;

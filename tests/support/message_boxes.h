@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ class MessageBoxes {
     fw::TheTestSeam().message_box = [this](HWND owner, const std::string& text,
                                            const std::string& caption, UINT type) {
       boxes.push_back({owner, text, caption, type});
+      if (while_shown) while_shown();
       return IDOK;
     };
   }
@@ -36,6 +38,7 @@ class MessageBoxes {
   }
 
   std::vector<Box> boxes;
+  std::function<void()> while_shown;  // runs while a box would be up
 };
 
 }  // namespace koe_test

@@ -98,11 +98,16 @@ TEST_F(FrameworkTest, HandlerErrorsStopAtTheWindowProcedureAndShowTheStandardBox
       {"no memory", [] { throw std::bad_alloc(); }, unknown.c_str()},
       {"anything else", [] { throw 42; }, unknown.c_str()},
   };
+  form.Show();
+  bool form_enabled_meanwhile = true;
+  recorded_.while_shown = [&] { form_enabled_meanwhile = ::IsWindowEnabled(form.Handle()) != FALSE; };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     boxes.clear();
     form.on_message[WM_APP] = [&](fw::Message&) { c.raise(); };
     ::SendMessageA(form.Handle(), WM_APP, 0, 0);  // returns: nothing crossed the procedure
+    EXPECT_FALSE(form_enabled_meanwhile) << "nothing behind the box takes input";
+    EXPECT_TRUE(::IsWindowEnabled(form.Handle()));
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].owner, Application.Handle());
     EXPECT_EQ(boxes[0].caption, koe::kApplicationTitle);
