@@ -2,7 +2,8 @@
 # The relay on a system whose code page is not Shift-JIS: Koemado and koesend run with the
 # locale C.UTF-8, which gives koesend code page 1252 (Koemado gets 932 all the same: its manifest
 # asks for it). koesend finds Koemado, sends the reader's characters in Shift-JIS, reads a pipe
-# as UTF-8 (a line that is not, as Shift-JIS) and its arguments as Unicode.
+# as UTF-8 (a line that is not, as Shift-JIS) and its arguments as Unicode; it posts a text longer
+# than a message queue holds, and refuses a wait that is no number of seconds.
 # usage: other_code_page.sh WINEPREFIX BITS KOEMADO.EXE KOESEND.EXE PTSVR.OCX
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -40,8 +41,16 @@ printf 'パイプから読みます\n' | koe_wine "$koesend" --timeout 20 || { e
 printf 'シフトＪＩＳの行\n' | iconv -f UTF-8 -t CP932 | koe_wine "$koesend" --timeout 20 ||
   { echo "koesend (Shift-JIS pipe) failed: $?"; status=1; }
 koe_wine "$koesend" --timeout 20 "引数の漢字" || { echo "koesend (argument) failed: $?"; status=1; }
-for want in "speak パイプから読みます" "speak シフトＪＩＳの行" "speak 引数の漢字"; do
+# More characters posted than a message queue holds (10,000) at once.
+long=$(printf '長%.0s' $(seq 1 12000))
+koe_wine "$koesend" --post --timeout 60 "$long" || { echo "koesend (12,000 characters posted) failed: $?"; status=1; }
+for bad in nan inf 5000000 -1 2x; do
+  koe_wine "$koesend" --timeout "$bad" "x" >/dev/null 2>&1
+  rc=$?
+  [ $rc = 1 ] || { echo "koesend --timeout $bad: exit $rc, not 1 (usage)"; status=1; }
+done
+for want in "speak パイプから読みます" "speak シフトＪＩＳの行" "speak 引数の漢字" "speak $long"; do
   if ! grep -qxF "$want" "$transcript"; then echo "transcript lacks '$want'"; status=1; fi
 done
-if [ $status != 0 ]; then echo "--- transcript"; cat "$transcript"; fi
+if [ $status != 0 ]; then echo "--- transcript"; cut -c1-200 "$transcript"; fi
 exit $status

@@ -131,7 +131,11 @@ int SpeakOne(const std::wstring& text, bool post, DWORD timeout_ms) {
   g_done = false;
   for (const auto& m : messages) {
     if (post) {
-      if (!PostMessageA(koemado, koe::kWmKoeChar, m.phase, static_cast<LPARAM>(m.code))) return 2;
+      // A queue holds 10,000 posted messages: a longer text waits while Koemado takes them.
+      while (!PostMessageA(koemado, koe::kWmKoeChar, m.phase, static_cast<LPARAM>(m.code))) {
+        if (GetLastError() != ERROR_NOT_ENOUGH_QUOTA || !IsWindow(koemado)) return 2;
+        Sleep(10);
+      }
     } else {
       DWORD_PTR result = 0;
       if (!SendMessageTimeoutA(koemado, koe::kWmKoeChar, m.phase, static_cast<LPARAM>(m.code),
@@ -169,7 +173,8 @@ int main() {
     } else if (arg == L"--timeout" && i + 1 < argc) {
       wchar_t* end = nullptr;
       const double seconds = std::wcstod(argv[++i], &end);
-      if (*end != L'\0' || seconds < 0) {
+      // Up to what a DWORD of milliseconds holds; "nan" and "inf" are no number of seconds.
+      if (*end != L'\0' || !(seconds >= 0 && seconds <= 4294967.0)) {
         Print(STD_ERROR_HANDLE, kUsage);
         return 1;
       }
