@@ -247,10 +247,12 @@ std::optional<LRESULT> StringGrid::HandleMessage(UINT msg, WPARAM wparam, LPARAM
     case WM_COMMAND:
       if (reinterpret_cast<HWND>(lparam) == editor_ && editor_ && HIWORD(wparam) == EN_CHANGE &&
           !loading_editor_ && editor_cell_.col >= 0) {
-        const int length = GetWindowTextLengthA(editor_);
-        std::string text(static_cast<std::size_t>(length) + 1, '\0');
-        text.resize(static_cast<std::size_t>(GetWindowTextA(editor_, text.data(), length + 1)));
-        SetCell(editor_cell_.col, editor_cell_.row, std::move(text));
+        // The editor is a Unicode window: its text is read as Unicode and made Shift-JIS here,
+        // whatever the system's code page (the ANSI call would convert in that code page).
+        const int length = GetWindowTextLengthW(editor_);
+        std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+        text.resize(static_cast<std::size_t>(GetWindowTextW(editor_, text.data(), length + 1)));
+        SetCell(editor_cell_.col, editor_cell_.row, ToShiftJis(text));
       }
       return 0;
     case WM_LBUTTONDOWN:
@@ -476,7 +478,7 @@ void StringGrid::UpdateEditor(bool reload_text) {
   if (reload_text || !(editor_cell_ == at)) {
     editor_cell_ = at;
     loading_editor_ = true;
-    SetWindowTextA(editor_, model_.Cell(at.col, at.row).c_str());
+    SetWindowTextW(editor_, FromShiftJis(model_.Cell(at.col, at.row)).c_str());
     loading_editor_ = false;
     SendMessageA(editor_, EM_SETSEL, 0, -1);
   }

@@ -543,6 +543,7 @@ std::string ProgramWithoutItsCodePage() {
 // Where Windows does not give it that, the profile functions would write the Shift-JIS file back
 // destroyed: the readings are read right and used, OK keeps the new list but leaves the file as
 // it was and says why, and the voice command still saves the voice values, every other byte kept.
+// Either way the cells show and take Japanese as typed.
 TEST_F(EditorDialog, OnAUtf8SystemTheReadingsFileIsNeverDestroyed) {
   if (GetACP() != CP_UTF8) GTEST_SKIP() << "run by the test of a UTF-8 code page";
   const std::string file = "[読み方]\r\n1=あ,ア\r\n2=い,イ\r\n\r\n[声の設定]\r\n速度=150\r\n";
@@ -570,10 +571,23 @@ TEST_F(EditorDialog, OnAUtf8SystemTheReadingsFileIsNeverDestroyed) {
     ASSERT_TRUE(WaitUntil([&] { return (dialog = koemado_->FindWindowOf("TdlgYomikata", nullptr)) != nullptr; }));
     const HWND ok = FindChild(dialog, "OK");
     ASSERT_TRUE(ok);
+    const HWND editor = FindWindowExA(FindWindowExA(dialog, nullptr, "TStringGrid", nullptr), nullptr, "Edit", nullptr);
+    ASSERT_TRUE(editor);
+    auto editor_text = [editor] {
+      wchar_t text[64] = {};
+      SendMessageW(editor, WM_GETTEXT, 64, reinterpret_cast<LPARAM>(text));
+      return std::wstring(text);
+    };
+    EXPECT_TRUE(WaitUntil([&] { return editor_text() == L"あ"; })) << "row 1's key, as the file holds it";
+    SetForegroundWindow(dialog);
+    ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == dialog; }));
+    TypeUnicode(L'か');  // over the selected text
+    EXPECT_TRUE(WaitUntil([&] { return editor_text() == L"か"; }));
     PostMessageA(ok, BM_CLICK, 0, 0);
     if (way.saved) {
       EXPECT_TRUE(WaitUntil([] { return ReadIni().value_or("").find("\r\n500=,") != std::string::npos; }))
           << "OK saved all 500 rows";
+      EXPECT_NE(ReadIni().value_or("").find("[読み方]\r\n1=か,ア\r\n"), std::string::npos) << "as typed";
     } else {
       const auto box = koemado_->WaitForMessageBox();
       ASSERT_TRUE(box);
@@ -585,7 +599,7 @@ TEST_F(EditorDialog, OnAUtf8SystemTheReadingsFileIsNeverDestroyed) {
       koemado_->DismissMessageBox(*box);
       EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(dialog); })) << "OK closes the dialog all the same";
       EXPECT_EQ(ReadIni(), file);
-      EXPECT_EQ(Spoken("あい"), Utf8("アイ")) << "the list in use";
+      EXPECT_EQ(Spoken("かい"), Utf8("アイ")) << "the new list in use";
 
       koemado_->Command("声の設定");
       EXPECT_TRUE(WaitUntil([&] {
