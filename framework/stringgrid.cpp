@@ -284,12 +284,9 @@ std::optional<LRESULT> StringGrid::HandleMessage(UINT msg, WPARAM wparam, LPARAM
     case WM_HSCROLL:
       Scroll(SB_HORZ, LOWORD(wparam));
       return 0;
-    case WM_MOUSEWHEEL: {
-      const int rows = -GET_WHEEL_DELTA_WPARAM(wparam) / WHEEL_DELTA * 3;
-      model_.SetTopRow(std::min(model_.TopRow() + rows, model_.MaxTopRow(ClientSize().cy)));
-      Refresh();
+    case WM_MOUSEWHEEL:
+      Wheel(GET_WHEEL_DELTA_WPARAM(wparam));
       return 0;
-    }
     default:
       break;
   }
@@ -459,6 +456,29 @@ void StringGrid::Scroll(int bar, WORD request) {
   } else {
     model_.SetLeftCol(std::min(model_.FixedCols() + pos, model_.MaxLeftCol(ClientSize().cx)));
   }
+  UpdateScrollBars();
+  UpdateEditor(false);
+  InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+// A notch of the wheel (WHEEL_DELTA) scrolls the rows the user chose in the mouse settings, or
+// a page. Fine wheels and touchpads send parts of a notch: they are added up, and what is not
+// yet a row is kept for the next turn.
+void StringGrid::Wheel(int delta) {
+  UINT lines = 3;
+  SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &lines, 0);
+  if (lines == 0) return;
+  if (lines == WHEEL_PAGESCROLL) {
+    SCROLLINFO info{sizeof info, SIF_PAGE, 0, 0, 0, 0, 0};
+    GetScrollInfo(Handle(), SB_VERT, &info);
+    lines = std::max(1u, info.nPage);
+  }
+  if ((wheel_rest_ < 0) != (delta < 0)) wheel_rest_ = 0;  // turned the other way
+  wheel_rest_ += delta * static_cast<int>(std::min(lines, 1000u));
+  const int up = wheel_rest_ / WHEEL_DELTA;
+  if (up == 0) return;
+  wheel_rest_ -= up * WHEEL_DELTA;
+  model_.SetTopRow(std::min(model_.TopRow() - up, model_.MaxTopRow(ClientSize().cy)));
   UpdateScrollBars();
   UpdateEditor(false);
   InvalidateRect(Handle(), nullptr, FALSE);

@@ -77,6 +77,7 @@ class StringGrid : public Window {
   void MouseMove(int x, int y);
   void MouseUp(int x, int y);
   void Scroll(int bar, WORD request);
+  void Wheel(int delta);
   void Paint(HDC dc, const RECT& area);
 
   // After the current cell moved: scroll it into view, put the editor on it, repaint.
@@ -97,6 +98,7 @@ class StringGrid : public Window {
   HFONT font_ = nullptr;
   koe::GridCoord editor_cell_{-1, -1};
   bool loading_editor_ = false;
+  int wheel_rest_ = 0;  // wheel turned but not yet scrolled, in WHEEL_DELTA units of rows
   BYTE pending_lead_ = 0;  // a double-byte character's lead byte, typed, waiting for its trail byte
   bool updating_bars_ = false;
   Drag drag_ = Drag::kNone;

@@ -319,6 +319,34 @@ TEST_F(StringGridTest, ScrollBarsScrollAndTheEditorFollowsItsCell) {
   EXPECT_TRUE(IsWindowVisible(grid_.EditorHandle()));
   SendMessageA(grid_.Handle(), WM_VSCROLL, SB_BOTTOM, 0);
   EXPECT_EQ(grid_.Model().TopRow(), grid_.Model().MaxTopRow(grid_.ClientHeight()));
+  SendMessageA(grid_.Handle(), WM_VSCROLL, SB_TOP, 0);
+
+  // The wheel, from the mouse over the grid: a notch scrolls the rows of the mouse settings, and a
+  // touchpad turns it in parts of a notch, which add up.
+  UINT lines = 3;
+  SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &lines, 0);
+  const int notch = lines == WHEEL_PAGESCROLL ? static_cast<int>(info.nPage) : static_cast<int>(lines);
+  SetForegroundWindow(host_);
+  POINT over = CellCenter(1, 2);
+  ClientToScreen(grid_.Handle(), &over);
+  SetCursorPos(over.x, over.y);
+  auto wheel = [](int delta) {
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.mouseData = static_cast<DWORD>(delta);
+    in.mi.dwFlags = MOUSEEVENTF_WHEEL;
+    SendInput(1, &in, sizeof in);
+    Pump();
+  };
+  const int half_a_row = WHEEL_DELTA / (2 * notch);
+  wheel(-half_a_row);
+  EXPECT_EQ(grid_.Model().TopRow(), 1) << "half a row";
+  wheel(-half_a_row);
+  EXPECT_EQ(grid_.Model().TopRow(), 2);
+  wheel(-2 * WHEEL_DELTA);
+  EXPECT_EQ(grid_.Model().TopRow(), 2 + 2 * notch);
+  wheel(WHEEL_DELTA);
+  EXPECT_EQ(grid_.Model().TopRow(), 2 + notch);
 }
 
 TEST_F(StringGridTest, PaintsFixedCellsLinesAndTheSelectedBlock) {
