@@ -174,6 +174,9 @@ HRESULT PtSvrControl::ActivateInPlace(IOleClientSite* active_site) {
     ShowWindow(view_, SW_SHOW);
     return S_OK;
   }
+  // Still active in a window the container destroyed (with its own): that activation ends here,
+  // as far as the site knows, and a new one makes a new window.
+  InPlaceDeactivate();
   IOleClientSite* site = active_site ? active_site : site_.Get();
   if (!site) return E_UNEXPECTED;
   ComPtr<IOleInPlaceSite> inplace;
@@ -262,8 +265,7 @@ IFACEMETHODIMP PtSvrControl::GetWindow(HWND* hwnd) {
 }
 
 IFACEMETHODIMP PtSvrControl::InPlaceDeactivate() {
-  if (!view_) return S_OK;
-  DestroyWindow(view_);
+  if (view_) DestroyWindow(view_);  // clears view_ (OnViewMessage)
   view_ = nullptr;
   if (auto site = std::move(inplace_site_)) site->OnInPlaceDeactivate();
   return S_OK;
@@ -308,6 +310,9 @@ LRESULT PtSvrControl::OnViewMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return 0;
   }
   if (msg == WM_ERASEBKGND) return 1;
+  // The window goes, by InPlaceDeactivate or along with a parent the container destroys: from
+  // now on the control has no window (GetWindow fails, the next activation makes another).
+  if (msg == WM_NCDESTROY && hwnd == view_) view_ = nullptr;
   return DefWindowProcW(hwnd, msg, wp, lp);
 }
 

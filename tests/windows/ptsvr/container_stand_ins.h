@@ -69,6 +69,7 @@ class Site final : public IOleClientSite, public IOleInPlaceSite {
   HWND window() const { return window_; }
   LONG refs() const { return refs_; }
   std::vector<std::string> calls;
+  HWND inner = nullptr;  // when set, the window the object is placed in instead of window()
 
   IFACEMETHODIMP QueryInterface(REFIID riid, void** out) override;
   IFACEMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
@@ -82,7 +83,7 @@ class Site final : public IOleClientSite, public IOleInPlaceSite {
   IFACEMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
   // IOleInPlaceSite
   IFACEMETHODIMP GetWindow(HWND* hwnd) override {
-    *hwnd = window_;
+    *hwnd = inner ? inner : window_;
     return S_OK;
   }
   IFACEMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }

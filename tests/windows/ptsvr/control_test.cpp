@@ -824,6 +824,31 @@ TEST_F(ControlTest, ActivatesInPlaceInAWindowOfItsOwnAndDeactivates) {
   EXPECT_EQ(site.calls.back(), "OnInPlaceDeactivate");
   ASSERT_EQ(ole->DoVerb(OLEIVERB_SHOW, nullptr, &site, 0, site.window(), &pos), S_OK);
   ASSERT_EQ(inplace->GetWindow(&view), S_OK);
+
+  // Placed in a window of the container's that it destroys, ours with it, before deactivating
+  // the control: the control has no window, and the next activation shows a new one.
+  EXPECT_EQ(inplace->InPlaceDeactivate(), S_OK);
+  site.inner = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, 200, 50,
+                               site.window(), nullptr, nullptr, nullptr);
+  ASSERT_TRUE(site.inner);
+  ASSERT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.inner, &pos), S_OK);
+  ASSERT_EQ(inplace->GetWindow(&view), S_OK);
+  EXPECT_EQ(GetParent(view), site.inner);
+  DestroyWindow(site.inner);
+  site.inner = nullptr;
+  ASSERT_FALSE(IsWindow(view));
+  EXPECT_EQ(inplace->GetWindow(&view), E_FAIL);
+  EXPECT_EQ(view, nullptr);
+  site.calls.clear();
+  for (LONG verb : {OLEIVERB_SHOW, OLEIVERB_INPLACEACTIVATE}) {
+    ASSERT_EQ(ole->DoVerb(verb, nullptr, &site, 0, site.window(), &pos), S_OK) << verb;
+    ASSERT_EQ(inplace->GetWindow(&view), S_OK) << verb;
+    EXPECT_TRUE(IsWindow(view)) << verb;
+    EXPECT_TRUE(GetWindowLongPtrW(view, GWL_STYLE) & WS_VISIBLE) << verb;
+    EXPECT_EQ(GetParent(view), site.window()) << verb;
+  }
+  EXPECT_EQ(site.calls, (std::vector<std::string>{"OnInPlaceDeactivate", "CanInPlaceActivate",
+                                                   "OnInPlaceActivate", "GetWindowContext"}));
   EXPECT_EQ(ole->Close(OLECLOSE_NOSAVE), S_OK);
   EXPECT_FALSE(IsWindow(view));
   EXPECT_EQ(ole->SetClientSite(nullptr), S_OK);
