@@ -163,7 +163,12 @@ IFACEMETHODIMP PtSvrControl::DoVerb(LONG verb, LPMSG, IOleClientSite* active_sit
       case OLEIVERB_DISCARDUNDOSTATE:
         return S_OK;
       default:
-        return OLEOBJ_S_INVALIDVERB;
+        // A verb of our own would be positive and we have none: an unknown one does what the
+        // primary verb does and says so. The predefined verbs are negative; those we do not
+        // carry out (OLEIVERB_OPEN, OLEIVERB_PROPERTIES, ...) are not implemented.
+        if (verb < 0) return E_NOTIMPL;
+        const HRESULT hr = ActivateInPlace(active_site);
+        return FAILED(hr) ? hr : OLEOBJ_S_INVALIDVERB;
     }
   });
 }

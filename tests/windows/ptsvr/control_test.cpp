@@ -849,6 +849,18 @@ TEST_F(ControlTest, ActivatesInPlaceInAWindowOfItsOwnAndDeactivates) {
   }
   EXPECT_EQ(site.calls, (std::vector<std::string>{"OnInPlaceDeactivate", "CanInPlaceActivate",
                                                    "OnInPlaceActivate", "GetWindowContext"}));
+
+  // Verbs it does not know: a negative one is not carried out; a positive one is taken for the
+  // primary verb, which shows the hidden window.
+  auto shown = [&] { return (GetWindowLongPtrW(view, GWL_STYLE) & WS_VISIBLE) != 0; };
+  EXPECT_EQ(ole->DoVerb(OLEIVERB_HIDE, nullptr, &site, 0, site.window(), &pos), S_OK);
+  EXPECT_FALSE(shown());
+  for (LONG verb : {OLEIVERB_OPEN, OLEIVERB_PROPERTIES, -42L}) {
+    EXPECT_EQ(ole->DoVerb(verb, nullptr, &site, 0, site.window(), &pos), E_NOTIMPL) << verb;
+    EXPECT_FALSE(shown()) << verb;
+  }
+  EXPECT_EQ(ole->DoVerb(7, nullptr, &site, 0, site.window(), &pos), OLEOBJ_S_INVALIDVERB);
+  EXPECT_TRUE(shown());
   EXPECT_EQ(ole->Close(OLECLOSE_NOSAVE), S_OK);
   EXPECT_FALSE(IsWindow(view));
   EXPECT_EQ(ole->SetClientSite(nullptr), S_OK);
