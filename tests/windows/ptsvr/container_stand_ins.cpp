@@ -47,6 +47,12 @@ VARIANT Bool(bool v) {
   return r;
 }
 
+VARIANT ByRef(VARIANT& target) {
+  VARIANT r = Arg(VT_BYREF | VT_VARIANT);
+  r.pvarVal = &target;
+  return r;
+}
+
 Sink::~Sink() { EXPECT_EQ(refs_, 1) << "the sink goes while the control holds it"; }
 
 IFACEMETHODIMP Sink::QueryInterface(REFIID riid, void** out) {

@@ -31,6 +31,9 @@ VARIANT Arg(VARTYPE type);
 VARIANT I4(LONG v);
 VARIANT Str(const wchar_t* s, UINT length);
 VARIANT Bool(bool v);
+// A reference to `target` (VT_BYREF | VT_VARIANT), as a script passes a variable; clearing the
+// reference leaves `target` as it was.
+VARIANT ByRef(VARIANT& target);
 
 // The stand-ins below belong to the test and count their references; each must have every one
 // back when it goes (declare it before whatever holds it), else the test fails there, in either

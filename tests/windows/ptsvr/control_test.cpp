@@ -626,6 +626,7 @@ TEST_F(ControlTest, ModeGuidIsAGuidInBraces) {
 
 TEST_F(ControlTest, WrongCallsAreRefusedWithTheDispatchErrors) {
   const VARIANT unknown = Arg(VT_UNKNOWN);  // a null object
+  VARIANT five = I4(5);  // a script's variable
   struct Case {
     const char* what;
     DISPID which;
@@ -641,6 +642,8 @@ TEST_F(ControlTest, WrongCallsAreRefusedWithTheDispatchErrors) {
       {"speak two texts", id::kSpeak, DISPATCH_METHOD, {Str(L"a", 1), Str(L"b", 1)}, false,
        DISP_E_BADPARAMCOUNT, 0xFFFF},
       {"speak a number", id::kSpeak, DISPATCH_METHOD, {I4(5)}, false, DISP_E_TYPEMISMATCH, 0},
+      {"speak a number by reference", id::kSpeak, DISPATCH_METHOD, {ByRef(five)}, false,
+       DISP_E_TYPEMISMATCH, 0},
       {"speak as property", id::kSpeak, DISPATCH_PROPERTYGET, {}, false, DISP_E_MEMBERNOTFOUND,
        0xFFFF},
       {"engine version with arg", id::kEngineVersion, DISPATCH_METHOD, {I4(1)}, false,
@@ -672,11 +675,23 @@ TEST_F(ControlTest, WrongCallsAreRefusedWithTheDispatchErrors) {
 }
 
 TEST_F(ControlTest, SpeakReturnsTrueAtOnce) {
-  CallResult r;
-  Call(control_.Get(), id::kSpeak, DISPATCH_METHOD, {Str(L"はい", 2)}, r);
-  EXPECT_EQ(r.hr, S_OK);
-  EXPECT_EQ(r.result.v.vt, VT_BOOL);
-  EXPECT_EQ(r.result.v.boolVal, VARIANT_TRUE);
+  // The text as it is, and as a script's variable that holds it, or holds a reference to it.
+  fw::Variant text, reference;
+  text.v = Str(L"はい", 2);
+  reference.v = Arg(VT_BYREF | VT_BSTR);
+  reference.v.pbstrVal = &text.v.bstrVal;
+  const std::vector<VARIANT> ways[] = {{Str(L"はい", 2)}, {ByRef(text.v)}, {ByRef(reference.v)}};
+  Sink& sink = sink_;
+  Advise(control_.Get(), sink);
+  for (const auto& way : ways) {
+    CallResult r;
+    Call(control_.Get(), id::kSpeak, DISPATCH_METHOD, way, r);
+    EXPECT_EQ(r.hr, S_OK) << way[0].vt;
+    EXPECT_EQ(r.result.v.vt, VT_BOOL) << way[0].vt;
+    EXPECT_EQ(r.result.v.boolVal, VARIANT_TRUE) << way[0].vt;
+  }
+  EXPECT_TRUE(WaitUntil([&] { return sink.events.size() == 6; })) << "every text was spoken";
+  EXPECT_STREQ(text.v.bstrVal, L"はい") << "the caller's variable is left as it was";
 }
 
 // ---- Events ----------------------------------------------------------------------------------
