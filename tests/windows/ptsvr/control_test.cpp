@@ -742,7 +742,19 @@ TEST_F(ControlTest, EverySinkHearsEveryEventAndUnadviseStopsOne) {
   ASSERT_EQ(Speak(L"片方"), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return b.events.size() == 4; }));
   EXPECT_EQ(a.events.size(), 2u);
+  // Both advised again, a first: a unadvises b inside the next event, and b hears nothing more,
+  // not even that event.
   EXPECT_EQ(point_->Unadvise(cb), S_OK);
+  DWORD cb_again = 0;
+  a.on_event = [&](DISPID) { point_->Unadvise(cb_again); };
+  const DWORD ca_again = Advise(control_.Get(), a);
+  cb_again = Advise(control_.Get(), b);
+  ASSERT_EQ(Speak(L"また両方"), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return a.events.size() == 4; }));
+  koe_test::Pump(50);
+  EXPECT_EQ(b.events.size(), 4u);
+  a.on_event = nullptr;
+  EXPECT_EQ(point_->Unadvise(ca_again), S_OK);
 }
 
 TEST_F(ControlTest, ASinkMayUnadviseOrSpeakAgainFromInsideAnEvent) {
