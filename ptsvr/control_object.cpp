@@ -47,6 +47,9 @@ HRESULT PtSvrControl::Create(REFIID riid, void** out) {
 PtSvrControl::PtSvrControl() { ModuleAddRef(); }
 
 PtSvrControl::~PtSvrControl() {
+  // Nothing of the container's is called from here on: it let go of the control, and a view sink
+  // that reached the control again (StopSpeech tells it the view changed) would find it going.
+  view_sink_.Reset();
   StopSpeech();
   if (view_) DestroyWindow(view_);
   engine_.reset();
@@ -95,7 +98,12 @@ IFACEMETHODIMP_(ULONG) PtSvrControl::AddRef() { return InterlockedIncrement(&ref
 
 IFACEMETHODIMP_(ULONG) PtSvrControl::Release() {
   const LONG refs = InterlockedDecrement(&refs_);
-  if (refs == 0) delete this;
+  if (refs == 0) {
+    // Whatever the destructor calls may add and release a reference again (a window procedure of
+    // the container's, told our window goes); from 1 the count never reaches 0 a second time.
+    refs_ = 1;
+    delete this;
+  }
   return refs;
 }
 

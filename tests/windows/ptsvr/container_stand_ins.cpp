@@ -69,6 +69,14 @@ IFACEMETHODIMP Sink::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VA
   return S_OK;
 }
 
+ViewSink::~ViewSink() { EXPECT_EQ(refs_, 1) << "the view sink goes while the control holds it"; }
+
+IFACEMETHODIMP ViewSink::QueryInterface(REFIID riid, void** out) {
+  static constexpr ptsvr::InterfaceRow<ViewSink> kInterfaces[] = {
+      ptsvr::Row<ViewSink, IAdviseSink>(IID_IAdviseSink)};
+  return ptsvr::QueryFromTable(this, kInterfaces, riid, out);
+}
+
 Site::Site() {
   WNDCLASSW wc{};
   wc.lpfnWndProc = DefWindowProcW;

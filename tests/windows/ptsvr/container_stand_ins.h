@@ -63,6 +63,31 @@ class Sink final : public IDispatch {
   LONG refs_ = 1;
 };
 
+// A view sink (IViewObject::SetAdvise); `on_view_change` runs inside each view change.
+class ViewSink final : public IAdviseSink {
+ public:
+  std::function<void()> on_view_change;
+
+  ViewSink() = default;
+  ViewSink(const ViewSink&) = delete;
+  ~ViewSink();
+
+  IFACEMETHODIMP QueryInterface(REFIID riid, void** out) override;
+  IFACEMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  IFACEMETHODIMP_(ULONG) Release() override { return --refs_; }
+  IFACEMETHODIMP_(void) OnDataChange(FORMATETC*, STGMEDIUM*) override {}
+  IFACEMETHODIMP_(void) OnViewChange(DWORD, LONG) override {
+    if (on_view_change) on_view_change();
+  }
+  IFACEMETHODIMP_(void) OnRename(IMoniker*) override {}
+  IFACEMETHODIMP_(void) OnSave() override {}
+  IFACEMETHODIMP_(void) OnClose() override {}
+  LONG refs() const { return refs_; }
+
+ private:
+  LONG refs_ = 1;
+};
+
 // A client site with an in-place site on a top-level window of its own; records the calls.
 class Site final : public IOleClientSite, public IOleInPlaceSite {
  public:

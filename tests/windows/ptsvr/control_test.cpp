@@ -160,6 +160,7 @@ class ControlTest : public ::testing::Test {
   ScopedEnv engine_, speed_;
   // Declared first: they outlive every control of the test, also when an ASSERT ends it early.
   Sink sink_, other_;
+  ViewSink view_sink_;
   Site site_;
   ComPtr<IDispatch> control_;
   ComPtr<IConnectionPoint> point_;
@@ -775,21 +776,44 @@ TEST_F(ControlTest, ASinkMayUnadviseOrSpeakAgainFromInsideAnEvent) {
 }
 
 TEST_F(ControlTest, ASinkThatReleasesTheLastReferenceDuringAnEventIsSafe) {
-  Sink& sink = sink_;
-  Advise(control_.Get(), sink);
-  point_.Reset();
-  bool released = false;
-  sink.on_event = [&](DISPID e) {
-    if (e == kStop && !released) {
-      released = true;
-      control_.Reset();
-    }
-  };
-  ASSERT_EQ(Speak(L"さようなら"), S_OK);
-  ASSERT_TRUE(WaitUntil([&] { return released; }));
-  koe_test::Pump(50);
-  EXPECT_EQ(sink.refs(), 1);
-  EXPECT_EQ(TheServer().CanUnloadNow(), S_OK);
+  // At the utterance's stop, and at its start: the control then goes while it speaks, and the
+  // container's view sink, which reaches the control again at each view change, hears nothing
+  // from a control that is going.
+  for (DISPID when : {kStop, kStart}) {
+    control_ = Create();
+    ASSERT_TRUE(control_);
+    Sink& sink = sink_;
+    sink.events.clear();
+    Advise(control_.Get(), sink);
+    point_.Reset();
+    ComPtr<IViewObject> view;
+    ASSERT_EQ(control_.As(&view), S_OK);
+    ASSERT_EQ(view->SetAdvise(DVASPECT_CONTENT, 0, &view_sink_), S_OK);
+    IUnknown* const shown = view.Get();  // as the container remembers the object it shows
+    view.Reset();
+    bool released = false;
+    int changes_while_going = 0;
+    view_sink_.on_view_change = [&] {
+      if (!released) return;
+      ++changes_while_going;
+      ComPtr<IUnknown> again;
+      shown->QueryInterface(IID_PPV_ARGS(&again));
+    };
+    sink.on_event = [&](DISPID e) {
+      if (e == when && !released) {
+        released = true;
+        control_.Reset();
+      }
+    };
+    ASSERT_EQ(Speak(L"さようなら"), S_OK);
+    ASSERT_TRUE(WaitUntil([&] { return released; })) << when;
+    koe_test::Pump(50);
+    view_sink_.on_view_change = nullptr;
+    EXPECT_EQ(changes_while_going, 0) << when;
+    EXPECT_EQ(sink.refs(), 1) << when;
+    EXPECT_EQ(view_sink_.refs(), 1) << when;
+    EXPECT_EQ(TheServer().CanUnloadNow(), S_OK) << when;
+  }
 }
 
 TEST_F(ControlTest, ConnectionPointAndClassInfoNameTheEventInterface) {
