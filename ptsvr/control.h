@@ -9,7 +9,8 @@
 //   Speed 4  Pitch 5  Volume 6 (VT_I4: words per minute, hertz, 0..65535)
 //   UseButton 7  UseWebSpeak 8 (VT_BOOL; kept and persisted, no effect on speech)
 //   EngineVersion 10 (shows the engine's name and version)  VoiceSettings 11 (modal voice dialog)
-//   Speak 16 (one VT_BSTR; queues the text and returns VARIANT_TRUE at once)
+//   Speak 16 (one VT_BSTR, or a reference to one, also through VT_BYREF | VT_VARIANT; queues
+//            the text and returns VARIANT_TRUE at once)
 //   AboutBox -552 (DISPID_ABOUTBOX)
 // Events (DISPATCH_METHOD on every advised sink, always from the control's window messages):
 //   OnStartSpeak 1, OnStopSpeak 2, OnBookmark 3, OnWordPosition 4, OnPause 5, OnResume 6,

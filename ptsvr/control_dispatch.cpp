@@ -129,6 +129,17 @@ constexpr PtSvrControl::Member Method(DISPID id, const wchar_t* name, VARTYPE ar
   return {id, name, VT_EMPTY, nullptr, nullptr, argument, call};
 }
 
+// An argument as a value of our own, every reference followed (VariantCopyInd): a script passes
+// its variables as VT_BYREF | VT_VARIANT, a compiled caller as VT_BYREF | VT_BSTR and the like.
+// A null reference holds no value.
+HRESULT ByValue(VARIANT& arg, Variant& value) {
+  auto null_reference = [](const VARIANT& v) { return (v.vt & VT_BYREF) && !v.byref; };
+  if (null_reference(arg) || (arg.vt == (VT_BYREF | VT_VARIANT) && null_reference(*arg.pvarVal)))
+    return DISP_E_TYPEMISMATCH;
+  const HRESULT hr = VariantCopyInd(&value, &arg);
+  return FAILED(hr) && hr != E_OUTOFMEMORY ? DISP_E_TYPEMISMATCH : hr;
+}
+
 // A write's argument converted to the property's type and stored into `written`.
 HRESULT CheckPut(const PtSvrControl::Member& m, WORD flags, const DISPPARAMS& params,
                  ControlState& written) {
@@ -137,28 +148,25 @@ HRESULT CheckPut(const PtSvrControl::Member& m, WORD flags, const DISPPARAMS& pa
   if (params.cNamedArgs != 1 || !params.rgdispidNamedArgs ||
       params.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
     return DISP_E_PARAMNOTFOUND;
+  // VariantChangeType follows a reference itself.
   Variant value;
   HRESULT hr = VariantChangeType(&value, &params.rgvarg[0], 0, m.type);
   if (SUCCEEDED(hr)) hr = m.put(written, value);
   return FAILED(hr) && hr != DISP_E_OVERFLOW ? DISP_E_TYPEMISMATCH : hr;
 }
 
-// A method call's argument: a string is taken as it is or by reference, never converted.
+// A method call's argument: a string, by value or by reference, never converted.
 HRESULT CheckCall(const PtSvrControl::Member& m, WORD flags, const DISPPARAMS& params,
                   std::wstring& argument) {
   if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
   if (params.cNamedArgs != 0) return DISP_E_NONAMEDARGS;
   if (params.cArgs != (m.argument == VT_EMPTY ? 0u : 1u)) return DISP_E_BADPARAMCOUNT;
   if (m.argument == VT_EMPTY) return S_OK;
-  const VARIANT& arg = params.rgvarg[0];
-  BSTR text = nullptr;
-  if (arg.vt == VT_BSTR)
-    text = arg.bstrVal;
-  else if (arg.vt == (VT_BSTR | VT_BYREF) && arg.pbstrVal)
-    text = *arg.pbstrVal;
-  else
-    return DISP_E_TYPEMISMATCH;
-  argument.assign(text ? text : L"", SysStringLen(text));
+  Variant value;
+  const HRESULT hr = ByValue(params.rgvarg[0], value);
+  if (FAILED(hr)) return hr;
+  if (value.vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
+  argument.assign(value.bstrVal ? value.bstrVal : L"", SysStringLen(value.bstrVal));
   return S_OK;
 }
 

@@ -47,6 +47,9 @@ HRESULT PtSvrControl::Create(REFIID riid, void** out) {
 PtSvrControl::PtSvrControl() { ModuleAddRef(); }
 
 PtSvrControl::~PtSvrControl() {
+  // Nothing of the container's is called from here on: it let go of the control, and a view sink
+  // that reached the control again (StopSpeech tells it the view changed) would find it going.
+  view_sink_.Reset();
   StopSpeech();
   if (view_) DestroyWindow(view_);
   engine_.reset();
@@ -95,7 +98,12 @@ IFACEMETHODIMP_(ULONG) PtSvrControl::AddRef() { return InterlockedIncrement(&ref
 
 IFACEMETHODIMP_(ULONG) PtSvrControl::Release() {
   const LONG refs = InterlockedDecrement(&refs_);
-  if (refs == 0) delete this;
+  if (refs == 0) {
+    // Whatever the destructor calls may add and release a reference again (a window procedure of
+    // the container's, told our window goes); from 1 the count never reaches 0 a second time.
+    refs_ = 1;
+    delete this;
+  }
   return refs;
 }
 
@@ -163,7 +171,12 @@ IFACEMETHODIMP PtSvrControl::DoVerb(LONG verb, LPMSG, IOleClientSite* active_sit
       case OLEIVERB_DISCARDUNDOSTATE:
         return S_OK;
       default:
-        return OLEOBJ_S_INVALIDVERB;
+        // A verb of our own would be positive and we have none: an unknown one does what the
+        // primary verb does and says so. The predefined verbs are negative; those we do not
+        // carry out (OLEIVERB_OPEN, OLEIVERB_PROPERTIES, ...) are not implemented.
+        if (verb < 0) return E_NOTIMPL;
+        const HRESULT hr = ActivateInPlace(active_site);
+        return FAILED(hr) ? hr : OLEOBJ_S_INVALIDVERB;
     }
   });
 }
@@ -174,6 +187,9 @@ HRESULT PtSvrControl::ActivateInPlace(IOleClientSite* active_site) {
     ShowWindow(view_, SW_SHOW);
     return S_OK;
   }
+  // Still active in a window the container destroyed (with its own): that activation ends here,
+  // as far as the site knows, and a new one makes a new window.
+  InPlaceDeactivate();
   IOleClientSite* site = active_site ? active_site : site_.Get();
   if (!site) return E_UNEXPECTED;
   ComPtr<IOleInPlaceSite> inplace;
@@ -262,8 +278,7 @@ IFACEMETHODIMP PtSvrControl::GetWindow(HWND* hwnd) {
 }
 
 IFACEMETHODIMP PtSvrControl::InPlaceDeactivate() {
-  if (!view_) return S_OK;
-  DestroyWindow(view_);
+  if (view_) DestroyWindow(view_);  // clears view_ (OnViewMessage)
   view_ = nullptr;
   if (auto site = std::move(inplace_site_)) site->OnInPlaceDeactivate();
   return S_OK;
@@ -308,6 +323,9 @@ LRESULT PtSvrControl::OnViewMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return 0;
   }
   if (msg == WM_ERASEBKGND) return 1;
+  // The window goes, by InPlaceDeactivate or along with a parent the container destroys: from
+  // now on the control has no window (GetWindow fails, the next activation makes another).
+  if (msg == WM_NCDESTROY && hwnd == view_) view_ = nullptr;
   return DefWindowProcW(hwnd, msg, wp, lp);
 }
 

@@ -95,11 +95,16 @@ void PtSvrControl::StopSpeech() {
 
 void PtSvrControl::Fire(DISPID id, const wchar_t* name) {
   Log(std::wstring(L"event ") + name);
-  // A sink may unadvise, advise or call back into the control: fire on a copy of the list.
-  std::vector<ComPtr<IDispatch>> sinks;
-  for (const auto& s : sinks_) sinks.push_back(s.second);
+  // A sink may unadvise, advise or call back into the control: fire on a copy of the list, whose
+  // references keep every sink alive to the end, but call only those still connected (one may
+  // have unadvised another) and none advised meanwhile.
+  const auto sinks = sinks_;
+  auto connected = [&](DWORD cookie) {
+    return std::any_of(sinks_.begin(), sinks_.end(), [&](const auto& s) { return s.first == cookie; });
+  };
   DISPPARAMS none{};
-  for (const auto& sink : sinks) {
+  for (const auto& [cookie, sink] : sinks) {
+    if (!connected(cookie)) continue;
     Variant ignored;
     sink->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &ignored, nullptr, nullptr);
   }

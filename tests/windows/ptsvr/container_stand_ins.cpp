@@ -47,6 +47,12 @@ VARIANT Bool(bool v) {
   return r;
 }
 
+VARIANT ByRef(VARIANT& target) {
+  VARIANT r = Arg(VT_BYREF | VT_VARIANT);
+  r.pvarVal = &target;
+  return r;
+}
+
 Sink::~Sink() { EXPECT_EQ(refs_, 1) << "the sink goes while the control holds it"; }
 
 IFACEMETHODIMP Sink::QueryInterface(REFIID riid, void** out) {
@@ -61,6 +67,14 @@ IFACEMETHODIMP Sink::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VA
   events.push_back(id);
   if (on_event) on_event(id);
   return S_OK;
+}
+
+ViewSink::~ViewSink() { EXPECT_EQ(refs_, 1) << "the view sink goes while the control holds it"; }
+
+IFACEMETHODIMP ViewSink::QueryInterface(REFIID riid, void** out) {
+  static constexpr ptsvr::InterfaceRow<ViewSink> kInterfaces[] = {
+      ptsvr::Row<ViewSink, IAdviseSink>(IID_IAdviseSink)};
+  return ptsvr::QueryFromTable(this, kInterfaces, riid, out);
 }
 
 Site::Site() {

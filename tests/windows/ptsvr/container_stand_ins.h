@@ -31,6 +31,9 @@ VARIANT Arg(VARTYPE type);
 VARIANT I4(LONG v);
 VARIANT Str(const wchar_t* s, UINT length);
 VARIANT Bool(bool v);
+// A reference to `target` (VT_BYREF | VT_VARIANT), as a script passes a variable; clearing the
+// reference leaves `target` as it was.
+VARIANT ByRef(VARIANT& target);
 
 // The stand-ins below belong to the test and count their references; each must have every one
 // back when it goes (declare it before whatever holds it), else the test fails there, in either
@@ -60,6 +63,31 @@ class Sink final : public IDispatch {
   LONG refs_ = 1;
 };
 
+// A view sink (IViewObject::SetAdvise); `on_view_change` runs inside each view change.
+class ViewSink final : public IAdviseSink {
+ public:
+  std::function<void()> on_view_change;
+
+  ViewSink() = default;
+  ViewSink(const ViewSink&) = delete;
+  ~ViewSink();
+
+  IFACEMETHODIMP QueryInterface(REFIID riid, void** out) override;
+  IFACEMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  IFACEMETHODIMP_(ULONG) Release() override { return --refs_; }
+  IFACEMETHODIMP_(void) OnDataChange(FORMATETC*, STGMEDIUM*) override {}
+  IFACEMETHODIMP_(void) OnViewChange(DWORD, LONG) override {
+    if (on_view_change) on_view_change();
+  }
+  IFACEMETHODIMP_(void) OnRename(IMoniker*) override {}
+  IFACEMETHODIMP_(void) OnSave() override {}
+  IFACEMETHODIMP_(void) OnClose() override {}
+  LONG refs() const { return refs_; }
+
+ private:
+  LONG refs_ = 1;
+};
+
 // A client site with an in-place site on a top-level window of its own; records the calls.
 class Site final : public IOleClientSite, public IOleInPlaceSite {
  public:
@@ -69,6 +97,7 @@ class Site final : public IOleClientSite, public IOleInPlaceSite {
   HWND window() const { return window_; }
   LONG refs() const { return refs_; }
   std::vector<std::string> calls;
+  HWND inner = nullptr;  // when set, the window the object is placed in instead of window()
 
   IFACEMETHODIMP QueryInterface(REFIID riid, void** out) override;
   IFACEMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
@@ -82,7 +111,7 @@ class Site final : public IOleClientSite, public IOleInPlaceSite {
   IFACEMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
   // IOleInPlaceSite
   IFACEMETHODIMP GetWindow(HWND* hwnd) override {
-    *hwnd = window_;
+    *hwnd = inner ? inner : window_;
     return S_OK;
   }
   IFACEMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }

@@ -160,6 +160,7 @@ class ControlTest : public ::testing::Test {
   ScopedEnv engine_, speed_;
   // Declared first: they outlive every control of the test, also when an ASSERT ends it early.
   Sink sink_, other_;
+  ViewSink view_sink_;
   Site site_;
   ComPtr<IDispatch> control_;
   ComPtr<IConnectionPoint> point_;
@@ -626,6 +627,7 @@ TEST_F(ControlTest, ModeGuidIsAGuidInBraces) {
 
 TEST_F(ControlTest, WrongCallsAreRefusedWithTheDispatchErrors) {
   const VARIANT unknown = Arg(VT_UNKNOWN);  // a null object
+  VARIANT five = I4(5);  // a script's variable
   struct Case {
     const char* what;
     DISPID which;
@@ -641,6 +643,8 @@ TEST_F(ControlTest, WrongCallsAreRefusedWithTheDispatchErrors) {
       {"speak two texts", id::kSpeak, DISPATCH_METHOD, {Str(L"a", 1), Str(L"b", 1)}, false,
        DISP_E_BADPARAMCOUNT, 0xFFFF},
       {"speak a number", id::kSpeak, DISPATCH_METHOD, {I4(5)}, false, DISP_E_TYPEMISMATCH, 0},
+      {"speak a number by reference", id::kSpeak, DISPATCH_METHOD, {ByRef(five)}, false,
+       DISP_E_TYPEMISMATCH, 0},
       {"speak as property", id::kSpeak, DISPATCH_PROPERTYGET, {}, false, DISP_E_MEMBERNOTFOUND,
        0xFFFF},
       {"engine version with arg", id::kEngineVersion, DISPATCH_METHOD, {I4(1)}, false,
@@ -672,11 +676,23 @@ TEST_F(ControlTest, WrongCallsAreRefusedWithTheDispatchErrors) {
 }
 
 TEST_F(ControlTest, SpeakReturnsTrueAtOnce) {
-  CallResult r;
-  Call(control_.Get(), id::kSpeak, DISPATCH_METHOD, {Str(L"はい", 2)}, r);
-  EXPECT_EQ(r.hr, S_OK);
-  EXPECT_EQ(r.result.v.vt, VT_BOOL);
-  EXPECT_EQ(r.result.v.boolVal, VARIANT_TRUE);
+  // The text as it is, and as a script's variable that holds it, or holds a reference to it.
+  fw::Variant text, reference;
+  text.v = Str(L"はい", 2);
+  reference.v = Arg(VT_BYREF | VT_BSTR);
+  reference.v.pbstrVal = &text.v.bstrVal;
+  const std::vector<VARIANT> ways[] = {{Str(L"はい", 2)}, {ByRef(text.v)}, {ByRef(reference.v)}};
+  Sink& sink = sink_;
+  Advise(control_.Get(), sink);
+  for (const auto& way : ways) {
+    CallResult r;
+    Call(control_.Get(), id::kSpeak, DISPATCH_METHOD, way, r);
+    EXPECT_EQ(r.hr, S_OK) << way[0].vt;
+    EXPECT_EQ(r.result.v.vt, VT_BOOL) << way[0].vt;
+    EXPECT_EQ(r.result.v.boolVal, VARIANT_TRUE) << way[0].vt;
+  }
+  EXPECT_TRUE(WaitUntil([&] { return sink.events.size() == 6; })) << "every text was spoken";
+  EXPECT_STREQ(text.v.bstrVal, L"はい") << "the caller's variable is left as it was";
 }
 
 // ---- Events ----------------------------------------------------------------------------------
@@ -727,7 +743,19 @@ TEST_F(ControlTest, EverySinkHearsEveryEventAndUnadviseStopsOne) {
   ASSERT_EQ(Speak(L"片方"), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return b.events.size() == 4; }));
   EXPECT_EQ(a.events.size(), 2u);
+  // Both advised again, a first: a unadvises b inside the next event, and b hears nothing more,
+  // not even that event.
   EXPECT_EQ(point_->Unadvise(cb), S_OK);
+  DWORD cb_again = 0;
+  a.on_event = [&](DISPID) { point_->Unadvise(cb_again); };
+  const DWORD ca_again = Advise(control_.Get(), a);
+  cb_again = Advise(control_.Get(), b);
+  ASSERT_EQ(Speak(L"また両方"), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return a.events.size() == 4; }));
+  koe_test::Pump(50);
+  EXPECT_EQ(b.events.size(), 4u);
+  a.on_event = nullptr;
+  EXPECT_EQ(point_->Unadvise(ca_again), S_OK);
 }
 
 TEST_F(ControlTest, ASinkMayUnadviseOrSpeakAgainFromInsideAnEvent) {
@@ -748,21 +776,44 @@ TEST_F(ControlTest, ASinkMayUnadviseOrSpeakAgainFromInsideAnEvent) {
 }
 
 TEST_F(ControlTest, ASinkThatReleasesTheLastReferenceDuringAnEventIsSafe) {
-  Sink& sink = sink_;
-  Advise(control_.Get(), sink);
-  point_.Reset();
-  bool released = false;
-  sink.on_event = [&](DISPID e) {
-    if (e == kStop && !released) {
-      released = true;
-      control_.Reset();
-    }
-  };
-  ASSERT_EQ(Speak(L"さようなら"), S_OK);
-  ASSERT_TRUE(WaitUntil([&] { return released; }));
-  koe_test::Pump(50);
-  EXPECT_EQ(sink.refs(), 1);
-  EXPECT_EQ(TheServer().CanUnloadNow(), S_OK);
+  // At the utterance's stop, and at its start: the control then goes while it speaks, and the
+  // container's view sink, which reaches the control again at each view change, hears nothing
+  // from a control that is going.
+  for (DISPID when : {kStop, kStart}) {
+    control_ = Create();
+    ASSERT_TRUE(control_);
+    Sink& sink = sink_;
+    sink.events.clear();
+    Advise(control_.Get(), sink);
+    point_.Reset();
+    ComPtr<IViewObject> view;
+    ASSERT_EQ(control_.As(&view), S_OK);
+    ASSERT_EQ(view->SetAdvise(DVASPECT_CONTENT, 0, &view_sink_), S_OK);
+    IUnknown* const shown = view.Get();  // as the container remembers the object it shows
+    view.Reset();
+    bool released = false;
+    int changes_while_going = 0;
+    view_sink_.on_view_change = [&] {
+      if (!released) return;
+      ++changes_while_going;
+      ComPtr<IUnknown> again;
+      shown->QueryInterface(IID_PPV_ARGS(&again));
+    };
+    sink.on_event = [&](DISPID e) {
+      if (e == when && !released) {
+        released = true;
+        control_.Reset();
+      }
+    };
+    ASSERT_EQ(Speak(L"さようなら"), S_OK);
+    ASSERT_TRUE(WaitUntil([&] { return released; })) << when;
+    koe_test::Pump(50);
+    view_sink_.on_view_change = nullptr;
+    EXPECT_EQ(changes_while_going, 0) << when;
+    EXPECT_EQ(sink.refs(), 1) << when;
+    EXPECT_EQ(view_sink_.refs(), 1) << when;
+    EXPECT_EQ(TheServer().CanUnloadNow(), S_OK) << when;
+  }
 }
 
 TEST_F(ControlTest, ConnectionPointAndClassInfoNameTheEventInterface) {
@@ -824,6 +875,43 @@ TEST_F(ControlTest, ActivatesInPlaceInAWindowOfItsOwnAndDeactivates) {
   EXPECT_EQ(site.calls.back(), "OnInPlaceDeactivate");
   ASSERT_EQ(ole->DoVerb(OLEIVERB_SHOW, nullptr, &site, 0, site.window(), &pos), S_OK);
   ASSERT_EQ(inplace->GetWindow(&view), S_OK);
+
+  // Placed in a window of the container's that it destroys, ours with it, before deactivating
+  // the control: the control has no window, and the next activation shows a new one.
+  EXPECT_EQ(inplace->InPlaceDeactivate(), S_OK);
+  site.inner = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, 200, 50,
+                               site.window(), nullptr, nullptr, nullptr);
+  ASSERT_TRUE(site.inner);
+  ASSERT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, site.inner, &pos), S_OK);
+  ASSERT_EQ(inplace->GetWindow(&view), S_OK);
+  EXPECT_EQ(GetParent(view), site.inner);
+  DestroyWindow(site.inner);
+  site.inner = nullptr;
+  ASSERT_FALSE(IsWindow(view));
+  EXPECT_EQ(inplace->GetWindow(&view), E_FAIL);
+  EXPECT_EQ(view, nullptr);
+  site.calls.clear();
+  for (LONG verb : {OLEIVERB_SHOW, OLEIVERB_INPLACEACTIVATE}) {
+    ASSERT_EQ(ole->DoVerb(verb, nullptr, &site, 0, site.window(), &pos), S_OK) << verb;
+    ASSERT_EQ(inplace->GetWindow(&view), S_OK) << verb;
+    EXPECT_TRUE(IsWindow(view)) << verb;
+    EXPECT_TRUE(GetWindowLongPtrW(view, GWL_STYLE) & WS_VISIBLE) << verb;
+    EXPECT_EQ(GetParent(view), site.window()) << verb;
+  }
+  EXPECT_EQ(site.calls, (std::vector<std::string>{"OnInPlaceDeactivate", "CanInPlaceActivate",
+                                                   "OnInPlaceActivate", "GetWindowContext"}));
+
+  // Verbs it does not know: a negative one is not carried out; a positive one is taken for the
+  // primary verb, which shows the hidden window.
+  auto shown = [&] { return (GetWindowLongPtrW(view, GWL_STYLE) & WS_VISIBLE) != 0; };
+  EXPECT_EQ(ole->DoVerb(OLEIVERB_HIDE, nullptr, &site, 0, site.window(), &pos), S_OK);
+  EXPECT_FALSE(shown());
+  for (LONG verb : {OLEIVERB_OPEN, OLEIVERB_PROPERTIES, -42L}) {
+    EXPECT_EQ(ole->DoVerb(verb, nullptr, &site, 0, site.window(), &pos), E_NOTIMPL) << verb;
+    EXPECT_FALSE(shown()) << verb;
+  }
+  EXPECT_EQ(ole->DoVerb(7, nullptr, &site, 0, site.window(), &pos), OLEOBJ_S_INVALIDVERB);
+  EXPECT_TRUE(shown());
   EXPECT_EQ(ole->Close(OLECLOSE_NOSAVE), S_OK);
   EXPECT_FALSE(IsWindow(view));
   EXPECT_EQ(ole->SetClientSite(nullptr), S_OK);
