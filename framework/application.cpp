@@ -2,8 +2,6 @@
 
 #include <ole2.h>
 
-#include <vector>
-
 #include "forms.h"
 #include "messages.h"
 #include "protocol.h"
@@ -13,42 +11,6 @@
 namespace fw {
 
 ApplicationObject Application;
-
-namespace {
-
-// A box owned by the hidden application window disables that window alone: the program's other
-// windows are disabled while it is up, so that nothing behind it is clicked (a second OK, the
-// menu's exit), and enabled again after.
-class OtherWindowsDisabled {
- public:
-  explicit OtherWindowsDisabled(HWND owner) : owner_(owner) {
-    ::EnumThreadWindows(::GetCurrentThreadId(), &Disable, reinterpret_cast<LPARAM>(this));
-  }
-  ~OtherWindowsDisabled() {
-    for (HWND window : disabled_)
-      if (::IsWindow(window)) ::EnableWindow(window, TRUE);
-  }
-  OtherWindowsDisabled(const OtherWindowsDisabled&) = delete;
-  OtherWindowsDisabled& operator=(const OtherWindowsDisabled&) = delete;
-
- private:
-  static BOOL CALLBACK Disable(HWND window, LPARAM self_pointer) {
-    auto* self = reinterpret_cast<OtherWindowsDisabled*>(self_pointer);
-    if (window == self->owner_ || !::IsWindowVisible(window) || !::IsWindowEnabled(window)) return TRUE;
-    try {
-      self->disabled_.push_back(window);
-    } catch (...) {
-      return FALSE;  // no room to remember it: left enabled
-    }
-    ::EnableWindow(window, FALSE);
-    return TRUE;
-  }
-
-  HWND owner_;
-  std::vector<HWND> disabled_;
-};
-
-}  // namespace
 
 // The hidden application window: its messages go to the application object.
 class ApplicationObject::AppWindow final : public Window {
@@ -152,8 +114,10 @@ void ApplicationObject::ShowPendingMainForm() {
 
 void ApplicationObject::ShowErrorBox(const std::string& message) noexcept {
   try {
-    // Owned by the application window, which is activated when the box closes; the form the
-    // user was working in is still disabled then, and gets the activation once enabled again.
+    // Owned by the application window, which such a box alone disables: the program's other
+    // windows are disabled too, so that nothing behind it is clicked. The application window is
+    // activated when the box closes, while the form the user was working in is still disabled:
+    // that form gets the activation once enabled again.
     {
       const OtherWindowsDisabled others(Handle());
       ShowMessageBox(Handle(), koe::ErrorBoxText(message), title_, MB_OK | MB_ICONSTOP);

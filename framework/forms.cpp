@@ -1,7 +1,6 @@
 #include "forms.h"
 
 #include <algorithm>
-#include <exception>
 
 #include "application.h"
 #include "controls.h"
@@ -10,30 +9,30 @@
 #include "messages.h"
 
 namespace fw {
-namespace {
 
+// ---- OtherWindowsDisabled ----
 
-struct EnumState {
-  HWND except;
-  std::vector<HWND>* disabled;
-  std::exception_ptr error;  // raised inside the callback, raised again once Windows has returned
-};
-
-BOOL CALLBACK DisableWindow(HWND hwnd, LPARAM lparam) {
-  auto* state = reinterpret_cast<EnumState*>(lparam);
-  try {
-    if (hwnd != state->except && ::IsWindowVisible(hwnd) && ::IsWindowEnabled(hwnd)) {
-      state->disabled->push_back(hwnd);
-      ::EnableWindow(hwnd, FALSE);
-    }
-    return TRUE;
-  } catch (...) {
-    state->error = std::current_exception();
-    return FALSE;
-  }
+OtherWindowsDisabled::OtherWindowsDisabled(HWND except) : except_(except) {
+  ::EnumThreadWindows(::GetCurrentThreadId(), &Disable, reinterpret_cast<LPARAM>(this));
 }
 
-}  // namespace
+void OtherWindowsDisabled::EnableAgain() {
+  for (HWND window : disabled_)
+    if (::IsWindow(window)) ::EnableWindow(window, TRUE);
+  disabled_.clear();
+}
+
+BOOL CALLBACK OtherWindowsDisabled::Disable(HWND window, LPARAM self_pointer) {
+  auto* self = reinterpret_cast<OtherWindowsDisabled*>(self_pointer);
+  if (window == self->except_ || !::IsWindowVisible(window) || !::IsWindowEnabled(window)) return TRUE;
+  try {
+    self->disabled_.push_back(window);
+  } catch (...) {
+    return FALSE;  // no room to remember it (nor any later one): left enabled
+  }
+  ::EnableWindow(window, FALSE);
+  return TRUE;
+}
 
 // ---- Font ----
 
@@ -176,25 +175,18 @@ int Form::ShowModal() {
   if (modal_ || visible_) throw EInvalidOperation(koe::text::kCannotShowModal);
   ::ReleaseCapture();
   const HWND previously_active = ::GetActiveWindow();
-  std::vector<HWND> disabled;
-  EnumState state{Handle(), &disabled, nullptr};
-  ::EnumThreadWindows(::GetCurrentThreadId(), &DisableWindow, reinterpret_cast<LPARAM>(&state));
-  if (state.error) {
-    for (HWND hwnd : disabled) ::EnableWindow(hwnd, TRUE);
-    std::rethrow_exception(state.error);
-  }
+  OtherWindowsDisabled others(Handle());
   struct Restore {
     Form& form;
-    std::vector<HWND>& disabled;
+    OtherWindowsDisabled& others;
     HWND active;
     ~Restore() {
-      for (HWND hwnd : disabled)
-        if (::IsWindow(hwnd)) ::EnableWindow(hwnd, TRUE);
+      others.EnableAgain();  // before the activation goes back to one of them
       if (form.visible_) form.Hide();
       if (active && ::IsWindow(active)) ::SetActiveWindow(active);
       form.modal_ = false;
     }
-  } restore{*this, disabled, previously_active};
+  } restore{*this, others, previously_active};
 
   modal_ = true;
   modal_result_ = mrNone;

@@ -60,6 +60,23 @@ class Control;
 class Button;
 class MainMenu;
 
+// While it lives, the thread's visible and enabled top-level windows but one are disabled, as a
+// modal form or box needs; EnableAgain (or the end of its life) enables them again. A window it
+// has no room to remember is left enabled.
+class OtherWindowsDisabled {
+ public:
+  explicit OtherWindowsDisabled(HWND except);
+  ~OtherWindowsDisabled() { EnableAgain(); }
+  OtherWindowsDisabled(const OtherWindowsDisabled&) = delete;
+  OtherWindowsDisabled& operator=(const OtherWindowsDisabled&) = delete;
+  void EnableAgain();
+
+ private:
+  static BOOL CALLBACK Disable(HWND window, LPARAM self);
+  HWND except_;
+  std::vector<HWND> disabled_;
+};
+
 // A top-level window owned by the application window. Its handle is made, hidden, in the
 // constructor.
 //
