@@ -456,6 +456,10 @@ void StringGrid::Scroll(int bar, WORD request) {
   } else {
     model_.SetLeftCol(std::min(model_.FixedCols() + pos, model_.MaxLeftCol(ClientSize().cx)));
   }
+  Scrolled();
+}
+
+void StringGrid::Scrolled() {
   UpdateScrollBars();
   UpdateEditor(false);
   InvalidateRect(Handle(), nullptr, FALSE);
@@ -468,20 +472,16 @@ void StringGrid::Wheel(int delta) {
   UINT lines = 3;
   SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &lines, 0);
   if (lines == 0) return;
-  if (lines == WHEEL_PAGESCROLL) {
-    SCROLLINFO info{sizeof info, SIF_PAGE, 0, 0, 0, 0, 0};
-    GetScrollInfo(Handle(), SB_VERT, &info);
-    lines = std::max(1u, info.nPage);
-  }
+  // A page, or at most as many rows as the list has (and no overflow below).
+  const int rows = lines == WHEEL_PAGESCROLL ? model_.FullyVisibleRows(ClientSize().cy)
+                                             : static_cast<int>(std::min<UINT>(lines, model_.RowCount()));
   if ((wheel_rest_ < 0) != (delta < 0)) wheel_rest_ = 0;  // turned the other way
-  wheel_rest_ += delta * static_cast<int>(std::min(lines, 1000u));
+  wheel_rest_ += delta * rows;
   const int up = wheel_rest_ / WHEEL_DELTA;
   if (up == 0) return;
   wheel_rest_ -= up * WHEEL_DELTA;
   model_.SetTopRow(std::min(model_.TopRow() - up, model_.MaxTopRow(ClientSize().cy)));
-  UpdateScrollBars();
-  UpdateEditor(false);
-  InvalidateRect(Handle(), nullptr, FALSE);
+  Scrolled();
 }
 
 void StringGrid::UpdateEditor(bool reload_text) {

@@ -78,6 +78,7 @@ class StringGrid : public Window {
   void MouseUp(int x, int y);
   void Scroll(int bar, WORD request);
   void Wheel(int delta);
+  void Scrolled();  // after the top row or left column moved: bars, editor, repaint
   void Paint(HDC dc, const RECT& area);
 
   // After the current cell moved: scroll it into view, put the editor on it, repaint.

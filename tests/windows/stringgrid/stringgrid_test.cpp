@@ -325,7 +325,8 @@ TEST_F(StringGridTest, ScrollBarsScrollAndTheEditorFollowsItsCell) {
   // touchpad turns it in parts of a notch, which add up.
   UINT lines = 3;
   SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &lines, 0);
-  const int notch = lines == WHEEL_PAGESCROLL ? static_cast<int>(info.nPage) : static_cast<int>(lines);
+  const int notch = lines == WHEEL_PAGESCROLL ? grid_.Model().FullyVisibleRows(grid_.ClientHeight())
+                                              : static_cast<int>(lines);
   SetForegroundWindow(host_);
   POINT over = CellCenter(1, 2);
   ClientToScreen(grid_.Handle(), &over);
