@@ -326,10 +326,12 @@ TEST(KoemadoIni, FileNameIsWorkedOutAtEverySave) {
   EXPECT_NE(second.Read().find("速度=100"), std::string::npos);
 }
 
+// The program's path comes in the system's code page, and is split by that code page's bytes.
 TEST(KoemadoIni, FileNameComesFromTheProgramFileName) {
   struct Case {
     const char* program;
     const char* ini;
+    unsigned code_page = 932;
   };
   const Case cases[] = {
       {"C:\\Program Files\\Koemado\\Koemado.exe", "Koemado.ini"},
@@ -340,12 +342,17 @@ TEST(KoemadoIni, FileNameComesFromTheProgramFileName) {
       {"C:\\tools\\Koe.mado.exe", "Koe.mado.ini"},
       {"C:Koemado.EXE", "Koemado.ini"},
       {"Koemado.exe", "Koemado.ini"},
+      {"C:\\\xE3\x81\x82\\Koemado.exe", "Koemado.ini", 65001},  // C:\あ\ in UTF-8
+      {"C:\\x\\\xB1\x5C.exe", "\xB1\x5C.ini", 936},  // a GBK character whose trail byte is '\'
+      {"C:\\\xE9t\xE9\\Koemado.exe", "Koemado.ini", 1252},  // C:\été\ in code page 1252
   };
   for (const Case& c : cases) {
     fw::TheTestSeam().program_path = [&c] { return std::string(c.program); };
-    EXPECT_EQ(TKoemadoIni::IniFileName(), c.ini) << c.program;
+    fw::TheTestSeam().code_page = [&c] { return c.code_page; };
+    EXPECT_EQ(TKoemadoIni::IniFileName(), c.ini) << c.program << " in " << c.code_page;
   }
   fw::TheTestSeam().program_path = nullptr;
+  fw::TheTestSeam().code_page = nullptr;
   EXPECT_EQ(TKoemadoIni::IniFileName(), "kmdini_test.ini");
 }
 
@@ -380,25 +387,6 @@ TEST(KoemadoIni, OnAnotherCodePageTheFileReadsAsOnAJapaneseSystem) {
     EXPECT_TRUE(japanese.ReadingsSaved());
     EXPECT_FALSE(other.ReadingsSaved());
   }
-}
-
-// The program's path comes in the system's code page, and is split by that code page's bytes.
-TEST(KoemadoIni, OnAnotherCodePageTheFileNameComesFromThePathInThatCodePage) {
-  const struct {
-    unsigned code_page;
-    const char* program;
-    const char* ini;
-  } cases[] = {
-      {65001, "C:\\\xE3\x81\x82\\Koemado.exe", "Koemado.ini"},  // C:\あ\ in UTF-8
-      {936, "C:\\x\\\xB1\x5C.exe", "\xB1\x5C.ini"},  // a GBK character whose trail byte is '\'
-      {1252, "C:\\\xE9t\xE9\\Koemado.exe", "Koemado.ini"},  // C:\été\ in code page 1252
-  };
-  for (const auto& c : cases) {
-    OtherCodePage other(c.code_page);
-    fw::TheTestSeam().program_path = [&c] { return std::string(c.program); };
-    EXPECT_EQ(TKoemadoIni::IniFileName(), c.ini) << c.code_page;
-  }
-  fw::TheTestSeam().program_path = nullptr;
 }
 
 TEST(KoemadoIni, OnAnotherCodePageSaveWritesOnlyTheVoiceValues) {
