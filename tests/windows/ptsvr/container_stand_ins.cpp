@@ -57,7 +57,8 @@ Sink::~Sink() { EXPECT_EQ(refs_, 1) << "the sink goes while the control holds it
 
 IFACEMETHODIMP Sink::QueryInterface(REFIID riid, void** out) {
   static constexpr ptsvr::InterfaceRow<Sink> kInterfaces[] = {
-      ptsvr::Row<Sink, IDispatch>(IID_IDispatch), ptsvr::Row<Sink, IDispatch>(koe_test::kDiidDPtSvrEvents)};
+      ptsvr::Row<Sink, IDispatch>(IID_IDispatch), ptsvr::Row<Sink, IDispatch>(koe_test::kDiidDPtSvrEvents),
+      ptsvr::Row<Sink, IAdviseSink>(IID_IAdviseSink)};
   return ptsvr::QueryFromTable(this, kInterfaces, riid, out);
 }
 
@@ -67,14 +68,6 @@ IFACEMETHODIMP Sink::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VA
   events.push_back(id);
   if (on_event) on_event(id);
   return S_OK;
-}
-
-ViewSink::~ViewSink() { EXPECT_EQ(refs_, 1) << "the view sink goes while the control holds it"; }
-
-IFACEMETHODIMP ViewSink::QueryInterface(REFIID riid, void** out) {
-  static constexpr ptsvr::InterfaceRow<ViewSink> kInterfaces[] = {
-      ptsvr::Row<ViewSink, IAdviseSink>(IID_IAdviseSink)};
-  return ptsvr::QueryFromTable(this, kInterfaces, riid, out);
 }
 
 Site::Site() {

@@ -39,11 +39,13 @@ VARIANT ByRef(VARIANT& target);
 // back when it goes (declare it before whatever holds it), else the test fails there, in either
 // width, rather than crash later in one of them.
 
-// An event sink that records event ids; `on_event` runs inside each event.
-class Sink final : public IDispatch {
+// An event sink that records event ids, and a view sink (IViewObject::SetAdvise); `on_event`
+// runs inside each event, `on_view_change` inside each view change.
+class Sink final : public IDispatch, public IAdviseSink {
  public:
   std::vector<DISPID> events;
   std::function<void(DISPID)> on_event;
+  std::function<void()> on_view_change;
 
   Sink() = default;
   Sink(const Sink&) = delete;
@@ -57,24 +59,6 @@ class Sink final : public IDispatch {
   IFACEMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   IFACEMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT*, EXCEPINFO*,
                         UINT*) override;
-  LONG refs() const { return refs_; }
-
- private:
-  LONG refs_ = 1;
-};
-
-// A view sink (IViewObject::SetAdvise); `on_view_change` runs inside each view change.
-class ViewSink final : public IAdviseSink {
- public:
-  std::function<void()> on_view_change;
-
-  ViewSink() = default;
-  ViewSink(const ViewSink&) = delete;
-  ~ViewSink();
-
-  IFACEMETHODIMP QueryInterface(REFIID riid, void** out) override;
-  IFACEMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  IFACEMETHODIMP_(ULONG) Release() override { return --refs_; }
   IFACEMETHODIMP_(void) OnDataChange(FORMATETC*, STGMEDIUM*) override {}
   IFACEMETHODIMP_(void) OnViewChange(DWORD, LONG) override {
     if (on_view_change) on_view_change();

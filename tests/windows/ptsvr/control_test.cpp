@@ -160,7 +160,6 @@ class ControlTest : public ::testing::Test {
   ScopedEnv engine_, speed_;
   // Declared first: they outlive every control of the test, also when an ASSERT ends it early.
   Sink sink_, other_;
-  ViewSink view_sink_;
   Site site_;
   ComPtr<IDispatch> control_;
   ComPtr<IConnectionPoint> point_;
@@ -779,39 +778,37 @@ TEST_F(ControlTest, ASinkThatReleasesTheLastReferenceDuringAnEventIsSafe) {
   // At the utterance's stop, and at its start: the control then goes while it speaks, and the
   // container's view sink, which reaches the control again at each view change, hears nothing
   // from a control that is going.
+  Sink &sink = sink_, &view_sink = other_;
   for (DISPID when : {kStop, kStart}) {
     control_ = Create();
     ASSERT_TRUE(control_);
-    Sink& sink = sink_;
-    sink.events.clear();
     Advise(control_.Get(), sink);
     point_.Reset();
     ComPtr<IViewObject> view;
     ASSERT_EQ(control_.As(&view), S_OK);
-    ASSERT_EQ(view->SetAdvise(DVASPECT_CONTENT, 0, &view_sink_), S_OK);
+    ASSERT_EQ(view->SetAdvise(DVASPECT_CONTENT, 0, &view_sink), S_OK);
     IUnknown* const shown = view.Get();  // as the container remembers the object it shows
     view.Reset();
     bool released = false;
     int changes_while_going = 0;
-    view_sink_.on_view_change = [&] {
+    view_sink.on_view_change = [&] {
       if (!released) return;
       ++changes_while_going;
       ComPtr<IUnknown> again;
       shown->QueryInterface(IID_PPV_ARGS(&again));
     };
     sink.on_event = [&](DISPID e) {
-      if (e == when && !released) {
-        released = true;
-        control_.Reset();
-      }
+      if (e != when || released) return;
+      released = true;  // before the control goes: what it calls while going is counted
+      control_.Reset();
     };
     ASSERT_EQ(Speak(L"さようなら"), S_OK);
     ASSERT_TRUE(WaitUntil([&] { return released; })) << when;
     koe_test::Pump(50);
-    view_sink_.on_view_change = nullptr;
+    view_sink.on_view_change = nullptr;
     EXPECT_EQ(changes_while_going, 0) << when;
     EXPECT_EQ(sink.refs(), 1) << when;
-    EXPECT_EQ(view_sink_.refs(), 1) << when;
+    EXPECT_EQ(view_sink.refs(), 1) << when;
     EXPECT_EQ(TheServer().CanUnloadNow(), S_OK) << when;
   }
 }
