@@ -29,11 +29,12 @@ HWND FocusOf(HWND window) {
   return info.hwndFocus;
 }
 
-// What an edit control of another process holds (GetWindowText would read only its title).
+// What an edit control of another process holds (GetWindowText would read only its title), in
+// Shift-JIS whatever this process's code page.
 std::string Text(HWND window) {
-  char buf[512] = {};
-  SendMessageA(window, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf));
-  return buf;
+  wchar_t buf[512] = {};
+  SendMessageW(window, WM_GETTEXT, std::size(buf), reinterpret_cast<LPARAM>(buf));
+  return koe_test::Narrow(buf, koe::kShiftJisCodePage);
 }
 
 // Keys sent straight to the cell editor are handled in order with the characters typed after
@@ -573,16 +574,11 @@ TEST_F(EditorDialog, OnAUtf8SystemTheReadingsFileIsNeverDestroyed) {
     ASSERT_TRUE(ok);
     const HWND editor = FindWindowExA(FindWindowExA(dialog, nullptr, "TStringGrid", nullptr), nullptr, "Edit", nullptr);
     ASSERT_TRUE(editor);
-    auto editor_text = [editor] {
-      wchar_t text[64] = {};
-      SendMessageW(editor, WM_GETTEXT, 64, reinterpret_cast<LPARAM>(text));
-      return std::wstring(text);
-    };
-    EXPECT_TRUE(WaitUntil([&] { return editor_text() == L"あ"; })) << "row 1's key, as the file holds it";
+    EXPECT_TRUE(WaitUntil([&] { return Text(editor) == "あ"; })) << "row 1's key, as the file holds it";
     SetForegroundWindow(dialog);
     ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == dialog; }));
     TypeUnicode(L'か');  // over the selected text
-    EXPECT_TRUE(WaitUntil([&] { return editor_text() == L"か"; }));
+    EXPECT_TRUE(WaitUntil([&] { return Text(editor) == "か"; }));
     PostMessageA(ok, BM_CLICK, 0, 0);
     if (way.saved) {
       // The save is over when the dialog goes: each key rewrites the whole file, so a read while
