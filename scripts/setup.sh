@@ -4,10 +4,11 @@
 # packages are present. Command outputs are read whole before they are searched: under pipefail, a
 # grep -q that stops reading early would make the writer fail by chance.
 set -euo pipefail
+. "$(dirname "$0")/apt.sh"
 
 PKGS=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
       g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick
-      locales fonts-ipafont-gothic fonts-ipafont-mincho zip unzip mmdebstrap)
+      locales fonts-ipafont-gothic fonts-ipafont-mincho fonts-wine zip unzip mmdebstrap)
 
 need=()
 for p in "${PKGS[@]}"; do
@@ -23,8 +24,8 @@ if [ ${#need[@]} -gt 0 ]; then
     exit 1
   fi
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${need[@]}"
+  koe_apt_update
+  koe_apt_install "${need[@]}"
 fi
 
 # ja_JP.UTF-8 gives Wine the Japanese code page 932; hi_IN (a locale without an ANSI code page)

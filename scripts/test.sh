@@ -67,7 +67,7 @@ ctest_suite() {
 
 step "setup"
 if [ "$(id -u)" = 0 ]; then
-  bash scripts/setup.sh || { echo "setup failed" >&2; exit 1; }
+  bash scripts/setup.sh || { echo "setup failed (its reason above)" >&2; exit 1; }
 else
   bash scripts/setup.sh || { echo "setup failed: run as root once" >&2; exit 1; }
 fi

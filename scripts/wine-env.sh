@@ -44,7 +44,7 @@ koe_loader() {
 
 koe_prefix_init() {
   koe_wine_env
-  if [ -f "$WINEPREFIX/.koe-ready" ]; then return 0; fi
+  if [ -f "$WINEPREFIX/.koe-ready" ]; then koe_prefix_fonts; return 0; fi
   mkdir -p "$WINEPREFIX"
   echo "wine: preparing the ${KOE_WINE_BITS:-32}-bit prefix $WINEPREFIX" >&2
   if ! koe_wine wineboot.exe -i >/dev/null 2>&1; then
@@ -54,7 +54,17 @@ koe_prefix_init() {
   fi
   koe_wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   koe_sys wineserver -w
+  koe_prefix_fonts
   touch "$WINEPREFIX/.koe-ready"
+}
+
+# Wine draws the buttons of window captions with its Marlett font. Debian's Wine does not look in
+# the folder of its fonts package (fonts-wine), and the captions then show the letters "0 1 r":
+# the prefix gets its own copy of the font.
+koe_prefix_fonts() {
+  local font=${KOE_WINE_ROOT:-}/usr/share/wine/fonts/marlett.ttf
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  [ -f "$fonts/marlett.ttf" ] || [ ! -f "$font" ] || { mkdir -p "$fonts" && cp "$font" "$fonts/"; }
 }
 
 # usage: koe_choose_tier ROOT

@@ -18,7 +18,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 repo=$(dirname "$here")
 cache=/var/cache/koemado
 root=$cache/debian13-wine10
-packages=wine,wine32:i386,wine64,xvfb,x11-utils,locales,fonts-ipafont-gothic,fonts-ipafont-mincho
+packages=wine,wine32:i386,wine64,xvfb,x11-utils,locales,fonts-ipafont-gothic,fonts-ipafont-mincho,fonts-wine,libpulse0,libpulse0:i386
 # What the root was made with: a root made otherwise is made again.
 recipe="trixie minbase amd64,i386 $packages ja_JP.UTF-8 hi_IN"
 
@@ -33,14 +33,22 @@ case ${1:-} in
     lock
     made && exit 0
     echo "wine10: making the Debian 13 root $root ..." >&2
-    rm -rf "$root" "$root.new"
+    rm -rf "$root"
     # mmdebstrap mounts /proc, /dev and the like into the new root while it works: in a namespace
-    # of its own they cannot outlive it.
-    unshare --mount --propagation private \
-      mmdebstrap --quiet --variant=minbase --architectures=amd64,i386 --include="$packages" \
-        --customize-hook='printf "ja_JP.UTF-8 UTF-8\nhi_IN UTF-8\n" > "$1/etc/locale.gen"' \
-        --customize-hook='chroot "$1" locale-gen >/dev/null' \
-        trixie "$root.new"
+    # of its own they cannot outlive it. A mirror out of step fails it for a while: three tries.
+    strap() {
+      rm -rf "$root.new"
+      unshare --mount --propagation private \
+        mmdebstrap --quiet --variant=minbase --architectures=amd64,i386 --include="$packages" \
+          --customize-hook='printf "ja_JP.UTF-8 UTF-8\nhi_IN UTF-8\n" > "$1/etc/locale.gen"' \
+          --customize-hook='chroot "$1" locale-gen >/dev/null' \
+          trixie "$root.new"
+    }
+    . "$here/apt.sh"
+    if ! koe_retry 3 30 strap; then
+      echo "wine10: mmdebstrap could not make the Debian 13 root from deb.debian.org after 3 tries (above); try again later or when the mirror is in sync" >&2
+      exit 1
+    fi
     echo "$recipe" >"$root.new/.koe-recipe"
     mv "$root.new" "$root"
     echo "wine10: ready, with Wine $(chroot "$root" dpkg-query -W -f='${Version}' wine)" >&2 ;;
