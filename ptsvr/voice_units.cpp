@@ -119,6 +119,33 @@ std::string ToUtf8(std::u16string_view text) {
   return out;
 }
 
+BundledVoiceParams BundledParamsFor(std::int32_t speed, std::int32_t pitch, std::int32_t volume) {
+  BundledVoiceParams p;
+  p.rate = speed > 0 ? std::clamp(speed / double(kNormalSpeedWpm), 0.5, 2.0) : 0.5;
+  p.half_tones = pitch > 0 ? std::clamp(12.0 * std::log2(pitch / double(kNormalPitchHz)), -12.0, 12.0)
+                           : -12.0;
+  p.gain_db = volume > 0 ? std::clamp(20.0 * std::log10(volume / 26214.0), -100.0, 6.0) : -100.0;
+  return p;
+}
+
+namespace {
+std::u16string Ascii(const std::string& s) { return {s.begin(), s.end()}; }
+}  // namespace
+
+std::u16string SpeedInUserTerms(std::int32_t speed) {
+  const long tenths = std::lround(BundledParamsFor(speed, kNormalPitchHz, 26214).rate * 10);
+  return Ascii(std::to_string(tenths / 10) + "." + std::to_string(tenths % 10)) + u" 倍";
+}
+
+std::u16string PitchInUserTerms(std::int32_t pitch) {
+  const long tones = std::lround(BundledParamsFor(kNormalSpeedWpm, pitch, 26214).half_tones);
+  return tones == 0 ? u"±0" : Ascii((tones > 0 ? "+" : "") + std::to_string(tones));
+}
+
+std::u16string VolumeInUserTerms(std::int32_t volume) {
+  return Ascii(std::to_string(std::lround(std::clamp(volume, 0, 65535) * 100.0 / 65535))) + u" %";
+}
+
 std::uint32_t SimulatedDurationMs(std::size_t characters, std::int32_t wpm, double factor) {
   if (!(factor > 0)) return 0;
   const double chars_per_minute = 2.0 * std::max<std::int32_t>(wpm, 1);

@@ -29,6 +29,26 @@ int SapiPitchForHz(std::int32_t hz);
 // SAPI volume 0..100 for a property volume 0..65535 (linear, rounded, clamped).
 int SapiVolumeFor(std::int32_t volume);
 
+// ---- The bundled voice ---------------------------------------------------------------------
+// The bundled voice's settings for the control's properties, each monotonic in its property and
+// held to what the voice does well, so that any 32-bit value is taken without an error:
+// - rate = Speed / 180, held to 0.5–2.0 (at 180 the voice's natural speed);
+// - half-tones added to its pitch = 12 × log2(Pitch / 80), held to ±12 (at 80 its own pitch);
+// - gain = 20 × log10(Volume / 26214) dB, held to −100…+6 dB (at 26214 its own level, which peaks
+//   near −8 dBFS; +6 dB does not clip, and −100 dB is silence in 16 bits).
+struct BundledVoiceParams {
+  double rate = 1.0;
+  double half_tones = 0.0;
+  double gain_db = 0.0;
+};
+BundledVoiceParams BundledParamsFor(std::int32_t speed, std::int32_t pitch, std::int32_t volume);
+
+// The three values as the voice dialog shows them beside its sliders: "1.0 倍" (the rate),
+// "±0" / "+3" / "-5" (whole half-tones) and "40 %" (Volume of 0..65535, rounded).
+std::u16string SpeedInUserTerms(std::int32_t speed);
+std::u16string PitchInUserTerms(std::int32_t pitch);
+std::u16string VolumeInUserTerms(std::int32_t volume);
+
 // ---- Text ----------------------------------------------------------------------------------
 // The text handed to SAPI with SPF_IS_XML: a pitch element followed by the utterance.
 // - U+0000 is dropped: the relay passes a single-byte character with its zero high byte, so

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need on a Debian 12 machine, mmdebstrap included for
-# the Debian 13 root of scripts/wine10.sh. Idempotent; must run as root. Does nothing when all
+# the Debian 13 root of scripts/wine10.sh, and fetches the bundled voice's sources and data
+# (scripts/voice-fetch.sh); open-jtalk is Debian's own synthesizer, the reference our voice is
+# tested against. Idempotent; must run as root. Does nothing when all
 # packages are present. Command outputs are read whole before they are searched: under pipefail, a
 # grep -q that stops reading early would make the writer fail by chance.
 set -euo pipefail
@@ -8,7 +10,8 @@ set -euo pipefail
 
 PKGS=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
       g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick
-      locales fonts-ipafont-gothic fonts-ipafont-mincho fonts-wine zip unzip mmdebstrap)
+      locales fonts-ipafont-gothic fonts-ipafont-mincho fonts-wine zip unzip mmdebstrap
+      dpkg-dev patch open-jtalk)
 
 need=()
 for p in "${PKGS[@]}"; do
@@ -40,3 +43,6 @@ for l in ja_JP hi_IN; do
   fi
 done
 if [ $missing_locale = 1 ]; then locale-gen; fi
+
+# The bundled voice's sources and data (once per machine; its own private apt lists).
+bash "$(dirname "$0")/voice-fetch.sh"

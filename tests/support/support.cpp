@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include <cstring>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -102,6 +104,23 @@ std::string ReadWholeFile(const std::string& path) {
   while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);
   CloseHandle(h);
   return out;
+}
+
+std::vector<std::int16_t> WavSamples(const std::string& path) {
+  const std::string bytes = ReadWholeFile(path);
+  std::vector<std::int16_t> samples;
+  // RIFF header, then chunks of a four-byte tag and a little-endian length.
+  for (std::size_t at = 12; at + 8 <= bytes.size();) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + at);
+    const std::size_t length = p[4] | p[5] << 8 | p[6] << 16 | std::size_t(p[7]) << 24;
+    if (bytes.compare(at, 4, "data") == 0) {
+      samples.resize(std::min(length, bytes.size() - at - 8) / 2);
+      std::memcpy(samples.data(), bytes.data() + at + 8, samples.size() * 2);
+      break;
+    }
+    at += 8 + length + (length & 1);
+  }
+  return samples;
 }
 
 std::vector<std::string> ReadLines(const std::string& path) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -58,6 +59,8 @@ inline std::string Utf8(std::u8string_view text) { return {text.begin(), text.en
 std::string ReadWholeFile(const std::string& path);
 // Its lines, without line ends.
 std::vector<std::string> ReadLines(const std::string& path);
+// The samples of a 16-bit PCM WAV file (its "data" chunk); empty when it cannot be read.
+std::vector<std::int16_t> WavSamples(const std::string& path);
 // A new, unique path in the temporary folder (no file made).
 std::string TempFilePath(const char* prefix);
 
