@@ -303,7 +303,8 @@ HRESULT PtSvrControl::CallEngineVersion(std::wstring, VARIANT&) {
   if (faults_.AnsweredDialog()) return S_OK;
   std::wstring text =
       L"音声合成エンジン: " + engine_->Name() + L"\r\nバージョン: " + engine_->Version();
-  if (const EngineNotice notice = engine_->Notice()) text += std::wstring(L"\r\n\r\n") + notice.full;
+  if (const EngineNotice notice = engine_->Notice()) text += L"\r\n\r\n" + notice.full;
+  if (const std::wstring credit = engine_->Credit(); !credit.empty()) text += L"\r\n\r\n" + credit;
   MessageBoxW(OwnerWindow(), text.c_str(), L"合成エンジンバージョン", MB_OK | MB_ICONINFORMATION);
   return S_OK;
 }
@@ -312,7 +313,8 @@ HRESULT PtSvrControl::CallAboutBox(std::wstring, VARIANT&) {
   if (faults_.AnsweredDialog()) return S_OK;
   MessageBoxW(OwnerWindow(),
               L"PtSvr 音声合成コントロール\r\nバージョン " KOE_VERSION_WTEXT L"\r\n\r\n"
-              L"Windows の SAPI 5 音声で発声します。音声がないときは模擬エンジンで動作します。",
+              L"Windows の SAPI 5 の日本語音声で発声します。ないときは内蔵の日本語音声 (Open JTalk) "
+              L"で発声します。",
               L"PtSvr について", MB_OK | MB_ICONINFORMATION);
   return S_OK;
 }
@@ -329,7 +331,11 @@ HRESULT PtSvrControl::CallVoiceSettings(std::wstring, VARIANT&) {
   } else {
     const EngineNotice notice = engine_->Notice();
     ok = ShowVoiceSettingsDialog(OwnerWindow(), voice, voices, chosen,
-                                 notice ? notice.Title() : engine_->Name());
+                                 notice ? notice.Title() : engine_->Name(),
+                                 [this](const VoiceSettings& v, std::size_t index) {
+                                   Log(L"preview " + std::to_wstring(index));
+                                   engine_->Preview({}, v, index);
+                                 });
   }
   if (!ok) return S_OK;
   state_.speed = voice.speed;

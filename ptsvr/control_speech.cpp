@@ -24,19 +24,40 @@ const WindowClass PtSvrControl::kNotifyClass{
 // ---- The engine ------------------------------------------------------------------------------
 
 void PtSvrControl::StartEngine() {
+  const EngineLog log = [this](const std::wstring& line) { Log(line); };
   EngineNotice why = faults_.ForcedNotice();
   if (knobs_.engine == EngineChoice::kSim && !why) {
     engine_ = CreateSimulatedEngine(notify_, knobs_.sim_speed);
     return;
   }
-  if (!why)
-    engine_ = CreateSystemSapiEngine(notify_, knobs_.engine == EngineChoice::kAuto,
-                                     [this](const std::wstring& line) { Log(line); }, why);
-  if (!engine_) engine_ = CreateSimulatedEngine(notify_, knobs_.sim_speed, why);
+  if (why) {
+    engine_ = CreateSimulatedEngine(notify_, knobs_.sim_speed, why);
+  } else {
+    // The bundled voice (unless SAPI 5 alone was asked for), or, when its files are missing, the
+    // simulated engine saying which.
+    std::unique_ptr<SpeechEngine> bundled;
+    if (knobs_.engine != EngineChoice::kSapi) {
+      BundledSetup setup{faults_.VoiceFolder().value_or(BundledVoiceFolder()), knobs_.sim_speed,
+                         log, faults_.BeforeEachUtterance()};
+      bundled = CreateBundledEngine(notify_, std::move(setup), why);
+      if (!bundled) bundled = CreateSimulatedEngine(notify_, knobs_.sim_speed, why);
+    }
+    // A Japanese SAPI 5 voice that speaks comes before the bundled voice, unless the user chose
+    // that in the voice dialog (the SAPI voices are then listed without being tried).
+    const bool bundled_chosen = LoadChosenVoice() == kBundledVoiceId;
+    std::unique_ptr<SpeechEngine> sapi;
+    EngineNotice sapi_why;
+    if (knobs_.engine != EngineChoice::kBundled)
+      sapi = CreateSystemSapiEngine(notify_, knobs_.engine == EngineChoice::kAuto && !bundled_chosen,
+                                    log, sapi_why);
+    if (!bundled)
+      engine_ = sapi ? std::move(sapi) : CreateSimulatedEngine(notify_, knobs_.sim_speed, sapi_why);
+    else
+      engine_ = CombineEngines(std::move(sapi), std::move(bundled), bundled_chosen);
+  }
   const EngineNotice notice = engine_->Notice();
   Log(L"engine " + (notice ? notice.Title() : engine_->Version() + L": " + engine_->Name()));
 }
-
 
 // ---- The queue and the events ----------------------------------------------------------------
 
@@ -44,6 +65,11 @@ LRESULT PtSvrControl::OnNotifyMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
   if (msg == kMsgStartNext) {
     ComPtr<IDispatch> keep(this);  // a sink may release the control while an event runs
     StartNext();
+    return 0;
+  }
+  if (msg == kMsgEngineReport) {
+    if (engine_) engine_->HandleMessage(msg, wp, lp);
+    StateChanged();
     return 0;
   }
   if (engine_ && engine_->HandleMessage(msg, wp, lp)) {

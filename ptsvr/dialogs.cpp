@@ -7,19 +7,25 @@
 #include <vector>
 
 #include "edges.h"
+#include "voice_units.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace ptsvr {
 namespace {
 
-// Ranges of the track bars; the number boxes take any value.
+// The track bars span what the voice does: 0.5 to 2 times its speed, an octave down and up, and
+// silence to full volume. A value outside (from the settings file) stays as it is until its track
+// bar is moved. Beside each, the value in the user's terms.
 struct Row {
   const wchar_t* label;
   LONG low, high;
+  std::u16string (*in_user_terms)(std::int32_t);
 };
-constexpr Row kRows[3] = {{L"速度", 50, 500}, {L"ピッチ", 40, 400}, {L"音量", 0, 65535}};
-constexpr int kTrackId = 100, kEditId = 110, kVoiceId = 120;
+constexpr Row kRows[3] = {{L"速度", 90, 360, SpeedInUserTerms},
+                          {L"高さ", 40, 160, PitchInUserTerms},
+                          {L"音量", 0, 65535, VolumeInUserTerms}};
+constexpr int kTrackId = 100, kValueId = 110, kVoiceId = 120, kPreviewId = 130;
 
 // An in-memory dialog template, built item by item.
 class TemplateBuilder {
@@ -77,14 +83,15 @@ struct DialogState {
   const std::vector<VoiceOption>* voices;
   std::size_t* chosen;
   const std::wstring* no_voice;
-  bool syncing = false;
+  const VoicePreview* preview;
+  VoiceSettings shown;  // the values as the dialog stands
 };
 
 LONG* Field(VoiceSettings& v, int row) { return row == 0 ? &v.speed : row == 1 ? &v.pitch : &v.volume; }
 
-void SetTrack(HWND dlg, int row, LONG value) {
-  SendDlgItemMessageW(dlg, kTrackId + row, TBM_SETPOS, TRUE,
-                      std::clamp(value, kRows[row].low, kRows[row].high));
+void ShowValue(HWND dlg, int row, LONG value) {
+  const std::u16string text = kRows[row].in_user_terms(value);
+  SetDlgItemTextW(dlg, kValueId + row, reinterpret_cast<const wchar_t*>(text.c_str()));
 }
 
 void FillVoices(HWND dlg, const DialogState& state) {
@@ -107,51 +114,40 @@ INT_PTR HandleDialogMessage(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
       SetWindowLongPtrW(dlg, DWLP_USER, lp);
       state = reinterpret_cast<DialogState*>(lp);
       FillVoices(dlg, *state);
-      state->syncing = true;
+      state->shown = *state->voice;
       for (int row = 0; row < 3; ++row) {
         HWND track = GetDlgItem(dlg, kTrackId + row);
         SendMessageW(track, TBM_SETRANGEMIN, FALSE, kRows[row].low);
         SendMessageW(track, TBM_SETRANGEMAX, FALSE, kRows[row].high);
         SendMessageW(track, TBM_SETPAGESIZE, 0, (kRows[row].high - kRows[row].low) / 10);
-        SetTrack(dlg, row, *Field(*state->voice, row));
-        SetDlgItemInt(dlg, kEditId + row, *Field(*state->voice, row), TRUE);
+        SendMessageW(track, TBM_SETPOS, TRUE,
+                     std::clamp(*Field(state->shown, row), kRows[row].low, kRows[row].high));
+        ShowValue(dlg, row, *Field(state->shown, row));
       }
-      state->syncing = false;
+      EnableWindow(GetDlgItem(dlg, kPreviewId), !state->voices->empty());
       return TRUE;
     }
     case WM_HSCROLL:
-      if (state && !state->syncing) {
+      if (state) {
         const int row = GetDlgCtrlID(reinterpret_cast<HWND>(lp)) - kTrackId;
         if (row >= 0 && row < 3) {
-          state->syncing = true;
-          SetDlgItemInt(dlg, kEditId + row,
-                        static_cast<LONG>(SendDlgItemMessageW(dlg, kTrackId + row, TBM_GETPOS, 0, 0)),
-                        TRUE);
-          state->syncing = false;
+          *Field(state->shown, row) =
+              static_cast<LONG>(SendDlgItemMessageW(dlg, kTrackId + row, TBM_GETPOS, 0, 0));
+          ShowValue(dlg, row, *Field(state->shown, row));
         }
       }
       return TRUE;
     case WM_COMMAND: {
       const int id = LOWORD(wp);
-      if (HIWORD(wp) == EN_CHANGE && state && !state->syncing && id >= kEditId && id < kEditId + 3) {
-        BOOL ok = FALSE;
-        const LONG v = static_cast<LONG>(GetDlgItemInt(dlg, id, &ok, TRUE));
-        if (ok) {
-          state->syncing = true;
-          SetTrack(dlg, id - kEditId, v);
-          state->syncing = false;
-        }
+      const LRESULT voice = SendDlgItemMessageW(dlg, kVoiceId, CB_GETCURSEL, 0, 0);
+      const bool listed = state && voice >= 0 && static_cast<std::size_t>(voice) < state->voices->size();
+      if (id == kPreviewId && state) {
+        if (listed && *state->preview) (*state->preview)(state->shown, static_cast<std::size_t>(voice));
         return TRUE;
       }
       if (id == IDOK && state) {
-        for (int row = 0; row < 3; ++row) {
-          BOOL ok = FALSE;
-          const LONG v = static_cast<LONG>(GetDlgItemInt(dlg, kEditId + row, &ok, TRUE));
-          if (ok) *Field(*state->voice, row) = v;
-        }
-        const LRESULT voice = SendDlgItemMessageW(dlg, kVoiceId, CB_GETCURSEL, 0, 0);
-        if (voice >= 0 && static_cast<std::size_t>(voice) < state->voices->size())
-          *state->chosen = static_cast<std::size_t>(voice);
+        *state->voice = state->shown;
+        if (listed) *state->chosen = static_cast<std::size_t>(voice);
         EndDialog(dlg, IDOK);
         return TRUE;
       }
@@ -173,14 +169,14 @@ INT_PTR CALLBACK DialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
 
 bool ShowVoiceSettingsDialog(HWND owner, VoiceSettings& voice,
                              const std::vector<VoiceOption>& voices, std::size_t& chosen,
-                             const std::wstring& no_voice) {
+                             const std::wstring& no_voice, const VoicePreview& preview) {
   INITCOMMONCONTROLSEX icc{};
   icc.dwSize = sizeof icc;
   icc.dwICC = ICC_BAR_CLASSES;
   InitCommonControlsEx(&icc);
 
   TemplateBuilder t;
-  t.Header(DS_MODALFRAME | DS_SETFONT | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU, 13, 220,
+  t.Header(DS_MODALFRAME | DS_SETFONT | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU, 14, 220,
            128, L"声の設定");
   t.Item(SS_LEFT, 7, 12, 30, 10, 0xFFFF, 0x0082, nullptr, L"音声");
   t.Item(CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 40, 10, 173, 120, kVoiceId, 0x0085, nullptr,
@@ -190,13 +186,13 @@ bool ShowVoiceSettingsDialog(HWND owner, VoiceSettings& voice,
     t.Item(SS_LEFT, 7, y + 2, 30, 10, 0xFFFF, 0x0082, nullptr, kRows[row].label);
     t.Item(TBS_HORZ | TBS_NOTICKS | WS_TABSTOP, 40, y, 120, 15, kTrackId + row, 0,
            TRACKBAR_CLASSW, L"");
-    t.Item(ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 165, y + 1, 48, 12, kEditId + row,
-           0x0081, nullptr, L"");
+    t.Item(SS_LEFT | SS_NOPREFIX, 165, y + 2, 48, 10, kValueId + row, 0x0082, nullptr, L"");
   }
+  t.Item(BS_PUSHBUTTON | WS_TABSTOP, 7, 108, 50, 14, kPreviewId, 0x0080, nullptr, L"試聴(&P)");
   t.Item(BS_DEFPUSHBUTTON | WS_TABSTOP, 106, 108, 50, 14, IDOK, 0x0080, nullptr, L"OK");
   t.Item(BS_PUSHBUTTON | WS_TABSTOP, 163, 108, 50, 14, IDCANCEL, 0x0080, nullptr, L"キャンセル");
 
-  DialogState state{&voice, &voices, &chosen, &no_voice};
+  DialogState state{&voice, &voices, &chosen, &no_voice, &preview, voice};
   const INT_PTR result =
       DialogBoxIndirectParamW(reinterpret_cast<HINSTANCE>(&__ImageBase), t.Get(), owner,
                               DialogProc, reinterpret_cast<LPARAM>(&state));

@@ -1,10 +1,13 @@
-// The speech backends behind the control: SAPI 5 where Windows has a Japanese voice that speaks, a
-// simulated engine (timing only, no sound) everywhere else.
+// The speech backends behind the control: SAPI 5 where Windows has a Japanese voice that speaks,
+// the bundled voice (Open JTalk with an HTS voice, in the voice/ folder beside the control)
+// everywhere else, and a simulated engine (timing only, no sound) when the bundled voice's files
+// cannot be loaded.
 //
-// An engine speaks one utterance at a time; the control keeps the queue. Everything happens on the
-// control's thread: the engine reports through window messages to the control's hidden notify
-// window, and HandleMessage tells the control when the utterance has ended. An engine never ends
-// an utterance from inside Speak, so the control never fires an event from inside a speak call.
+// An engine speaks one utterance at a time; the control keeps the queue. The engine's interface is
+// used on the control's thread only: an engine reports through window messages to the control's
+// hidden notify window (the bundled voice's worker thread posts them), and HandleMessage tells the
+// control when the utterance has ended. An engine never ends an utterance from inside Speak, so the
+// control never fires an event from inside a speak call.
 #pragma once
 
 #include <windows.h>
@@ -27,6 +30,10 @@ namespace ptsvr {
 // Messages and timers on the notify window that belong to the engines.
 inline constexpr UINT kMsgSapiEvent = WM_APP + 10;  // SAPI's notification (SetNotifyWindowMessage)
 inline constexpr UINT kMsgEngineDone = WM_APP + 11;  // "the current utterance has ended", posted
+// "the engine has something to report" (its notice changed, a figure for the transcript): the
+// control passes it to HandleMessage and then redraws its window.
+inline constexpr UINT kMsgEngineReport = WM_APP + 12;
+inline constexpr UINT kMsgBundledDone = WM_APP + 13;  // the bundled voice's end of an utterance
 inline constexpr UINT_PTR kSimTimerId = 0x5054;
 inline constexpr UINT_PTR kSapiDeadlineTimerId = 0x5055;
 
@@ -45,18 +52,25 @@ struct VoiceOption {
 // Where an engine writes what the user should know about it (the control's transcript).
 using EngineLog = std::function<void(const std::wstring& line)>;
 
-// Why the simulated engine speaks instead of a voice, in two forms: `brief` fits the control's
-// in-place window whole in its font; `full` (its first line a title) is for the engine version box
-// and, by its first line, for the transcript and the voice dialog.
+// A notice's texts as constants.
+struct NoticeText {
+  const wchar_t* brief;
+  const wchar_t* full;
+};
+
+// What the user must be told about the engine (why the simulated engine speaks instead of a voice,
+// or why the voice makes no sound), in two forms: `brief` fits the control's in-place window whole
+// in its font; `full` (its first line a title) is for the engine version box and, by its first
+// line, for the transcript and the voice dialog.
 struct EngineNotice {
-  const wchar_t* brief = nullptr;
-  const wchar_t* full = nullptr;
-  explicit operator bool() const { return full != nullptr; }
+  std::wstring brief;
+  std::wstring full;
+  EngineNotice() = default;
+  EngineNotice(NoticeText text) : brief(text.brief), full(text.full) {}
+  EngineNotice(std::wstring b, std::wstring f) : brief(std::move(b)), full(std::move(f)) {}
+  explicit operator bool() const { return !full.empty(); }
   // The first line of `full`.
-  std::wstring Title() const {
-    const std::wstring text = full ? full : L"";
-    return text.substr(0, text.find(L"\r\n"));
-  }
+  std::wstring Title() const { return full.substr(0, full.find(L"\r\n")); }
 };
 
 class SpeechEngine {
@@ -67,6 +81,8 @@ class SpeechEngine {
   // What the user must be told about this engine, e.g. that it has no Japanese voice; none when
   // all is well. Its brief form stands in the in-place window instead of the name.
   virtual EngineNotice Notice() const { return {}; }
+  // Whom the voice is owed to, for the engine version box; empty when nothing need be said.
+  virtual std::wstring Credit() const { return {}; }
   // Starts one utterance. Always ends later with HandleMessage returning true, also on failure.
   virtual void Speak(const std::wstring& text, const VoiceSettings& voice) = 0;
   // Drops the current utterance without reporting its end (the control is closing).
@@ -78,6 +94,10 @@ class SpeechEngine {
   virtual std::size_t CurrentVoice() const { return kNoVoice; }
   // Speaks the following utterances with Voices()[index]; false when the voice refuses it.
   virtual bool SelectVoice(std::size_t) { return false; }
+  // Speaks `text` with Voices()[index] and `voice` as a sample (the voice dialog's 試聴), beside
+  // the utterances: it ends none and raises no event, and the next sample or utterance stops it.
+  // False when the voice cannot.
+  virtual bool Preview(const std::wstring&, const VoiceSettings&, std::size_t) { return false; }
 };
 
 // Simulated engine: an utterance lasts SimulatedDurationMs(text, Speed, factor), measured by a
@@ -137,16 +157,48 @@ std::unique_ptr<SpeechEngine> CreateSystemSapiEngine(HWND notify, bool automatic
 std::wstring LoadChosenVoice();
 HRESULT SaveChosenVoice(const std::wstring& id);
 
+// ---- The bundled voice ---------------------------------------------------------------------------
+
+// The id under which the voice dialog lists the bundled voice and the choice of it is kept.
+inline constexpr wchar_t kBundledVoiceId[] = L"Koemado:bundled:nitech_jp_atr503_m001";
+
+struct BundledSetup {
+  std::wstring folder;       // the voice's folder: dic\ and the .htsvoice file in it
+  double sim_factor = 1.0;   // the simulated timing's factor, when the files turn out broken
+  EngineLog log;
+  std::function<void()> before_each_utterance;  // the test build's fault injection, on the worker
+};
+
+// The bundled voice's engine. It loads the dictionary and the voice on a worker thread of its own,
+// which synthesizes and plays there too, so that nothing waits for it. Nothing, with `why` naming
+// the file, when a file is missing; a file that turns out broken when it is loaded makes it
+// speak as the simulated engine does, with a notice that names the file.
+std::unique_ptr<SpeechEngine> CreateBundledEngine(HWND notify, BundledSetup setup, EngineNotice& why);
+
+// The folder beside the control's own file where its bundled voice lives ("...\voice").
+std::wstring BundledVoiceFolder();
+
+// SAPI 5 and the bundled voice behind one engine: the voice dialog offers the Japanese SAPI voices
+// and then the bundled voice, and the voice chosen there speaks from the next utterance on (an
+// utterance under way ends on the engine that began it). `sapi` may be null. The bundled voice
+// speaks first when `bundled_first`.
+std::unique_ptr<SpeechEngine> CombineEngines(std::unique_ptr<SpeechEngine> sapi,
+                                             std::unique_ptr<SpeechEngine> bundled,
+                                             bool bundled_first);
+
+// The notice of a bundled voice whose file is missing or broken: the simulated engine speaks.
+EngineNotice BundledVoiceBroken(const std::wstring& file);
+
 // Why the simulated engine speaks instead of a voice, as the user is told.
-inline constexpr EngineNotice kNoJapaneseVoice{
+inline constexpr NoticeText kNoJapaneseVoice{
     L"日本語の音声なし (模擬)",
     L"日本語の音声がありません (模擬音声)\r\n音は出ません。Windows に日本語の音声を追加すると、"
     L"次に起動したときからその音声で話します。"};
-inline constexpr EngineNotice kVoiceCannotSpeak{
+inline constexpr NoticeText kVoiceCannotSpeak{
     L"音声が発声できず (模擬)",
     L"SAPI 5 の音声で発声できません (模擬音声)\r\n音は出ません。日本語の音声が読み上げを"
     L"受け付けませんでした。"};
-inline constexpr EngineNotice kNoSapi{
+inline constexpr NoticeText kNoSapi{
     L"SAPI 5 なし (模擬)",
     L"SAPI 5 がありません (模擬音声)\r\n音は出ません。この Windows では SAPI 5 の音声を使えません。"};
 

@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "knobs.h"
+#include "voice_guard.h"
 
 #ifndef KOE_PTSVR_TESTING
 #error "faults.cpp belongs to the test build of the control only"
@@ -39,12 +40,19 @@ Faults Faults::FromEnvironment() {
   f.extra_stops_ = Count(L"KOE_PTSVR_EXTRA_STOPS", f.extra_stops_);
   if (auto v = EnvironmentValue(L"KOE_PTSVR_DIALOG")) f.dialog_ = ParseDialogAnswer(Narrow(*v));
   if (auto v = EnvironmentValue(L"KOE_PTSVR_NO_INPLACE")) f.no_inplace_ = *v == L"1";
+  if (auto v = EnvironmentValue(L"KOE_PTSVR_VOICE_DIR")) f.voice_folder_ = *v;
+  f.fail_allocation_ = Count(L"KOE_PTSVR_FAIL_ALLOCATION", -1);
   if (auto v = EnvironmentValue(L"KOE_PTSVR_NOTICE")) {
     if (*v == L"no-voice") f.notice_ = kNoJapaneseVoice;
     if (*v == L"cannot-speak") f.notice_ = kVoiceCannotSpeak;
     if (*v == L"no-sapi") f.notice_ = kNoSapi;
   }
   return f;
+}
+
+std::function<void()> Faults::BeforeEachUtterance() const {
+  if (fail_allocation_ < 0) return {};
+  return [n = fail_allocation_] { koe_voice_fail_allocation_after(n); };
 }
 
 HRESULT Faults::CreateResult() {

@@ -14,6 +14,9 @@
 //                                 (or キャンセル) without showing the dialog; EngineVersion and
 //                                 AboutBox show nothing either
 //   KOE_PTSVR_NO_INPLACE=1        the object offers no IOleInPlaceObject (in-place activation fails)
+//   KOE_PTSVR_VOICE_DIR=<folder>  the bundled voice's files are looked for there, not beside the control
+//   KOE_PTSVR_FAIL_ALLOCATION=<n>  in each utterance of the bundled voice, the allocation of its
+//                                 libraries after the first n fails
 //   KOE_PTSVR_NOTICE=no-voice|cannot-speak|no-sapi
 //                                 the simulated engine speaks with that notice, as when the engine
 //                                 choice auto finds no Japanese voice, no voice that speaks, no SAPI 5
@@ -21,6 +24,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,6 +51,10 @@ class Faults {
   bool NoInPlace() const { return no_inplace_; }
   // Set: the simulated engine speaks with this notice instead of any engine being chosen.
   EngineNotice ForcedNotice() const { return notice_; }
+  // Set: the bundled voice's folder instead of the one beside the control.
+  std::optional<std::wstring> VoiceFolder() const { return voice_folder_; }
+  // Run on the bundled voice's worker before each utterance (allocation failures).
+  std::function<void()> BeforeEachUtterance() const;
 
  private:
   std::vector<long> fail_dispids_;
@@ -59,6 +67,8 @@ class Faults {
   std::optional<DialogAnswer> dialog_;
   bool no_inplace_ = false;
   EngineNotice notice_;
+  std::optional<std::wstring> voice_folder_;
+  long fail_allocation_ = -1;
 };
 
 #else  // the installed control: no faults, no knobs read
@@ -72,6 +82,8 @@ class Faults {
   std::optional<DialogAnswer> AnsweredDialog() const { return std::nullopt; }
   bool NoInPlace() const { return false; }
   EngineNotice ForcedNotice() const { return {}; }
+  std::optional<std::wstring> VoiceFolder() const { return std::nullopt; }
+  std::function<void()> BeforeEachUtterance() const { return {}; }
 };
 
 #endif

@@ -21,6 +21,7 @@ Knobs Knobs::FromEnvironment() {
   if (auto v = EnvironmentValue(L"KOE_PTSVR_ENGINE")) {
     if (*v == L"sim") k.engine = EngineChoice::kSim;
     if (*v == L"sapi") k.engine = EngineChoice::kSapi;
+    if (*v == L"bundled") k.engine = EngineChoice::kBundled;
   }
   if (auto v = EnvironmentValue(L"KOE_PTSVR_SIM_SPEED")) {
     wchar_t* end = nullptr;

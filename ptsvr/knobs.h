@@ -12,7 +12,7 @@
 
 namespace ptsvr {
 
-enum class EngineChoice { kAuto, kSim, kSapi };
+enum class EngineChoice { kAuto, kSim, kSapi, kBundled };
 
 struct Knobs {
   std::wstring transcript_path;

@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "MenuCommands.h"
@@ -18,8 +20,12 @@ void UnregisterControl() {
 std::unique_ptr<Koemado> Koemado::Start(const std::vector<std::string>& env, int show,
                                         const std::string& exe, bool wait_for_window,
                                         const std::string& cwd) {
+  // The relay's tests need no voice: the simulated engine, unless a test asks for another.
+  std::vector<std::string> all = env;
+  if (std::none_of(all.begin(), all.end(), [](const std::string& e) { return e.starts_with("KOE_PTSVR_ENGINE="); }))
+    all.push_back("KOE_PTSVR_ENGINE=sim");
   std::vector<std::string> names;
-  for (const auto& e : env) {
+  for (const auto& e : all) {
     const auto eq = e.find('=');
     names.push_back(e.substr(0, eq));
     SetEnvironmentVariableA(names.back().c_str(), e.substr(eq + 1).c_str());

@@ -26,7 +26,7 @@ cleanup() {
 trap cleanup EXIT
 
 koe_wine regsvr32 /s "$(wpath "$ocx")" || { echo "the control did not register"; exit 1; }
-export KOE_PTSVR_TRANSCRIPT=$(wpath "$transcript") KOE_PTSVR_SIM_SPEED=0
+export KOE_PTSVR_TRANSCRIPT=$(wpath "$transcript") KOE_PTSVR_SIM_SPEED=0 KOE_PTSVR_ENGINE=sim
 export LC_ALL=C.UTF-8 LANG=C.UTF-8
 koe_wine "$koemado" >/dev/null 2>&1 &
 koemado_pid=$!

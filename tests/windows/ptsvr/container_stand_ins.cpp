@@ -7,6 +7,30 @@
 
 namespace ptsvr_test {
 
+std::wstring BesideTest(const wchar_t* name) {
+  wchar_t path[MAX_PATH];
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring dir(path);
+  return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
+}
+
+ComPtr<IDispatch> Create(HRESULT* hr_out) {
+  ComPtr<IDispatch> d;
+  const HRESULT hr = CoCreateInstance(koe_test::kClsidPtSvr, nullptr, CLSCTX_INPROC_SERVER,
+                                      koe_test::kDiidDPtSvr, reinterpret_cast<void**>(d.GetAddressOf()));
+  if (hr_out) *hr_out = hr;
+  return d;
+}
+
+DWORD AdviseSink(IUnknown* control, Sink& sink, ComPtr<IConnectionPoint>& point) {
+  ComPtr<IConnectionPointContainer> cpc;
+  EXPECT_EQ(control->QueryInterface(IID_PPV_ARGS(&cpc)), S_OK);
+  EXPECT_EQ(cpc->FindConnectionPoint(koe_test::kDiidDPtSvrEvents, &point), S_OK);
+  DWORD cookie = 0;
+  EXPECT_EQ(point->Advise(static_cast<IDispatch*>(&sink), &cookie), S_OK);
+  return cookie;
+}
+
 void Call(IDispatch* d, DISPID id, WORD flags, std::vector<VARIANT> args, CallResult& out, bool put) {
   std::vector<VARIANT> reversed(args.rbegin(), args.rend());  // DISPPARAMS holds them last first
   DISPID named = DISPID_PROPERTYPUT;

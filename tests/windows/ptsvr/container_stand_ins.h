@@ -17,6 +17,15 @@ namespace ptsvr_test {
 
 using Microsoft::WRL::ComPtr;
 
+// A file beside the test program (the control's copy, its voice folder).
+std::wstring BesideTest(const wchar_t* name);
+
+class Sink;
+// A new control by its class identifier, as a container creates it.
+ComPtr<IDispatch> Create(HRESULT* hr_out = nullptr);
+// Advises `sink` on the control's connection point, kept in `point`; the cookie.
+DWORD AdviseSink(IUnknown* control, Sink& sink, ComPtr<IConnectionPoint>& point);
+
 struct CallResult {
   HRESULT hr = E_FAIL;
   fw::Variant result;

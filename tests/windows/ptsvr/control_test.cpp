@@ -29,13 +29,6 @@ constexpr GUID kEvents = koe_test::kDiidDPtSvrEvents;
 constexpr wchar_t kClsidKey[] = L"CLSID\\{44CF3B0C-9F1F-11D2-B9D7-08005A4B5E6E}";
 namespace id = koe::dispid;
 
-std::wstring BesideTest(const wchar_t* name) {
-  wchar_t path[MAX_PATH];
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring dir(path);
-  return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
-}
-
 using RegFn = HRESULT(__stdcall*)();
 using InstallFn = HRESULT(__stdcall*)(BOOL, LPCWSTR);
 
@@ -115,24 +108,6 @@ class Registration : public ::testing::Environment {
   }
   void TearDown() override { TheServer().Unregister(); }
 };
-
-ComPtr<IDispatch> Create(HRESULT* hr_out = nullptr) {
-  ComPtr<IDispatch> d;
-  const HRESULT hr = CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, kDiid,
-                                      reinterpret_cast<void**>(d.GetAddressOf()));
-  if (hr_out) *hr_out = hr;
-  return d;
-}
-
-// Advises `sink` on the control's connection point, kept in `point`; the cookie.
-DWORD AdviseSink(IUnknown* control, Sink& sink, ComPtr<IConnectionPoint>& point) {
-  ComPtr<IConnectionPointContainer> cpc;
-  EXPECT_EQ(control->QueryInterface(IID_PPV_ARGS(&cpc)), S_OK);
-  EXPECT_EQ(cpc->FindConnectionPoint(kEvents, &point), S_OK);
-  DWORD cookie = 0;
-  EXPECT_EQ(point->Advise(static_cast<IDispatch*>(&sink), &cookie), S_OK);
-  return cookie;
-}
 
 // A control in the simulated engine that ends every utterance on the next turn of the loop.
 class ControlTest : public ::testing::Test {
@@ -456,32 +431,107 @@ TEST(Creation, AForcedCreationStatusIsReturned) {
   EXPECT_EQ(hr, E_FAIL);
 }
 
-TEST(Creation, WithoutAVoiceThatSpeaksTheSimulatedEngineIsUsedAndSaysWhy) {
+// The real windows: a timer on this thread answers them from inside their modal loops.
+struct ModalAnswer {
+  const wchar_t* caption;
+  std::function<void(HWND)> answer;
+  std::wstring seen_text{};
+  bool answered = false;
+};
+ModalAnswer* g_answer = nullptr;
+
+void CALLBACK AnswerModal(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND box = FindWindowW(nullptr, g_answer->caption);
+  if (!box || g_answer->answered) return;
+  KillTimer(nullptr, timer);
+  g_answer->answered = true;
+  wchar_t text[2048] = {};
+  GetDlgItemTextW(box, 0xFFFF, text, 2048);  // a message box's text
+  g_answer->seen_text = text;
+  g_answer->answer(box);
+}
+
+void RunModal(IDispatch* control, DISPID method, ModalAnswer& answer) {
+  g_answer = &answer;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, AnswerModal);
+  CallResult r;
+  Call(control, method, DISPATCH_METHOD, {}, r);
+  KillTimer(nullptr, timer);
+  g_answer = nullptr;
+  EXPECT_EQ(r.hr, S_OK);
+  EXPECT_TRUE(answer.answered) << "returned before its window was answered";
+}
+
+// A folder of the bundled voice's files (hard links to the ones beside the test), or without
+// `left_out`, or with `truncated` cut short.
+std::wstring VoiceFolder(const std::wstring& name, const wchar_t* left_out = nullptr,
+                         const wchar_t* truncated = nullptr) {
+  const std::wstring from = BesideTest(L"voice"), to = koe_test::Wide(koe_test::TempFilePath("v"), CP_ACP) + name;
+  CreateDirectoryW(to.c_str(), nullptr);
+  CreateDirectoryW((to + L"\\dic").c_str(), nullptr);
+  for (const wchar_t* f : {L"dic\\sys.dic", L"dic\\unk.dic", L"dic\\char.bin", L"dic\\matrix.bin",
+                           L"nitech_jp_atr503_m001.htsvoice"}) {
+    const std::wstring src = from + L"\\" + f, dst = to + L"\\" + f;
+    if (left_out && wcscmp(f, left_out) == 0) continue;
+    if (truncated && wcscmp(f, truncated) == 0) {
+      std::string head = koe_test::ReadWholeFile(koe_test::Narrow(src, CP_ACP)).substr(0, 4096);
+      std::ofstream(dst.c_str(), std::ios::binary).write(head.data(), static_cast<std::streamsize>(head.size()));
+    } else if (!CreateHardLinkW(dst.c_str(), src.c_str(), nullptr)) {
+      CopyFileW(src.c_str(), dst.c_str(), FALSE);
+    }
+  }
+  return to;
+}
+
+// Under Wine no SAPI voice speaks Japanese, so the bundled voice speaks: from the folder beside the
+// control, or from the folder the test build is pointed to, also one named outside the system's
+// code page. Without its files, or with one broken, the simulated engine speaks instead and says
+// which file; every utterance ends either way.
+TEST(Creation, TheBundledVoiceSpeaksAndABrokenOneIsNamed) {
   ScopedEnv engine(L"KOE_PTSVR_ENGINE", L"auto");
   ScopedEnv speed(L"KOE_PTSVR_SIM_SPEED", L"0");
-  ScopedEnv dialog(L"KOE_PTSVR_DIALOG", L"cancel");
-  const koe_test::Transcript transcript;  // outlives the control, which holds its file open
-  ScopedEnv to_transcript("KOE_PTSVR_TRANSCRIPT", transcript.Path());
-  Sink sink;  // outlives the control
-  auto control = Create();
-  ASSERT_TRUE(control);
-  // Under Wine no SAPI voice speaks Japanese: the transcript says so after create.
-  const auto lines = transcript.Lines();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0], "create");
   using koe_test::Utf8;
-  EXPECT_TRUE(lines[1] == Utf8(u8"engine 日本語の音声がありません (模擬音声)") ||
-              lines[1] == Utf8(u8"engine SAPI 5 の音声で発声できません (模擬音声)") ||
-              lines[1] == Utf8(u8"engine SAPI 5 がありません (模擬音声)"))
-      << lines[1];
-  // Under Wine no SAPI voice speaks; either way every utterance must end.
-  ComPtr<IConnectionPoint> point;
-  const DWORD cookie = AdviseSink(control.Get(), sink, point);
-  CallResult r;
-  Call(control.Get(), id::kSpeak, DISPATCH_METHOD, {Str(L"テスト", 3)}, r);
-  ASSERT_EQ(r.hr, S_OK);
-  EXPECT_TRUE(WaitUntil([&] { return sink.events.size() == 2; }));
-  point->Unadvise(cookie);
+  const std::string bundled = Utf8(u8"engine Open JTalk 1.11: nitech_jp_atr503_m001 (内蔵の日本語音声)");
+  const std::string broken = Utf8(u8"engine 内蔵の音声を読み込めません (模擬音声)");
+  const std::wstring missing = VoiceFolder(L"missing", L"dic\\char.bin");
+  const std::wstring cut = VoiceFolder(L"cut", nullptr, L"dic\\sys.dic");
+  struct Case {
+    const char* what;
+    std::wstring folder;     // empty: beside the control
+    std::string engine;      // the transcript's line after create
+    std::string later;       // a line that follows once the voice has loaded or spoken
+    std::wstring named;      // a file the engine version box names
+  } cases[] = {
+      {"beside the control", L"", bundled, "engine first sound", L"nitech_jp_atr503_m001"},
+      {"outside the code page", VoiceFolder(L"\u00e9\uc74c\uc131"), bundled, "engine first sound", L"CC BY 3.0"},
+      {"without a file", missing, broken, "event OnStopSpeak", missing + L"\\dic\\char.bin"},
+      {"with a file cut short", cut, bundled, broken + ": " + koe_test::Narrow(cut, CP_UTF8) + "\\dic\\sys.dic",
+       cut + L"\\dic\\sys.dic"},
+  };
+  for (const Case& c : cases) {
+    ScopedEnv folder(L"KOE_PTSVR_VOICE_DIR", c.folder.empty() ? nullptr : c.folder.c_str());
+    const koe_test::Transcript transcript;  // outlives the control, which holds its file open
+    ScopedEnv to_transcript("KOE_PTSVR_TRANSCRIPT", transcript.Path());
+    Sink sink;  // outlives the control
+    auto control = Create();
+    ASSERT_TRUE(control) << c.what;
+    const auto lines = transcript.Lines();
+    ASSERT_EQ(lines.size(), 2u) << c.what;
+    EXPECT_EQ(lines[0], "create");
+    EXPECT_EQ(lines[1], c.engine) << c.what;
+    ComPtr<IConnectionPoint> point;
+    const DWORD cookie = AdviseSink(control.Get(), sink, point);
+    CallResult r;
+    Call(control.Get(), id::kSpeak, DISPATCH_METHOD, {Str(L"テスト", 3)}, r);
+    ASSERT_EQ(r.hr, S_OK);
+    EXPECT_TRUE(WaitUntil([&] { return sink.events.size() == 2; })) << c.what;
+    EXPECT_TRUE(transcript.WaitForLines(c.later, 1)) << c.what;
+    ModalAnswer version{L"合成エンジンバージョン",
+                        [](HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }};
+    RunModal(control.Get(), id::kEngineVersion, version);
+    EXPECT_NE(version.seen_text.find(c.named), std::wstring::npos) << c.what << ": " << koe_test::Narrow(version.seen_text, CP_UTF8);
+    point->Unadvise(cookie);
+  }
 }
 
 // ---- Identity --------------------------------------------------------------------------------
@@ -1038,45 +1088,30 @@ TEST_F(ControlTest, WhatTheWindowSaysFitsItWholeInItsFontWaitingAndSpeaking) {
   }
 }
 
-// The real windows: a timer on this thread answers them from inside their modal loops.
-struct ModalAnswer {
-  const wchar_t* caption;
-  std::function<void(HWND)> answer;
-  std::wstring seen_text{};
-  bool answered = false;
-};
-ModalAnswer* g_answer = nullptr;
-
-void CALLBACK AnswerModal(HWND, UINT, UINT_PTR timer, DWORD) {
-  HWND box = FindWindowW(nullptr, g_answer->caption);
-  if (!box || g_answer->answered) return;
-  KillTimer(nullptr, timer);
-  g_answer->answered = true;
-  wchar_t text[512] = {};
-  GetDlgItemTextW(box, 0xFFFF, text, 512);  // a message box's text
-  g_answer->seen_text = text;
-  g_answer->answer(box);
+// The dialog's track bars, moved from the keyboard as a user moves them (posted through the
+// dialog's own loop): Home and End.
+void PressOn(HWND dlg, int track, UINT key) {
+  HWND bar = GetDlgItem(dlg, track);
+  SetFocus(bar);
+  PostMessageW(bar, WM_KEYDOWN, key, 0);
+  PostMessageW(bar, WM_KEYUP, key, 0xC0000000);
 }
 
-void RunModal(IDispatch* control, DISPID method, ModalAnswer& answer) {
-  g_answer = &answer;
-  const UINT_PTR timer = SetTimer(nullptr, 0, 50, AnswerModal);
-  CallResult r;
-  Call(control, method, DISPATCH_METHOD, {}, r);
-  KillTimer(nullptr, timer);
-  g_answer = nullptr;
-  EXPECT_EQ(r.hr, S_OK);
-  EXPECT_TRUE(answer.answered) << "returned before its window was answered";
+std::wstring ItemText(HWND dlg, int id) {
+  wchar_t text[64] = {};
+  GetDlgItemTextW(dlg, id, text, 64);
+  return text;
 }
 
-TEST_F(ControlTest, TheVoiceDialogStoresWhatTheUserTypesOnOkOnly) {
+TEST_F(ControlTest, TheVoiceDialogStoresWhatTheUserChoosesOnOkOnly) {
   Site& site = site_;  // the dialog's owner comes from the site
   ComPtr<IOleObject> ole;
   ASSERT_EQ(control_.As(&ole), S_OK);
   ole->SetClientSite(&site);
   HWND owner = nullptr;
   std::wstring voice;
-  BOOL voice_enabled = TRUE;
+  BOOL voice_enabled = TRUE, sample_enabled = TRUE;
+  std::vector<std::wstring> shown, moved;
   ModalAnswer ok{L"声の設定", [&](HWND dlg) {
                    owner = GetWindow(dlg, GW_OWNER);
                    // No voice to choose in the simulated engine: its name, and no choice.
@@ -1085,24 +1120,33 @@ TEST_F(ControlTest, TheVoiceDialogStoresWhatTheUserTypesOnOkOnly) {
                      SendDlgItemMessageW(dlg, 120, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(text));
                    voice = text;
                    voice_enabled = IsWindowEnabled(GetDlgItem(dlg, 120));
-                   SetDlgItemInt(dlg, 110, 250, TRUE);
-                   SetDlgItemInt(dlg, 111, 95, TRUE);
-                   SetDlgItemInt(dlg, 112, 40000, TRUE);
-                   PostMessageW(dlg, WM_COMMAND, IDOK, 0);
+                   sample_enabled = IsWindowEnabled(GetDlgItem(dlg, 130));
+                   for (int row = 0; row < 3; ++row) shown.push_back(ItemText(dlg, 110 + row));
+                   PressOn(dlg, 100, VK_END);   // speed: twice the voice's
+                   PressOn(dlg, 101, VK_HOME);  // pitch: an octave down
+                   PostMessageW(dlg, WM_COMMAND, IDOK, 0);  // after the keys, in the queue
                  }};
   RunModal(control_.Get(), id::kVoiceSettings, ok);
   EXPECT_EQ(owner, site.window());
   EXPECT_EQ(voice, L"PtSvr 模擬音声エンジン");
   EXPECT_FALSE(voice_enabled);
-  EXPECT_EQ(GetI4(id::kSpeed), 250);
-  EXPECT_EQ(GetI4(id::kPitch), 95);
-  EXPECT_EQ(GetI4(id::kVolume), 40000);
-  ModalAnswer cancel{L"声の設定", [](HWND dlg) {
-                       SetDlgItemInt(dlg, 110, 60, TRUE);
+  EXPECT_FALSE(sample_enabled);
+  EXPECT_EQ(shown, (std::vector<std::wstring>{L"1.0 倍", L"±0", L"40 %"}));
+  EXPECT_EQ(GetI4(id::kSpeed), 360);
+  EXPECT_EQ(GetI4(id::kPitch), 40);
+  EXPECT_EQ(GetI4(id::kVolume), 26214);  // not moved: kept as it was
+  // A value beyond the track bar's span stays as it is until it is moved, and キャンセル keeps all.
+  CallResult r;
+  Call(control_.Get(), id::kSpeed, DISPATCH_PROPERTYPUT, {I4(1000)}, r, true);
+  ModalAnswer cancel{L"声の設定", [&](HWND dlg) {
+                       moved.push_back(ItemText(dlg, 110));
+                       PressOn(dlg, 102, VK_HOME);
                        PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
                      }};
   RunModal(control_.Get(), id::kVoiceSettings, cancel);
-  EXPECT_EQ(GetI4(id::kSpeed), 250);
+  EXPECT_EQ(moved, std::vector<std::wstring>{L"2.0 倍"});
+  EXPECT_EQ(GetI4(id::kSpeed), 1000);
+  EXPECT_EQ(GetI4(id::kVolume), 26214);
   ole->SetClientSite(nullptr);
 }
 
@@ -1114,14 +1158,6 @@ TEST_F(ControlTest, EngineVersionAndAboutShowTheirBoxesUntilClosed) {
   ModalAnswer about{L"PtSvr について", [](HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }};
   RunModal(control_.Get(), id::kAboutBox, about);
   EXPECT_NE(about.seen_text.find(L"バージョン"), std::wstring::npos) << about.seen_text;
-  // Without a Japanese voice (under Wine), the box says why there is no sound.
-  ScopedEnv automatic(L"KOE_PTSVR_ENGINE", L"auto");
-  auto control = Create();
-  ASSERT_TRUE(control);
-  ModalAnswer why{L"合成エンジンバージョン",
-                  [](HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }};
-  RunModal(control.Get(), id::kEngineVersion, why);
-  EXPECT_NE(why.seen_text.find(L"(模擬音声)\r\n音は出ません。"), std::wstring::npos) << why.seen_text;
 }
 
 // ---- Persistence -------------------------------------------------------------------------------
