@@ -2,9 +2,9 @@
 # Makes the ZIP package of a Windows build tree and checks what a user gets.
 # usage: check_package.sh BUILD_DIR ZIP_NAME BITS [E2E_TEST_EXE WINEPREFIX]
 #        check_package.sh --self-test   (the README check on made-up files)
-# Always: the ZIP holds exactly the program, the control, koesend, the manual and the Shift-JIS
-# README, and the programs (and the program's manifest) are of the tree's width (32: i386,
-# 64: x86-64). With the test program
+# Always: the ZIP holds exactly the program, the control with its voice (the four dictionary files
+# and the HTS voice) and the third-party licences, koesend, the manual and the Shift-JIS README,
+# and the programs (and the program's manifest) are of the tree's width (32: i386, 64: x86-64). With the test program
 # and the prefix: the ZIP unpacked into the prefix as a user would, the control registered from
 # there, Koemado run from the unpacked folder and the manual opened.
 set -euo pipefail
@@ -55,8 +55,10 @@ want_machine=014c
 [ "$bits" = 64 ] && want_machine=8664
 
 status=0
+voice=(Koemado/voice/dic/sys.dic Koemado/voice/dic/unk.dic Koemado/voice/dic/char.bin
+       Koemado/voice/dic/matrix.bin Koemado/voice/nitech_jp_atr503_m001.htsvoice)
 for f in Koemado/Koemado.exe Koemado/PtSvr.ocx Koemado/koesend.exe README_ja.txt \
-         Help/Koemado_html/html/HID00000001.htm; do
+         Help/Koemado_html/html/HID00000001.htm Koemado/THIRD-PARTY.txt "${voice[@]}"; do
   if [ ! -f "$dest/$f" ]; then echo "package lacks $f"; status=1; fi
 done
 [ $status = 0 ] || exit $status
@@ -74,11 +76,17 @@ archs=$(grep -ao 'processorArchitecture="[^"]*"' "$dest/Koemado/Koemado.exe" | s
 if [ "$archs" != "processorArchitecture=\"$want_arch\" " ]; then
   echo "Koemado.exe's manifest names $archs, not $want_arch only"; status=1
 fi
-unexpected=$(cd "$dest" && find . -type f | grep -vE '^\./(Koemado/(Koemado\.exe|PtSvr\.ocx|koesend\.exe)|README_ja\.txt|Help/Koemado_html/html/[^/]+)$' || true)
+unexpected=$(cd "$dest" && find . -type f | grep -vE '^\./(Koemado/(Koemado\.exe|PtSvr\.ocx|koesend\.exe|THIRD-PARTY\.txt|voice/(dic/(sys\.dic|unk\.dic|char\.bin|matrix\.bin)|nitech_jp_atr503_m001\.htsvoice))|README_ja\.txt|Help/Koemado_html/html/[^/]+)$' || true)
 if [ -n "$unexpected" ]; then echo "package holds unexpected files: $unexpected"; status=1; fi
 if ! readme_has_steps "$dest/README_ja.txt"; then
   echo "README_ja.txt is not Shift-JIS text with the install steps"; status=1
 fi
+# The credit the voice's licence asks for, and every licence's text.
+notices=$(cat "$dest/Koemado/THIRD-PARTY.txt")
+for must in "nitech_jp_atr503_m001" "creativecommons.org/licenses/by/3.0" "Open JTalk" "MeCab" \
+            "naist-jdic" "hts_engine API" "winpthreads" "Permission is hereby granted"; do
+  [[ $notices == *"$must"* ]] || { echo "THIRD-PARTY.txt does not name $must"; status=1; }
+done
 [ $status = 0 ] || exit $status
 [ -n "$prefix" ] || { echo "$zip: contents as expected ($bits-bit)"; exit 0; }
 
