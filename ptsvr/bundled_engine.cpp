@@ -57,6 +57,18 @@ std::wstring Wide(const std::string& utf8) {
   return out;
 }
 
+LONGLONG Now() {
+  LARGE_INTEGER t{};
+  QueryPerformanceCounter(&t);
+  return t.QuadPart;
+}
+
+LONGLONG Frequency() {
+  LARGE_INTEGER f{};
+  QueryPerformanceFrequency(&f);
+  return f.QuadPart > 0 ? f.QuadPart : 1;
+}
+
 std::wstring Join(const std::wstring& folder, const char* name) {
   return folder + L"\\" + Wide(name);
 }
@@ -177,6 +189,7 @@ class BundledEngine final : public SpeechEngine {
     VoiceSettings voice;
     bool sample;
     unsigned long generation = 0;  // of its kind, when it was queued
+    LONGLONG queued = 0;           // when Speak handed it over (QueryPerformanceCounter)
   };
 
   // Hands a job to the worker. A sample or an utterance stops the sample playing or waiting.
@@ -186,6 +199,7 @@ class BundledEngine final : public SpeechEngine {
       std::erase_if(jobs_, [](const Job& j) { return j.sample; });
       ++sample_generation_;
       job.generation = job.sample ? sample_generation_ : generation_;
+      job.queued = Now();
       jobs_.push_back(std::move(job));
     }
     SetEvent(wake_);
@@ -288,7 +302,7 @@ class BundledEngine final : public SpeechEngine {
     const Voice::Sink sink = [&](const std::int16_t* samples, std::size_t count) {
       if (Cancelled(job)) return false;
       if (made == 0 && !job.sample)
-        Post(kMsgEngineReport, kFirstSound, static_cast<LPARAM>(GetTickCount64() - start));
+        Post(kMsgEngineReport, kFirstSound, static_cast<LPARAM>((Now() - job.queued) * 1000 / Frequency()));
       made += count;
       if (player_.IsOpen() && !player_.Write(samples, count, why)) {
         lost = true;
