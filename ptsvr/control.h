@@ -19,13 +19,17 @@
 //
 // Environment knobs, read once when an object is created:
 //   KOE_PTSVR_TRANSCRIPT=<path>   append the transcript (below) to that file, UTF-8, one write a line
-//   KOE_PTSVR_ENGINE=auto|sim|sapi
-//                                 auto (default): SAPI 5 with a Japanese voice that accepts a speak
-//                                 request, else simulated; sim: always simulated; sapi: SAPI 5
-//                                 whenever an SpVoice can be created, with the default voice when
-//                                 there is no Japanese one (requests it refuses end at once)
+//   KOE_PTSVR_ENGINE=auto|sim|sapi|bundled
+//                                 auto (default): the voice chosen in the voice dialog, else SAPI 5
+//                                 with a Japanese voice that accepts a speak request, else the
+//                                 bundled voice (simulated when its files are missing or broken);
+//                                 sim: always simulated; sapi: SAPI 5 alone, whenever an SpVoice
+//                                 can be created, with the default voice when there is no Japanese
+//                                 one (requests it refuses end at once); bundled: the bundled voice
+//                                 alone, SAPI 5 not asked
 //   KOE_PTSVR_SIM_SPEED=<factor>  the simulated engine speaks <factor> times faster (default 1;
-//                                 0: every utterance ends on the next turn of the message loop)
+//                                 0: every utterance ends on the next turn of the message loop);
+//                                 also the bundled voice's stand-in when its files are broken
 // These are the only ones the installed control reads. The test build also reads the fault
 // knobs of faults.h (KOE_PTSVR_FAIL_DISPIDS, KOE_PTSVR_DIALOG, ...).
 //
@@ -49,11 +53,23 @@
 //   engine timeout <ms>       the voice reported no end within the utterance's deadline; it was
 //                             purged and the utterance ended
 //   engine voice <voice>      the voice chosen in the voice dialog speaks from now on
+//   engine Open JTalk 1.11: nitech_jp_atr503_m001 (内蔵の日本語音声)   the bundled voice (after
+//                             create), or engine 内蔵の音声を読み込めません (模擬音声) when a file
+//                             of it is missing
+//   engine 内蔵の音声を読み込めません (模擬音声): <file>   a file of the bundled voice turned out
+//                             broken when it was loaded; the simulated engine's timing stands in
+//   engine first sound <ms> ms   the bundled voice's first samples went to the audio device (or,
+//                             without one, were made) that long after the speak call
+//   engine no audio: <why>    no audio device, or it could not be opened, or it was lost; the
+//                             utterances end after their sound's length. engine audio again: back
+//   engine fail voice         the bundled voice failed (out of memory); the utterance ends
+//   preview <index>           the voice dialog's 試聴 with the voice of that index
 //
 // Voice: the voice the user chose in the voice dialog (kept per user: the key
-// HKEY_CURRENT_USER\Software\Koemado\PtSvr, value Voice), else the system default voice when it
-// speaks Japanese, else the first Japanese voice of SAPI's list or the OneCore list that the
-// SpVoice accepts and (with auto) that speaks an empty request at start-up.
+// HKEY_CURRENT_USER\Software\Koemado\PtSvr, value Voice; kBundledVoiceId for the bundled voice),
+// else the system default voice when it speaks Japanese, else the first Japanese voice of SAPI's
+// list or the OneCore list that the SpVoice accepts and (with auto) that speaks an empty request
+// at start-up, else the bundled voice (Open JTalk and an HTS voice, in voice\ beside the control).
 #pragma once
 
 #include <windows.h>
