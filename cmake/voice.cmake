@@ -26,6 +26,11 @@ endif()
 
 function(koe_voice_libraries)
   set(project ${CMAKE_SOURCE_DIR}/cmake/voice)
+  # The 32-bit synthesis in SSE2 rather than the x87 unit: a third faster, the same samples
+  # (every processor that runs Windows 8 or later has SSE2).
+  if(WIN32 AND CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    string(APPEND KOE_VOICE_FLAGS " -msse2 -mfpmath=sse")
+  endif()
   file(READ ${KOE_VOICE_DIR}/.koe-recipe key_text)
   file(GLOB inputs ${project}/CMakeLists.txt ${project}/patches/*.patch)
   if(CMAKE_TOOLCHAIN_FILE)
