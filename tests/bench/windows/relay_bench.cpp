@@ -10,6 +10,7 @@
 //   relay_bench startup    --koemado EXE --bare EXE [--runs 10]
 //   relay_bench memory     --koemado EXE [--chars 100000]
 //   relay_bench idle       --koemado EXE [--seconds 10]
+//   relay_bench voice      --koemado EXE --transcript WINPATH [--runs 5]   (the bundled voice)
 // Window identity: --koemado-class/--koemado-caption (default TMainForm, "無題 - Koemado"),
 // --bare-class/--bare-caption (default KoeBareWindow, "bare window").
 //
@@ -379,16 +380,21 @@ struct TranscriptTail {
                     nullptr, OPEN_EXISTING, 0, nullptr);
     return h != INVALID_HANDLE_VALUE;
   }
-  int NewSpeaks() {
+  std::vector<std::string> NewLines() {
     char buf[4096];
     DWORD got = 0;
     while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0) pending.append(buf, got);
-    int n = 0;
+    std::vector<std::string> lines;
     std::size_t nl;
     while ((nl = pending.find('\n')) != std::string::npos) {
-      if (pending.compare(0, 6, "speak ") == 0 || pending.compare(0, nl, "speak") == 0) ++n;
+      lines.push_back(pending.substr(0, nl));
       pending.erase(0, nl + 1);
     }
+    return lines;
+  }
+  int NewSpeaks() {
+    int n = 0;
+    for (const auto& line : NewLines()) n += line == "speak" || line.compare(0, 6, "speak ") == 0;
     return n;
   }
   ~TranscriptTail() {
@@ -483,6 +489,50 @@ int Startup(const Options& o) {
   Result("startup_koemado_ms", km);
   Result("startup_bare_ms", bm);
   Result("startup_ratio", km / bm);
+  return 0;
+}
+
+// The bundled voice as the reader hears it: for utterances of 10, 100 and 1000 characters, the
+// time from the speak call to the first sound handed to the audio device (the control's transcript
+// line "engine first sound"), and how much more Koemado holds while it speaks the longest.
+// Koemado starts afresh for each (closing it ends the speech at once).
+int Voice(const Options& o) {
+  const long runs = std::max(1L, o.Num("runs", 5));
+  g_transcript = o.Get("transcript");
+  CreateClientWindows();
+  double held_kib = 0;
+  for (int length : {10, 100, 1000}) {
+    kUtteranceLength = length;
+    std::vector<double> first;
+    for (long r = 0; r < runs; ++r) {
+      DeleteFileA(g_transcript.c_str());
+      Running k;
+      if (!StartAndShow(o.Koemado(), k, true)) return 1;
+      TranscriptTail tail;
+      if (!tail.Open(g_transcript)) return 1;
+      const unsigned long upid = UnixPid(o.Koemado().exe);
+      const LinuxStats idle = ReadLinuxStats(upid);
+      Stream s;
+      SendChars(k.hwnd, s, length);
+      double ms = -1;
+      for (const double end = Now() + 10; ms < 0 && Now() < end; Pump(5))
+        for (const auto& line : tail.NewLines())
+          if (line.compare(0, 19, "engine first sound ") == 0) ms = std::atof(line.c_str() + 19);
+      if (ms >= 0) first.push_back(ms);
+      if (length == 1000 && idle.ok) {
+        Pump(3000);  // well into it: pieces made ahead and playing
+        const LinuxStats speaking = ReadLinuxStats(upid);
+        if (speaking.ok) held_kib = std::max(held_kib, double(speaking.vm_rss_kb - idle.vm_rss_kb));
+      }
+      StopProgram(k);
+    }
+    std::printf("bundled voice, utterances of %d characters: first sound median %.0f ms (max %.0f) of %zu\n",
+                length, Median(first), first.empty() ? 0 : *std::max_element(first.begin(), first.end()),
+                first.size());
+    Result(("voice_first_sound_" + std::to_string(length) + "_ms").c_str(), Median(first));
+  }
+  std::printf("  resident memory while speaking 1000 characters: %.0f KiB above idle (Linux VmRSS)\n", held_kib);
+  Result("voice_held_kib", held_kib);
   return 0;
 }
 
@@ -593,7 +643,7 @@ int Idle(const Options& o) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: relay_bench write-ini | delete-ini | throughput | latency | startup | memory | idle"
+               "usage: relay_bench write-ini | delete-ini | throughput | latency | startup | memory | idle | voice"
                " [--name value ...]\n");
   return 1;
 }
@@ -617,5 +667,6 @@ int main(int argc, char** argv) {
   if (mode == "startup") return Startup(o);
   if (mode == "memory") return MemoryMode(o);
   if (mode == "idle") return Idle(o);
+  if (mode == "voice") return Voice(o);
   return Usage();
 }
