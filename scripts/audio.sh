@@ -21,9 +21,13 @@
 # - The recording is continuous: with nothing playing the sink's monitor streams zeros, so the file
 #   grows by 96000 bytes a second from the moment it starts (after about half a second for the
 #   recording to connect), and a sample's offset in the file is its time.
-# - A sample reaches the file within a few milliseconds of the moment Wine's waveOut returns its
-#   buffer as played (0-10 ms measured, Wine 8.0 and 10.0, 32- and 64-bit). Wine paces waveOut in
-#   real time here: the last buffer of a sound comes back when its duration has passed.
+# - Latency: a sound's first sample lands in the file 0-15 ms past the file's end at the moment it
+#   was written to waveOut, and its last sample is in the file 0-3 ms after waveOut returned its
+#   buffer as played (Wine 8.0 and 10.0, 32- and 64-bit). Wine paces waveOut in real time here:
+#   the last buffer of a sound comes back when its duration has passed, not when it was copied.
+# - On a busy machine Wine's driver is sometimes late; the server then finds its buffer empty and
+#   plays zeros for a while (5-300 ms seen with the other cores busy), and the sound goes on after
+#   them with nothing lost. tests/support/sound.h's WithoutDropouts takes such runs out.
 #
 # A Wine with no audio device at all (waveOutGetNumDevs() == 0): disable its audio drivers with
 # WINEDLLOVERRIDES, e.g. "mscoree,mshtml,winepulse.drv,winealsa.drv,wineoss.drv,winecoreaudio.drv="
