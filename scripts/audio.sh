@@ -7,6 +7,10 @@
 #                        (which binds /tmp into its root), plays to the sink
 # koe_audio_record FILE  records the sink into FILE, raw 16-bit mono PCM at 48000 Hz, until
 #                        koe_audio_stop; exports KOE_AUDIO_CAPTURE=FILE for the tests
+# koe_audio_save WAV     stops the recording and writes it to WAV, its leading and trailing silence
+#                        trimmed (no samples at all when nothing sounded)
+# koe_audio_play WAV     plays WAV on the machine's own sound, a user's PulseAudio or an ALSA card
+#                        (call it after koe_audio_stop); false where there is none
 # koe_audio_stop         stops the recording and the server, by their PIDs; puts PULSE_SERVER and
 #                        PULSE_CLIENTCONFIG back as they were; removes the folder, unless
 #                        KOE_AUDIO_KEEP=1 (then it says where it is)
@@ -86,6 +90,31 @@ koe_audio_record() {
     sleep 0.1
   done
   echo "audio: the recording of the tests' sink did not start: $(cat "$KOE_AUDIO_DIR/record.log")" >&2
+  return 1
+}
+
+koe_audio_save() {
+  if [ -n "$KOE_AUDIO_RECORD_PID" ]; then
+    sleep 0.2  # what was played last reaches the file a few ms later
+    kill "$KOE_AUDIO_RECORD_PID" 2>/dev/null
+    wait "$KOE_AUDIO_RECORD_PID" 2>/dev/null
+    KOE_AUDIO_RECORD_PID=
+  fi
+  sox -q -t raw -r 48000 -e signed-integer -b 16 -c 1 "$KOE_AUDIO_CAPTURE" "$1" \
+    silence 1 0.01 0.1% reverse silence 1 0.01 0.1% reverse
+}
+
+koe_audio_play() {
+  local socket=${XDG_RUNTIME_DIR:-/run/user/$(id -u)}/pulse/native
+  # Named explicitly, a server that is not there is not started (no autospawn).
+  if [ -n "${PULSE_SERVER:-}" ] || [ -S "$socket" ]; then
+    paplay --server="${PULSE_SERVER:-unix:$socket}" "$1" 2>/dev/null && return 0
+  fi
+  local cards
+  cards=$(cat /proc/asound/cards 2>/dev/null || true)
+  if grep -qE '^ *[0-9]+ ' <<<"$cards"; then
+    sox -q "$1" -t alsa default 2>/dev/null && return 0
+  fi
   return 1
 }
 
