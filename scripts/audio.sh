@@ -40,7 +40,7 @@
 # HKCU\Software\Wine\Drivers "Audio" value would do as much but for every program of the prefix,
 # and hiding the servers and cards from the drivers depends on the machine's ALSA set-up.
 
-KOE_AUDIO_DIR= KOE_AUDIO_SERVER_PID= KOE_AUDIO_RECORD_PID=
+KOE_AUDIO_DIR='' KOE_AUDIO_SERVER_PID='' KOE_AUDIO_RECORD_PID=''
 KOE_AUDIO_SINK=koe_tests
 
 koe_audio_start() {
@@ -62,8 +62,7 @@ EOF
   KOE_AUDIO_SERVER_PID=$! KOE_AUDIO_DIR=$dir
   KOE_AUDIO_OLD_SERVER=${PULSE_SERVER-unset} KOE_AUDIO_OLD_CONFIG=${PULSE_CLIENTCONFIG-unset}
   export PULSE_SERVER="unix:$dir/native" PULSE_CLIENTCONFIG="$dir/client.conf"
-  local i
-  for i in $(seq 1 50); do
+  for _ in $(seq 1 50); do
     pactl info >/dev/null 2>&1 && return 0
     kill -0 "$KOE_AUDIO_SERVER_PID" 2>/dev/null || break
     sleep 0.1
@@ -75,13 +74,13 @@ EOF
 }
 
 koe_audio_record() {
-  local file=$1 i size
+  local file=$1 size
   [ -n "$KOE_AUDIO_SERVER_PID" ] || { echo "audio: no server to record (koe_audio_start)" >&2; return 1; }
   : >"$file"
   setpriv --pdeathsig TERM parec --device="$KOE_AUDIO_SINK.monitor" --format=s16le --rate=48000 \
     --channels=1 --raw --latency-msec=10 >"$file" 2>"$KOE_AUDIO_DIR/record.log" </dev/null &
   KOE_AUDIO_RECORD_PID=$!
-  for i in $(seq 1 50); do
+  for _ in $(seq 1 50); do
     size=$(stat -c %s "$file" 2>/dev/null || echo 0)
     if [ "$size" -gt 0 ]; then
       export KOE_AUDIO_CAPTURE=$file
@@ -125,7 +124,7 @@ koe_audio_stop() {
     kill "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
   done
-  KOE_AUDIO_RECORD_PID= KOE_AUDIO_SERVER_PID=
+  KOE_AUDIO_RECORD_PID='' KOE_AUDIO_SERVER_PID=''
   unset KOE_AUDIO_CAPTURE
   if [ -n "$KOE_AUDIO_DIR" ]; then
     if [ "${KOE_AUDIO_KEEP:-0}" = 1 ]; then
