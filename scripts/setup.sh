@@ -11,7 +11,7 @@ set -euo pipefail
 PKGS=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
       g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick
       locales fonts-ipafont-gothic fonts-ipafont-mincho fonts-wine zip unzip mmdebstrap
-      dpkg-dev patch open-jtalk)
+      dpkg-dev patch open-jtalk pulseaudio pulseaudio-utils sox)
 
 need=()
 for p in "${PKGS[@]}"; do
