@@ -13,7 +13,7 @@
 // after the first 100 ms of the first piece are made and a piece is made while the one before it
 // plays; it keeps at most kAheadMs of sound queued. The utterance ends when the device has played
 // the last buffer. Without a device it ends when its sound would have ended; a device that refuses
-// a buffer or plays nothing for kStallMs is given up and the utterance ends.
+// a buffer or plays nothing for a while (kStallMs) is given up and the utterance ends.
 #include <windows.h>
 
 #include <deque>
@@ -32,7 +32,10 @@ namespace ptsvr {
 namespace {
 
 constexpr DWORD kAheadMs = 10000;   // sound made ahead of what the device has played
-constexpr DWORD kStallMs = 10000;   // a device that plays nothing for this long is given up
+// A device that plays nothing for this long is given up: a lost device keeps taking buffers and
+// never gives one back. One that has played nothing yet since it was opened may be waking (a
+// Bluetooth headset, say) and gets longer.
+constexpr DWORD kStallMs = 3000, kWakeMs = 10000;
 constexpr DWORD kIdleCloseMs = 30000;  // an idle device is closed after this long
 constexpr wchar_t kSampleText[] = L"こんにちは。この声で読み上げます。";
 
@@ -317,38 +320,38 @@ class BundledEngine final : public SpeechEngine {
       const std::uint64_t length = made * 1000 / rate;
       return length > elapsed ? length - elapsed : 0;
     };
+    // Waits while at least `until_ms` of sound is still to play; false when the job was
+    // cancelled. A device that plays nothing for a while is given up (`lost`).
+    std::uint64_t last_played = player_.Played();
+    ULONGLONG last_progress = GetTickCount64();
+    auto wait_while_more_than = [&](std::uint64_t until_ms) {
+      for (std::uint64_t left; !lost && (left = unplayed_ms()) > until_ms;) {
+        if (!WaitFor(job, player_.IsOpen() ? 200 : static_cast<DWORD>(left - until_ms))) return false;
+        if (!player_.IsOpen()) continue;
+        if (player_.Played() != last_played) {
+          last_played = player_.Played();
+          last_progress = GetTickCount64();
+        } else if (const DWORD limit = last_played > 0 ? kStallMs : kWakeMs;
+                   GetTickCount64() - last_progress > limit) {
+          lost = true;
+          why = L"nothing played for " + std::to_wstring(limit) + L" ms";
+        }
+      }
+      return true;
+    };
+    bool cancelled = false;
     for (const std::string& piece : pieces) {
-      while (!lost && unplayed_ms() > kAheadMs)
-        if (!WaitFor(job, 100)) return;
-      if (Cancelled(job) || lost) break;
+      if (!wait_while_more_than(kAheadMs)) cancelled = true;
+      if (cancelled || lost || Cancelled(job)) break;
       if (voice.Speak(piece, params, sink) == Voice::Result::kFailed) {
         Post(kMsgEngineReport, kFailed);  // out of memory: the rest of the utterance is dropped
         break;
       }
     }
-    if (Cancelled(job)) {
+    // Until the last buffer has been played.
+    if (cancelled || Cancelled(job) || !wait_while_more_than(0)) {
       player_.Reset();
       return;
-    }
-    // Until the last buffer has been played.
-    std::uint64_t last_played = player_.Played();
-    ULONGLONG last_progress = GetTickCount64();
-    for (;;) {
-      const std::uint64_t left = unplayed_ms();
-      if (left == 0 || lost) break;
-      if (!WaitFor(job, player_.IsOpen() ? 1000 : static_cast<DWORD>(left))) {
-        player_.Reset();
-        return;
-      }
-      if (player_.IsOpen()) {
-        if (player_.Played() != last_played) {
-          last_played = player_.Played();
-          last_progress = GetTickCount64();
-        } else if (GetTickCount64() - last_progress > kStallMs) {
-          lost = true;
-          why = L"nothing played for " + std::to_wstring(kStallMs) + L" ms";
-        }
-      }
     }
     if (lost) {
       player_.Close();
