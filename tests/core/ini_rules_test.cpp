@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <variant>
+#include <vector>
 
 #include "sjis.h"
 #include "sjis_text.h"
@@ -140,6 +144,38 @@ TEST(WithProfileValue, ChangesOnlyTheBytesOfTheValue) {
     const std::string written = WithProfileValue(c.file, c.section, c.key, c.value);
     EXPECT_EQ(written, c.expected);
     EXPECT_EQ(ProfileValue(written, c.section, c.key, 2047), c.value);
+  }
+}
+
+// The reads a file gives, in order: bytes, or a failure with the system's code (23: a CRC error).
+struct ReadsCase {
+  const char* what;
+  std::vector<std::variant<std::string, std::uint32_t>> reads;
+  std::string bytes;
+  std::uint32_t error;
+};
+
+TEST(ReadWholeFile, AReadThatFailsPartWayIsAFailureNotAShorterFile) {
+  const ReadsCase cases[] = {
+      {"several reads to the end", {"[a]\r\n", "k=v", ""}, "[a]\r\nk=v", 0},
+      {"an empty file", {""}, "", 0},
+      {"a read that fails after some bytes", {"[a]\r\n", 23u}, "", 23},
+      {"a first read that fails", {5u}, "", 5},
+  };
+  for (const ReadsCase& c : cases) {
+    std::size_t next = 0;
+    const WholeFile file = ReadWholeFile([&](char* buffer, std::size_t size, std::size_t& got) -> std::uint32_t {
+      if (next >= c.reads.size()) throw std::logic_error("read again after the end or a failure");
+      const auto& read = c.reads[next++];
+      if (const auto* error = std::get_if<std::uint32_t>(&read)) return *error;
+      const std::string& bytes = std::get<std::string>(read);
+      got = std::min(size, bytes.size());
+      bytes.copy(buffer, got);
+      return 0;
+    });
+    EXPECT_EQ(file.bytes, c.bytes) << c.what;
+    EXPECT_EQ(file.error, c.error) << c.what;
+    EXPECT_EQ(next, c.reads.size()) << c.what;
   }
 }
 
