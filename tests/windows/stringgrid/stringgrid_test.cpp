@@ -129,15 +129,11 @@ TEST_F(StringGridTest, TypingGoesIntoTheCellAtOnce) {
   // "あ" typed as a Unicode character, "ア" as an IME character (which comes back posted).
   SetForegroundWindow(host_);
   INPUT keys[2] = {};
-  for (INPUT& key : keys) {
-    key.type = INPUT_KEYBOARD;
-    key.ki.wScan = 0x3042;
-    key.ki.dwFlags = KEYEVENTF_UNICODE;
-  }
-  keys[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+  keys[0].type = keys[1].type = INPUT_KEYBOARD;
+  keys[0].ki = {0, 0x3042, KEYEVENTF_UNICODE, 0, 0};
+  keys[1].ki = {0, 0x3042, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP, 0, 0};
   ASSERT_EQ(SendInput(2, keys, sizeof(INPUT)), 2u);
-  EXPECT_TRUE(koe_test::WaitUntil([&] { return grid_.Model().Cell(1, 3) == "abあ"; }, 2000))
-      << grid_.Model().Cell(1, 3);
+  EXPECT_TRUE(koe_test::WaitUntil([&] { return grid_.Model().Cell(1, 3) == "abあ"; }, 2000));
   SendMessageW(grid_.EditorHandle(), WM_IME_CHAR, 0x30A2, 1);
   EXPECT_TRUE(koe_test::WaitUntil([&] { return grid_.Model().Cell(1, 3) == "abあア"; }, 2000))
       << grid_.Model().Cell(1, 3);
