@@ -55,32 +55,34 @@ bool IsNoFile(const std::string& path, DWORD error) {
 }
 
 // The file's bytes, or the system's reason why they could not be read (ERROR_FILE_NOT_FOUND,
-// ERROR_PATH_NOT_FOUND: there is no file).
+// ERROR_PATH_NOT_FOUND: there is no file). A file that another program holds for a moment (a
+// virus scanner, a backup) is tried again over about a second.
 koe::WholeFile ReadFileBytes(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {{}, GetLastError()};
-  const koe::WholeFile read = koe::ReadWholeFile([file](char* buffer, std::size_t size, std::size_t& got) {
-    DWORD n = 0;
-    const bool ok = ReadFile(file, buffer, static_cast<DWORD>(size), &n, nullptr) != FALSE;
-    got = n;
-    return ok ? 0u : static_cast<std::uint32_t>(GetLastError());
-  });
-  CloseHandle(file);
+  koe::WholeFile read;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    if (attempt > 0) Sleep(50);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      read = {{}, GetLastError()};
+    } else {
+      read = koe::ReadWholeFile([file](char* buffer, std::size_t size, std::size_t& got) {
+        DWORD n = 0;
+        const bool ok = ReadFile(file, buffer, static_cast<DWORD>(size), &n, nullptr) != FALSE;
+        got = n;
+        return ok ? 0u : static_cast<std::uint32_t>(GetLastError());
+      });
+      CloseHandle(file);
+    }
+    if (read.error != ERROR_SHARING_VIOLATION && read.error != ERROR_LOCK_VIOLATION) break;
+  }
   return read;
 }
 
-// The reason why a file that is there cannot be opened for reading; 0 when it can, or when there
-// is none (the profile functions then read it as empty, as no file).
-DWORD OpenForReadingError(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    return IsNoFile(path, error) ? 0 : error;
-  }
-  CloseHandle(file);
-  return 0;
+// The reason why a file that is there cannot be read; 0 when it can, or when there is none.
+DWORD ReadError(const std::string& path) {
+  const DWORD error = ReadFileBytes(path).error;
+  return error == 0 || IsNoFile(path, error) ? 0 : error;
 }
 
 // Replaces the file by these bytes, so that a crash or a power cut leaves either the old file or
@@ -132,7 +134,7 @@ class SettingsFile {
   // The system's reason why the file is there but could not be read; 0 when it was read or there
   // is none. Through the profile functions (which read such a file as empty) it is asked for.
   DWORD Unreadable() {
-    if (through_profile_ && Exists()) unreadable_ = OpenForReadingError(path_);
+    if (through_profile_ && Exists()) unreadable_ = ReadError(path_);
     return unreadable_;
   }
 
