@@ -226,4 +226,18 @@ std::int32_t ReadIniInteger(std::string_view text, std::int32_t fallback) {
   return value.value_or(fallback);
 }
 
+WholeFile ReadWholeFile(const ReadStep& read) {
+  WholeFile file;
+  char buffer[4096];
+  for (;;) {
+    std::size_t got = 0;
+    if ((file.error = read(buffer, sizeof buffer, got)) != 0) {
+      file.bytes.clear();
+      return file;
+    }
+    if (got == 0) return file;
+    file.bytes.append(buffer, got);
+  }
+}
+
 }  // namespace koe

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,5 +42,17 @@ std::optional<std::string> ProfileValue(std::string_view file, std::string_view 
 // stays as it was.
 std::string WithProfileValue(std::string_view file, std::string_view section, std::string_view key,
                              std::string_view value);
+
+// One read of a file: fills up to `size` bytes of `buffer`, says how many in `got` (0 at its end)
+// and returns 0, or returns the system's error code when the read failed.
+using ReadStep = std::function<std::uint32_t(char* buffer, std::size_t size, std::size_t& got)>;
+
+// A whole file read by `read` until it gives nothing more: its bytes, or (error not 0) the error
+// of the read that failed. A read that fails after some bytes is a failure, never a shorter file.
+struct WholeFile {
+  std::string bytes;
+  std::uint32_t error = 0;
+};
+WholeFile ReadWholeFile(const ReadStep& read);
 
 }  // namespace koe

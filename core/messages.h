@@ -44,6 +44,18 @@ std::string StartupErrorText(std::string_view kind, std::string_view module, std
 // "<file> に書き込めません": the settings file refused a write.
 std::string CannotWriteText(std::string_view file);
 
+// "<file> を読み込めないため、設定を保存しませんでした: <reason>": the settings file is there
+// but could not be read (held by another program, access denied, a read that failed), so that a
+// save would replace it by less than it holds; nothing was written.
+std::string CannotReadText(std::string_view file, std::string_view reason);
+
+// The readings list was kept but not saved, because the settings file was there but could not be
+// read at start-up (the list in use is not the file's):
+// "読み方は保存されませんでした: 起動したときに <file> を読み込めなかったため、ファイルにある
+// 読み方を上書きしません。編集した読み方は Koemado を終了するまで使われます。保存するには、
+// Koemado を起動し直してください。読み込めなかった理由: <reason>"
+std::string ReadingsNotReadText(std::string_view file, std::string_view reason);
+
 // The readings list was kept but not saved, because the system's code page is not Shift-JIS:
 // "読み方は保存されませんでした: この Windows の文字コード (コード ページ <code page>) がシフト
 // JIS (932) ではないため、設定ファイルに書き込むと日本語が壊れます。編集した読み方は Koemado を

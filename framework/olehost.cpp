@@ -473,15 +473,18 @@ std::int32_t OleControlHost::GetInt(DISPID id) {
   DISPPARAMS params{nullptr, nullptr, 0, 0};
   Variant result;
   Invoke(id, DISPATCH_PROPERTYGET, &params, result.ptr());
-  // Each integer in its own width: a 16-bit answer fills only the low part of the VARIANT.
+  // A control may answer in any numeric type (ours in the property's own width, another maker's
+  // as VT_UI2, VT_INT, VT_R8, ...): each is converted, a 16-bit answer from its low part only.
   switch (V_VT(result.ptr())) {
-    case VT_I4:
-      return V_I4(result.ptr());
-    case VT_I2:
-      return V_I2(result.ptr());
-    default:
+    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_INT:
+    case VT_UINT: case VT_I8: case VT_UI8: case VT_R4: case VT_R8: case VT_CY: case VT_DECIMAL:
+      break;
+    default:  // not a number (a text that reads as one included)
       throw EOleSysError(DISP_E_TYPEMISMATCH);
   }
+  Variant number;
+  OleCheck(::VariantChangeType(number.ptr(), result.ptr(), 0, VT_I4));  // out of range: DISP_E_OVERFLOW
+  return V_I4(number.ptr());
 }
 
 void OleControlHost::SetInt(DISPID id, std::int32_t value) {

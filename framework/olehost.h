@@ -53,8 +53,10 @@ class OleControlHost {
   // Calls a method: args in their natural order (first argument first). result may be null.
   // A failure raises what CheckInvoke raises.
   void Call(DISPID id, const VARIANT* args, std::size_t count, VARIANT* result);
-  // Reads a property; the value is the returned variant's integer (VT_I4, or VT_I2 widened),
-  // unconverted. Any other type raises EOleSysError(DISP_E_TYPEMISMATCH).
+  // Reads a property: the returned variant's number of any numeric type (VT_I2, VT_UI2, VT_I4,
+  // VT_INT, VT_R8, ...) converted to a 32-bit integer (VariantChangeType: fractions rounded, one
+  // out of range raises EOleSysError(DISP_E_OVERFLOW)). Anything that is not a number, a text
+  // included, raises EOleSysError(DISP_E_TYPEMISMATCH).
   std::int32_t GetInt(DISPID id);
   // Writes a property as one VT_I4 argument named DISPID_PROPERTYPUT.
   void SetInt(DISPID id, std::int32_t value);

@@ -15,8 +15,11 @@
 // own under the class (ReplacedServer, ReplacedThreadingModel); everything else of that class stays
 // as it is. Unregistering this file puts them back. The first server replaced is the one
 // remembered: registering copy after copy of ours over it and then removing the last gives the
-// original back. A class of another copy of ours, or whose server file no longer exists, is
-// replaced whole, and unregistering removes it.
+// original back; but when the other maker has registered their control again since (at a new
+// path), registering ours again remembers their new server. A class of another copy of ours, or
+// whose server file no longer exists, is replaced whole, and unregistering removes it. A registry
+// value that is there but cannot be read (access denied, another type) is never taken for absent:
+// the call fails with its reason and changes nothing.
 //
 // Unregistering removes the class only when its InprocServer32 names this very file; a class of
 // another file is left alone, and that is not an error: the call answers S_OK without changing
@@ -125,36 +128,46 @@ struct Key {
   }
 };
 
-// A string value (REG_SZ or REG_EXPAND_SZ, not expanded) with its type; nothing when absent.
+// A string value (REG_SZ or REG_EXPAND_SZ, not expanded) with its type; nothing when absent (the
+// key or the value is not there). Any other failure to read it (access denied, a value of another
+// type) is kept in `error`, the first one only: a value that cannot be read is never taken for
+// one that is not there, or what another maker registered could be replaced and lost.
 // `view`: KEY_WOW64_32KEY or KEY_WOW64_64KEY for that registry view, 0 for this module's own.
 struct Text {
   std::wstring value;
   DWORD type = REG_SZ;
 };
-std::optional<Text> ReadText(Scope where, const std::wstring& key, const wchar_t* name = nullptr,
+void Keep(LONG& error, LONG rc) {
+  if (error == ERROR_SUCCESS && rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) error = rc;
+}
+std::optional<Text> ReadText(Scope where, const std::wstring& key, const wchar_t* name, LONG& error,
                              REGSAM view = 0) {
   Key k;
-  if (RegOpenKeyExW(Root(where), ClassesPath(where, key).c_str(), 0, KEY_QUERY_VALUE | view,
-                    &k.handle) != ERROR_SUCCESS)
-    return std::nullopt;
+  LONG rc = RegOpenKeyExW(Root(where), ClassesPath(where, key).c_str(), 0, KEY_QUERY_VALUE | view, &k.handle);
   const DWORD flags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
   Text text;
-  DWORD bytes = 0;
-  if (RegGetValueW(k.handle, nullptr, name, flags, &text.type, nullptr, &bytes) != ERROR_SUCCESS)
-    return std::nullopt;
-  text.value.assign(bytes / sizeof(wchar_t) + 1, L'\0');
-  bytes = static_cast<DWORD>(text.value.size() * sizeof(wchar_t));
-  if (RegGetValueW(k.handle, nullptr, name, flags, &text.type, text.value.data(), &bytes) !=
-      ERROR_SUCCESS)
-    return std::nullopt;
-  text.value.resize(wcsnlen(text.value.c_str(), text.value.size()));
-  return text;
+  for (DWORD bytes = 0; rc == ERROR_SUCCESS;) {
+    // The value may grow between the two calls: asked again with the size it has now.
+    rc = RegGetValueW(k.handle, nullptr, name, flags, &text.type, nullptr, &bytes);
+    if (rc != ERROR_SUCCESS) break;
+    text.value.assign(bytes / sizeof(wchar_t) + 1, L'\0');
+    bytes = static_cast<DWORD>(text.value.size() * sizeof(wchar_t));
+    rc = RegGetValueW(k.handle, nullptr, name, flags, &text.type, text.value.data(), &bytes);
+    if (rc == ERROR_MORE_DATA) rc = ERROR_SUCCESS;
+    else if (rc == ERROR_SUCCESS) {
+      text.value.resize(wcsnlen(text.value.c_str(), text.value.size()));
+      return text;
+    }
+  }
+  Keep(error, rc);
+  return std::nullopt;
 }
 
-bool KeyExists(Scope where, const std::wstring& key) {
+bool KeyExists(Scope where, const std::wstring& key, LONG& error) {
   Key k;
-  return RegOpenKeyExW(Root(where), ClassesPath(where, key).c_str(), 0, KEY_QUERY_VALUE,
-                       &k.handle) == ERROR_SUCCESS;
+  const LONG rc = RegOpenKeyExW(Root(where), ClassesPath(where, key).c_str(), 0, KEY_QUERY_VALUE, &k.handle);
+  Keep(error, rc);
+  return rc == ERROR_SUCCESS;
 }
 
 // True when the key has neither values nor subkeys.
@@ -281,16 +294,24 @@ HRESULT Register(Scope where) {
   if (path.empty()) return GetLastError() ? HRESULT_FROM_WIN32(GetLastError()) : E_FAIL;
   const std::wstring clsid = GuidText(kClsidPtSvr);
   const std::wstring key = ClassKey(), server_key = key + L"\\InprocServer32";
-  const auto server = ReadText(where, server_key);
-  const auto threading = ReadText(where, server_key, L"ThreadingModel");
-  const bool remembered = ReadText(where, key, kReplacedServer).has_value();
-  const bool theirs = !remembered && KeyExists(where, key) &&
-                      !(server && (NamesThisModule(server->value) || NamesOurControl(server->value) ||
-                                   NamesNoFile(server->value)));
+  LONG error = ERROR_SUCCESS;
+  const auto server = ReadText(where, server_key, nullptr, error);
+  const auto threading = ReadText(where, server_key, L"ThreadingModel", error);
+  const bool remembered = ReadText(where, key, kReplacedServer, error).has_value();
+  const bool exists = KeyExists(where, key, error);
+  if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
+  // Another maker's server: a file that is there and no build of this control.
+  const bool theirs_now = server && !NamesThisModule(server->value) && !NamesOurControl(server->value) &&
+                          !NamesNoFile(server->value);
+  // What was remembered stays while the class names a copy of ours; when their maker has
+  // registered their control again since (at another path, say), that registration is the one to
+  // remember, or removing ours would put back a path that is no longer theirs.
+  const bool theirs = remembered ? theirs_now : exists && (!server || theirs_now);
   HRESULT hr = S_OK;
   if (theirs) {
     // The threading model first: the server's value is what says that something was remembered.
-    if (threading) hr = SetValue(where, key, kReplacedThreadingModel, threading->value);
+    hr = threading ? SetValue(where, key, kReplacedThreadingModel, threading->value)
+                   : DeleteValue(where, key, kReplacedThreadingModel);
     if (SUCCEEDED(hr))
       hr = SetValue(where, key, kReplacedServer, server ? server->value : L"", server ? server->type : REG_SZ);
   }
@@ -326,7 +347,9 @@ HRESULT Register(Scope where) {
 // Gives the class back the in-process server that registering replaced, and forgets it.
 HRESULT PutBack(Scope where, const Text& replaced) {
   const std::wstring key = ClassKey(), server_key = key + L"\\InprocServer32";
-  const auto threading = ReadText(where, key, kReplacedThreadingModel);
+  LONG error = ERROR_SUCCESS;
+  const auto threading = ReadText(where, key, kReplacedThreadingModel, error);
+  if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
   HRESULT hr = replaced.value.empty() ? DeleteValue(where, server_key, nullptr)
                                       : SetValue(where, server_key, nullptr, replaced.value, replaced.type);
   if (SUCCEEDED(hr))
@@ -339,12 +362,14 @@ HRESULT PutBack(Scope where, const Text& replaced) {
   return hr;
 }
 
-// True when a class under our identifier, in either registry view, names `progid`.
+// True when a class under our identifier, in either registry view, names `progid`, or when that
+// cannot be read (then the ProgID is kept).
 bool ClassNames(Scope where, const wchar_t* progid) {
   for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
     for (const wchar_t* sub : {L"\\ProgID", L"\\VersionIndependentProgID"}) {
-      const auto named = ReadText(where, ClassKey() + sub, nullptr, view);
-      if (named && SameText(named->value, progid)) return true;
+      LONG error = ERROR_SUCCESS;
+      const auto named = ReadText(where, ClassKey() + sub, nullptr, error, view);
+      if (error != ERROR_SUCCESS || (named && SameText(named->value, progid))) return true;
     }
   }
   return false;
@@ -354,14 +379,19 @@ HRESULT Unregister(Scope where) {
   const std::wstring clsid = GuidText(kClsidPtSvr);
   const std::wstring key = ClassKey();
   // Only a class whose server is this file is ours; anything else (no class, another file's class,
-  // a class without an in-process server) stays as it is.
-  const auto server = ReadText(where, key + L"\\InprocServer32");
+  // a class without an in-process server) stays as it is. What cannot be read changes nothing.
+  LONG error = ERROR_SUCCESS;
+  const auto server = ReadText(where, key + L"\\InprocServer32", nullptr, error);
+  if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
   if (!server || !NamesThisModule(server->value)) return S_OK;
-  if (const auto replaced = ReadText(where, key, kReplacedServer)) return PutBack(where, *replaced);
+  const auto replaced = ReadText(where, key, kReplacedServer, error);
+  if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
+  if (replaced) return PutBack(where, *replaced);
   HRESULT hr = DeleteTree(where, key);
   for (const wchar_t* progid : {kProgId, kIndependentProgId}) {
-    const auto named = ReadText(where, std::wstring(progid) + L"\\CLSID");
-    if (SUCCEEDED(hr) && (!named || SameText(named->value, clsid)) && !ClassNames(where, progid))
+    const auto named = ReadText(where, std::wstring(progid) + L"\\CLSID", nullptr, error);
+    if (SUCCEEDED(hr) && error == ERROR_SUCCESS && (!named || SameText(named->value, clsid)) &&
+        !ClassNames(where, progid))
       hr = DeleteTree(where, progid);
   }
   return hr;

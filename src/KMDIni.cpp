@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "KoemadoError.h"
+#include "errors.h"
 #include "ini_rules.h"
 #include "messages.h"
 #include "protocol.h"
@@ -44,21 +45,49 @@ std::string ProfilePathOf(const std::string& bare_name) {
   return directory + bare_name;
 }
 
-// The file's bytes; nullopt when there is no file that can be read.
-std::optional<std::string> ReadFileBytes(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-  std::string bytes;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-  CloseHandle(file);
-  return bytes;
+// Whether a failure to open the file means that there is none: not found, or a directory of its
+// name (which the profile functions cannot read either). Any other failure (another program holds
+// it without sharing, access denied, a lock) means a file that is there and could not be read.
+bool IsNoFile(const std::string& path, DWORD error) {
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Replaces the file by these bytes. They are written beside it first, so that a write that
-// fails leaves the old file whole.
+// The file's bytes, or the system's reason why they could not be read (ERROR_FILE_NOT_FOUND,
+// ERROR_PATH_NOT_FOUND: there is no file). A file that another program holds for a moment (a
+// virus scanner, a backup) is tried again over about a second.
+koe::WholeFile ReadFileBytes(const std::string& path) {
+  koe::WholeFile read;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    if (attempt > 0) Sleep(50);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      read = {{}, GetLastError()};
+    } else {
+      read = koe::ReadWholeFile([file](char* buffer, std::size_t size, std::size_t& got) {
+        DWORD n = 0;
+        const bool ok = ReadFile(file, buffer, static_cast<DWORD>(size), &n, nullptr) != FALSE;
+        got = n;
+        return ok ? 0u : static_cast<std::uint32_t>(GetLastError());
+      });
+      CloseHandle(file);
+    }
+    if (read.error != ERROR_SHARING_VIOLATION && read.error != ERROR_LOCK_VIOLATION) break;
+  }
+  return read;
+}
+
+// The reason why a file that is there cannot be read; 0 when it can, or when there is none.
+DWORD ReadError(const std::string& path) {
+  const DWORD error = ReadFileBytes(path).error;
+  return error == 0 || IsNoFile(path, error) ? 0 : error;
+}
+
+// Replaces the file by these bytes, so that a crash or a power cut leaves either the old file or
+// the new one whole: they are written beside it and flushed to the disk first, then moved over it
+// (the move itself written through), so a write that fails leaves the old file as it was.
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {
   const std::string beside = path + ".new";
   HANDLE file = CreateFileA(beside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -66,13 +95,14 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                  written == bytes.size();
+                  written == bytes.size() && FlushFileBuffers(file);
   const bool closed = CloseHandle(file) != FALSE;
-  // A file that another program has open for a moment (a virus scanner, an indexer, an editor
-  // reading it) cannot be replaced until it lets go: a few tries over about a second.
+  // A file that another program has open for a moment with sharing (an indexer reading it) cannot
+  // be replaced until it lets go: a few tries over about a second. What it holds was read above
+  // (one that another program holds without sharing is never replaced: it cannot be read).
   bool moved = false;
   for (int attempt = 0; ok && closed && !moved && attempt < 20; ++attempt) {
-    moved = MoveFileExA(beside.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    moved = MoveFileExA(beside.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
     if (!moved) Sleep(50);
   }
   if (moved) return true;
@@ -90,10 +120,23 @@ class SettingsFile {
       : name_(std::move(name)),
         path_(ProfilePathOf(name_)),
         through_profile_(fw::SystemCodePage() == koe::kShiftJisCodePage) {
-    if (!through_profile_) bytes_ = ReadFileBytes(path_);
+    if (through_profile_) return;
+    koe::WholeFile read = ReadFileBytes(path_);
+    if (read.error == 0)
+      bytes_ = std::move(read.bytes);
+    else if (!IsNoFile(path_, read.error))
+      unreadable_ = read.error;
   }
 
+  const std::string& Path() const { return path_; }
   bool ThroughProfile() const { return through_profile_; }
+
+  // The system's reason why the file is there but could not be read; 0 when it was read or there
+  // is none. Through the profile functions (which read such a file as empty) it is asked for.
+  DWORD Unreadable() {
+    if (through_profile_ && Exists()) unreadable_ = ReadError(path_);
+    return unreadable_;
+  }
 
   // The profile functions cannot read a directory: a directory of the settings file's name
   // counts as no file, so the built-in entries apply (and the first save cannot write).
@@ -137,6 +180,7 @@ class SettingsFile {
   std::string path_;
   bool through_profile_;
   std::optional<std::string> bytes_;
+  DWORD unreadable_ = 0;
   bool changed_ = false;
 };
 
@@ -167,8 +211,14 @@ void TKoemadoIni::LoadDefaults() { Readings.AppendDefaults(); }
 
 void TKoemadoIni::Load() {
   SettingsFile file(IniFileName());
-  readings_saved_ = file.ThroughProfile();
-  if (file.Exists()) {
+  // A file that is there but could not be read gives the built-in entries for this run, and the
+  // list is never written over it: the file still holds the user's readings.
+  // (Where the file is read as its bytes, the list is never written anyway.)
+  const DWORD unread = file.Unreadable();
+  unread_ = file.ThroughProfile() ? unread : 0;
+  unread_path_ = file.Path();
+  readings_saved_ = file.ThroughProfile() && unread == 0;
+  if (file.Exists() && unread == 0) {
     for (int key = 1; key <= kReadingKeys; ++key)
       Readings.Append(file.Read(kReadingsSection, std::to_string(key).c_str()));
   } else {
@@ -180,8 +230,20 @@ void TKoemadoIni::Load() {
   file.Close();
 }
 
+std::string TKoemadoIni::WhyReadingsAreNotSaved() const {
+  if (unread_ != 0)
+    return koe::ReadingsNotReadText(unread_path_, fw::SystemErrorText(static_cast<HRESULT>(unread_)));
+  return koe::ReadingsNotSavedText(fw::SystemCodePage());
+}
+
 void TKoemadoIni::Save() {
   SettingsFile file(IniFileName());
+  // The file's bytes are what is written back: a file that is there and could not be read would
+  // be replaced by less than it holds.
+  if (!file.ThroughProfile()) {
+    if (const DWORD error = file.Unreadable())
+      throw EKoemadoError(koe::CannotReadText(file.Path(), fw::SystemErrorText(static_cast<HRESULT>(error))));
+  }
   if (readings_saved_) {
     WriteReadings(file, Readings);
   } else if (!file.Exists()) {

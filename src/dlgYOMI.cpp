@@ -257,8 +257,8 @@ void TdlgYomikata::BtnOKClick() {
   koe::ReadingsList& readings = KoemadoIni->Readings;
   readings.Clear();
   for (int r = 1; r < grid.RowCount(); ++r) readings.Append(koe::JoinEntryCells(grid.Cell(1, r), grid.Cell(2, r)));
-  // Under another code page the list is used from now on but the file is left as it is, and the
-  // user is told why and what to change.
-  if (!KoemadoIni->ReadingsSaved()) throw EKoemadoError(koe::ReadingsNotSavedText(fw::SystemCodePage()));
+  // Under another code page, or when the file could not be read at start-up, the list is used
+  // from now on but the file is left as it is, and the user is told why and what to do.
+  if (!KoemadoIni->ReadingsSaved()) throw EKoemadoError(KoemadoIni->WhyReadingsAreNotSaved());
   KoemadoIni->Save();
 }

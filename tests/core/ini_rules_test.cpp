@@ -5,6 +5,8 @@
 
 #include <optional>
 #include <string>
+#include <variant>
+#include <vector>
 
 #include "sjis.h"
 #include "sjis_text.h"
@@ -140,6 +142,27 @@ TEST(WithProfileValue, ChangesOnlyTheBytesOfTheValue) {
     const std::string written = WithProfileValue(c.file, c.section, c.key, c.value);
     EXPECT_EQ(written, c.expected);
     EXPECT_EQ(ProfileValue(written, c.section, c.key, 2047), c.value);
+  }
+}
+
+// The reads a file gives, in order: bytes, or a failure with the system's code (23: a CRC error).
+TEST(ReadWholeFile, AReadThatFailsPartWayIsAFailureNotAShorterFile) {
+  const struct {
+    std::vector<std::variant<std::string, std::uint32_t>> reads;
+    std::string bytes;
+    std::uint32_t error;
+  } cases[] = {{{"[a]\r\n", "k=v", ""}, "[a]\r\nk=v", 0}, {{"[a]\r\n", 23u}, "", 23}, {{5u}, "", 5}};
+  for (const auto& c : cases) {
+    std::size_t next = 0;
+    const WholeFile file = ReadWholeFile([&](char* buffer, std::size_t, std::size_t& got) {
+      const auto& read = c.reads.at(next++);  // never read again after the end or a failure
+      if (read.index() == 1) return std::get<1>(read);
+      got = std::get<0>(read).copy(buffer, std::string::npos);
+      return 0u;
+    });
+    EXPECT_EQ(file.bytes, c.bytes) << c.error;
+    EXPECT_EQ(file.error, c.error);
+    EXPECT_EQ(next, c.reads.size());
   }
 }
 

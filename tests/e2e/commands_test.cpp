@@ -229,7 +229,8 @@ class Package : public Help {};
 
 TEST_F(Package, HelpOpensTheManualUnpackedBesideTheProgram) {
   const std::string dir = PathFromEnv("KOE_TEST_PACKAGE_DIR");
-  if (dir.empty()) GTEST_SKIP() << "run by check_package.sh";
+  ASSERT_FALSE(dir.empty()) << "KOE_TEST_PACKAGE_DIR is not set: this case needs the package unpacked, and is run "
+                               "by tests/package/check_package.sh (the test named package), which names its folder";
   const std::string page = dir + "\\Help\\Koemado_html\\html\\HID00000001.htm";
   ASSERT_NE(GetFileAttributesA(page.c_str()), INVALID_FILE_ATTRIBUTES) << page;
   auto k = Koemado::Start({"KOE_PTSVR_TRANSCRIPT=" + transcript_.Path()}, SW_SHOWNORMAL, {}, true,

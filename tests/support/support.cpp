@@ -9,14 +9,26 @@ namespace koe_test {
 
 // ---- messages ----------------------------------------------------------------------------
 
+namespace {
+
+void OwnLoop() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+DispatchWaiting g_dispatch = &OwnLoop;
+
+}  // namespace
+
+void UseMessageLoop(DispatchWaiting dispatch) { g_dispatch = dispatch; }
+
 void Pump(int ms) {
   const DWORD end = GetTickCount() + static_cast<DWORD>(ms);
   do {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
+    g_dispatch();
     if (ms > 0) MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
   } while (static_cast<LONG>(end - GetTickCount()) > 0);
 }

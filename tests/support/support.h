@@ -22,6 +22,12 @@ namespace koe_test {
 
 // Dispatches this thread's messages: what is waiting now, and for ms milliseconds more.
 void Pump(int ms = 0);
+// How Pump dispatches the messages waiting: by default with a loop of its own, as a client
+// process does; a test of the program's windows links koe_test_program_loop, which makes it the
+// framework's loop (the one the program runs), so that what a test types or scrolls passes where
+// the user's input passes.
+using DispatchWaiting = void (*)();
+void UseMessageLoop(DispatchWaiting dispatch);
 // Dispatches messages until pred() holds or timeout_ms has passed; returns whether it held.
 bool WaitUntil(const std::function<bool()>& pred, int timeout_ms = 15000);
 

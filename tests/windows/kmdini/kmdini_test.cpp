@@ -15,6 +15,8 @@
 
 #include "KMDIni.h"
 #include "KoemadoError.h"
+#include "errors.h"
+#include "messages.h"
 #include "support.h"
 #include "system.h"
 
@@ -297,6 +299,24 @@ TEST(KoemadoIni, FileHeldOpenByAnotherProgramMakesSaveFail) {
   ExpectRefusedSave(file);
   CloseHandle(held);
   EXPECT_EQ(file.Read(), content);  // the very first write was refused
+}
+
+// Another program holds the file without sharing while the program starts: the profile functions
+// would read 500 empty entries, and a save would write them over the user's. The built-in entries
+// are used instead, the list is never written, and a save writes only the voice values.
+TEST(KoemadoIni, FileHeldAtStartUpKeepsItsReadings) {
+  SettingsFile file(TestName());
+  file.Write("[読み方]\r\n1=あ,ア\r\n");
+  HANDLE held = CreateFileA(file.Path().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  TKoemadoIni ini;
+  CloseHandle(held);
+  EXPECT_EQ(Entries(ini), (std::vector<std::string>{"－,　", "‥,　"}));
+  EXPECT_FALSE(ini.ReadingsSaved());
+  EXPECT_EQ(ini.WhyReadingsAreNotSaved(), koe::ReadingsNotReadText(file.Path(), fw::SystemErrorText(ERROR_SHARING_VIOLATION)));
+  ini.Speed = 5;
+  ini.Save();
+  EXPECT_EQ(Lines(file.Read()), (std::vector<std::string>{"[読み方]", "1=あ,ア", "[声の設定]", "速度=5", "ピッチ=80", "音量=26214"}));
 }
 
 TEST(KoemadoIni, ReadOnlyFileMakesSaveFail) {

@@ -37,10 +37,11 @@ struct Recording {
   bool refuse_load = false;
   bool refuse_init_new = false;
   ComPtr<IDispatch> sink;  // as advised
+  std::function<void(VARIANT&)> answer;  // what every property read answers
 } g_recording;
 
 class RecordingControl final : public IOleObject, public IOleInPlaceObject, public IPersistStreamInit,
-                               public IConnectionPointContainer {
+                               public IConnectionPointContainer, public IDispatch {
  public:
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
@@ -50,6 +51,7 @@ class RecordingControl final : public IOleObject, public IOleInPlaceObject, publ
     else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceObject) *out = static_cast<IOleInPlaceObject*>(this);
     else if (riid == IID_IPersist || riid == IID_IPersistStreamInit) *out = static_cast<IPersistStreamInit*>(this);
     else if (riid == IID_IConnectionPointContainer) *out = static_cast<IConnectionPointContainer*>(this);
+    else if (riid == IID_IDispatch) *out = static_cast<IDispatch*>(this);
     else return E_NOINTERFACE;
     AddRef();
     return S_OK;
@@ -131,6 +133,14 @@ class RecordingControl final : public IOleObject, public IOleInPlaceObject, publ
     if (riid != kRecordingEvents) return CONNECT_E_NOCONNECTION;
     *point = &point_;
     AddRef();
+    return S_OK;
+  }
+  // IDispatch: every call is a property read, answered by g_recording.answer
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
+    g_recording.answer(*result);
     return S_OK;
   }
 
@@ -232,7 +242,7 @@ class HostTest : public ::testing::Test {
 
   // The recording control, with some stored state to load, fresh records each time.
   std::unique_ptr<fw::OleControlHost> MakeRecording(bool refuse_load = false, bool refuse_init_new = false) {
-    g_recording = Recording{{}, refuse_load, refuse_init_new, nullptr};
+    g_recording = Recording{{}, refuse_load, refuse_init_new, nullptr, nullptr};
     auto host = std::make_unique<fw::OleControlHost>(kRecordingClsid, IID_IDispatch, kRecordingEvents);
     host->SetParent(parent_);
     host->SetBounds(kBounds);
@@ -414,7 +424,7 @@ TEST_F(HostTest, PropertiesRoundTripUnchanged) {
   }
 }
 
-TEST_F(HostTest, AnIntegerIsReadInItsOwnWidthAndAnythingElseIsRefused) {
+TEST_F(HostTest, ANumberOfAnyTypeIsReadAndAnythingElseIsRefused) {
   fw::OleControlHost host(koe_test::kClsidPtSvr, koe_test::kDiidDPtSvr, koe_test::kDiidDPtSvrEvents);
   host.SetParent(parent_);
   host.SetBounds(kBounds);
@@ -425,6 +435,30 @@ TEST_F(HostTest, AnIntegerIsReadInItsOwnWidthAndAnythingElseIsRefused) {
     FAIL() << "read as a number";
   } catch (const fw::EOleSysError& e) {
     EXPECT_EQ(DISP_E_TYPEMISMATCH, e.Code());
+  }
+
+  // Another maker's control answers its numbers in other types: each is converted.
+  const struct {
+    VARTYPE type;
+    double number;
+    int32_t value;
+    HRESULT refused;
+  } answers[] = {{VT_UI2, 65535, 65535, S_OK}, {VT_INT, -7, -7, S_OK}, {VT_R8, 180, 180, S_OK},
+                 {VT_R8, 1e10, 0, DISP_E_OVERFLOW}, {VT_BSTR, 12, 0, DISP_E_TYPEMISMATCH}};
+  auto theirs = MakeRecording();
+  for (const auto& a : answers) {
+    g_recording.answer = [&](VARIANT& v) {
+      V_VT(&v) = VT_R8;
+      V_R8(&v) = a.number;
+      ::VariantChangeType(&v, &v, 0, a.type);
+    };
+    std::pair<int32_t, HRESULT> read{0, S_OK};
+    try {
+      read.first = theirs->GetInt(koe::dispid::kSpeed);
+    } catch (const fw::EOleSysError& e) {
+      read.second = e.Code();
+    }
+    EXPECT_EQ(read, std::make_pair(a.value, a.refused)) << a.type << " " << a.number;
   }
 }
 

@@ -284,8 +284,9 @@ TEST(Registration, RegisteringOverAnotherFilesClassGivesItBackWhenRemoved) {
   // Another maker's control (any file that is there but ours), and another copy of ours.
   const std::wstring folder = koe_test::Wide(koe_test::TempFilePath("ptm"), CP_ACP);
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-  const std::wstring maker = folder + L"\\PtSvr.ocx", copy = folder + L"\\copy.ocx";
+  const std::wstring maker = folder + L"\\PtSvr.ocx", copy = folder + L"\\copy.ocx", moved = folder + L"\\v2.ocx";
   ASSERT_TRUE(CopyFileW(BesideTest(L"ControlData.bin").c_str(), maker.c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(BesideTest(L"ControlData.bin").c_str(), moved.c_str(), FALSE));
   ASSERT_TRUE(CopyFileW(ours.c_str(), copy.c_str(), FALSE));
   ScopedEnv where_they_are(L"KOE_TEST_MAKER_DIR", folder.c_str());
   const std::wstring gone = folder + L"\\moved away\\PtSvr.ocx";
@@ -298,6 +299,8 @@ TEST(Registration, RegisteringOverAnotherFilesClassGivesItBackWhenRemoved) {
     const wchar_t* threading;  // theirs; null: none
     bool copy_after;   // another copy of ours is registered after this one, and it is removed
     bool given_back;   // else the class was replaced whole, and removal leaves no trace
+    std::wstring again = {};  // they register theirs again here (no threading model), then we do
+    HRESULT refused = S_OK;   // registering fails with this, and their class stays as it is
   } cases[] = {
       {"another maker's control", maker, REG_SZ, L"Both", false, true},
       {"written with a variable, no threading model", L"%KOE_TEST_MAKER_DIR%\\PtSvr.ocx", REG_EXPAND_SZ,
@@ -306,6 +309,9 @@ TEST(Registration, RegisteringOverAnotherFilesClassGivesItBackWhenRemoved) {
       {"a class without an in-process server", L"", REG_SZ, nullptr, false, true},
       {"a file that is no longer there", gone, REG_SZ, L"Apartment", false, false},
       {"another copy of ours", copy, REG_SZ, L"Apartment", false, false},
+      {"they registered again at a new path", maker, REG_SZ, L"Both", false, true, moved},
+      {"a server value that cannot be read as text", maker, REG_BINARY, L"Both", false, true, {},
+       HRESULT_FROM_WIN32(ERROR_UNSUPPORTED_TYPE)},
   };
   ASSERT_EQ(server.Unregister(), S_OK);
   for (const Classes* where : {&kMachine, &kUser}) {
@@ -314,7 +320,19 @@ TEST(Registration, RegisteringOverAnotherFilesClassGivesItBackWhenRemoved) {
     for (const auto& c : cases) {
       const std::string what = std::string(c.what) + ", " + where->name;
       WriteClass(*where, c.server, c.type, c.threading);
-      ASSERT_EQ(server.Register(for_user), S_OK) << what;
+      ASSERT_EQ(server.Register(for_user), c.refused) << what;
+      if (FAILED(c.refused)) {
+        EXPECT_EQ(RegType(where->root, server_key), c.type) << what;
+        EXPECT_EQ(RegType(where->root, key, L"ReplacedServer"), 0u) << what;
+        DeleteClass(*where);
+        continue;
+      }
+      if (!c.again.empty()) {
+        ASSERT_EQ(RegSetKeyValueW(where->root, server_key.c_str(), nullptr, REG_SZ, c.again.c_str(),
+                                  static_cast<DWORD>((c.again.size() + 1) * sizeof(wchar_t))), ERROR_SUCCESS);
+        RegDeleteKeyValueW(where->root, server_key.c_str(), L"ThreadingModel");
+        ASSERT_EQ(server.Register(for_user), S_OK) << what;
+      }
       if (c.copy_after) {
         ASSERT_EQ(other_copy.Register(for_user), S_OK) << what;
       }
@@ -325,11 +343,12 @@ TEST(Registration, RegisteringOverAnotherFilesClassGivesItBackWhenRemoved) {
           << what << ": only the server of their class is replaced";
       ASSERT_EQ(last.Unregister(for_user), S_OK) << what;
       if (c.given_back) {
+        const std::wstring& theirs = c.again.empty() ? c.server : c.again;
         EXPECT_EQ(RegValue(server_key, nullptr, where->root),
-                  c.server.empty() ? std::nullopt : std::optional(c.server)) << what;
-        EXPECT_EQ(RegType(where->root, server_key), c.server.empty() ? 0 : c.type) << what;
+                  theirs.empty() ? std::nullopt : std::optional(theirs)) << what;
+        EXPECT_EQ(RegType(where->root, server_key), theirs.empty() ? 0 : c.again.empty() ? c.type : REG_SZ) << what;
         EXPECT_EQ(RegValue(server_key, L"ThreadingModel", where->root),
-                  c.threading ? std::optional<std::wstring>(c.threading) : std::nullopt) << what;
+                  c.threading && c.again.empty() ? std::optional<std::wstring>(c.threading) : std::nullopt) << what;
         EXPECT_EQ(SubkeyCount(where->root, key.c_str()), c.server.empty() ? 0u : 1u) << what;
         EXPECT_EQ(RegType(where->root, key, L"ReplacedServer"), 0u) << what << ": nothing of ours is left";
         EXPECT_EQ(RegValue(where->path + L"PTSVR.PtSvrCtrl.1\\CLSID", nullptr, where->root),
@@ -344,6 +363,7 @@ TEST(Registration, RegisteringOverAnotherFilesClassGivesItBackWhenRemoved) {
   FreeLibrary(other_copy.module);
   DeleteFileW(copy.c_str());
   DeleteFileW(maker.c_str());
+  DeleteFileW(moved.c_str());
   RemoveDirectoryW(folder.c_str());
   ASSERT_EQ(server.Register(), S_OK);  // as the rest of the run expects
 }

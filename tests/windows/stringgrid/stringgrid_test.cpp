@@ -125,11 +125,18 @@ TEST_F(StringGridTest, TypingGoesIntoTheCellAtOnce) {
   Mouse(WM_LBUTTONUP, CellCenter(1, 3));
   Type("ab");
   EXPECT_EQ(grid_.Model().Cell(1, 3), "ab");
-  // Characters as the input method hands them over: "あ" as a character, "ア" as an IME character.
-  SendMessageW(grid_.EditorHandle(), WM_CHAR, 0x3042, 1);
+  // Characters as the keyboard and the input method hand them over, through the program's loop:
+  // "あ" typed as a Unicode character, "ア" as an IME character (which comes back posted).
+  SetForegroundWindow(host_);
+  INPUT keys[2] = {};
+  keys[0].type = keys[1].type = INPUT_KEYBOARD;
+  keys[0].ki = {0, 0x3042, KEYEVENTF_UNICODE, 0, 0};
+  keys[1].ki = {0, 0x3042, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP, 0, 0};
+  ASSERT_EQ(SendInput(2, keys, sizeof(INPUT)), 2u);
+  EXPECT_TRUE(koe_test::WaitUntil([&] { return grid_.Model().Cell(1, 3) == "abあ"; }, 2000));
   SendMessageW(grid_.EditorHandle(), WM_IME_CHAR, 0x30A2, 1);
-  Pump();  // the IME character comes back as a posted character
-  EXPECT_EQ(grid_.Model().Cell(1, 3), "abあア");
+  EXPECT_TRUE(koe_test::WaitUntil([&] { return grid_.Model().Cell(1, 3) == "abあア"; }, 2000))
+      << grid_.Model().Cell(1, 3);
   EXPECT_TRUE(errors_.boxes.empty());
 }
 
