@@ -37,7 +37,6 @@ constexpr DWORD kAheadMs = 10000;   // sound made ahead of what the device has p
 // Bluetooth headset, say) and gets longer.
 constexpr DWORD kStallMs = 3000, kWakeMs = 10000;
 constexpr DWORD kIdleCloseMs = 30000;  // an idle device is closed after this long
-constexpr wchar_t kSampleText[] = L"こんにちは。この声で読み上げます。";
 
 // Reports the worker posts (kMsgEngineReport's wParam).
 enum Report : WPARAM { kLoadFailed = 1, kNoDevice, kDeviceBack, kFirstSound, kFailed };
@@ -181,7 +180,7 @@ class BundledEngine final : public SpeechEngine {
 
   bool Preview(const std::wstring& text, const VoiceSettings& voice, std::size_t index) override {
     if (index != 0 || Voices().empty()) return false;
-    Queue(Job{0, text.empty() ? kSampleText : text, voice, true});
+    Queue(Job{0, text, voice, true});
     return true;
   }
 

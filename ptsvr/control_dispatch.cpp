@@ -334,7 +334,7 @@ HRESULT PtSvrControl::CallVoiceSettings(std::wstring, VARIANT&) {
                                  notice ? notice.Title() : engine_->Name(),
                                  [this](const VoiceSettings& v, std::size_t index) {
                                    Log(L"preview " + std::to_wstring(index));
-                                   engine_->Preview({}, v, index);
+                                   engine_->Preview(kPreviewText, v, index);
                                  });
   }
   if (!ok) return S_OK;

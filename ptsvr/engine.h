@@ -140,6 +140,8 @@ struct SapiSetup {
   std::size_t current = kNoVoice;  // the index of the voice set on the ISpVoice
   std::uint32_t deadline_floor_ms = kSapiDeadlineFloorMs;  // see SapiDeadlineMs
   EngineLog log;
+  // Makes the SpVoice the voice dialog's samples speak on (null: CoCreateInstance of SpVoice).
+  std::function<HRESULT(ISpVoice**)> new_voice;
 };
 
 // SAPI 5 engine over `voice` (with its voice set already), notifying `notify`.
@@ -156,6 +158,9 @@ std::unique_ptr<SpeechEngine> CreateSystemSapiEngine(HWND notify, bool automatic
 // "Voice" (a token id). Empty when none was chosen.
 std::wstring LoadChosenVoice();
 HRESULT SaveChosenVoice(const std::wstring& id);
+
+// What the voice dialog's 試聴 says.
+inline constexpr wchar_t kPreviewText[] = L"こんにちは。この声で読み上げます。";
 
 // ---- The bundled voice ---------------------------------------------------------------------------
 

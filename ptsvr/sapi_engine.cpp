@@ -132,6 +132,7 @@ class SapiEngine final : public SpeechEngine {
   ~SapiEngine() override {
     Stop();
     voice_->SetNotifySink(nullptr);
+    if (preview_) preview_->Speak(nullptr, SPF_ASYNC | SPF_PURGEBEFORESPEAK, nullptr);
   }
 
   std::wstring Name() const override { return name_; }
@@ -200,6 +201,21 @@ class SapiEngine final : public SpeechEngine {
     return kNoVoice;
   }
 
+  // The sample speaks on an SpVoice of its own, so that the utterances' streams are not touched.
+  bool Preview(const std::wstring& text, const VoiceSettings& voice, std::size_t index) override {
+    if (index >= japanese_.size() || !setup_.voices[japanese_[index]].token) return false;
+    if (!preview_ && FAILED(setup_.new_voice ? setup_.new_voice(&preview_)
+                                             : CoCreateInstance(__uuidof(SpVoice), nullptr, CLSCTX_ALL,
+                                                                IID_PPV_ARGS(&preview_))))
+      return false;
+    if (FAILED(preview_->SetVoice(setup_.voices[japanese_[index]].token.Get()))) return false;
+    preview_->SetRate(SapiRateForSpeed(voice.speed));
+    preview_->SetVolume(static_cast<USHORT>(SapiVolumeFor(voice.volume)));
+    const std::u16string xml = SapiXmlFor(U16(text), SapiPitchForHz(voice.pitch));
+    return SUCCEEDED(preview_->Speak(reinterpret_cast<LPCWSTR>(xml.c_str()),
+                                     SPF_ASYNC | SPF_PURGEBEFORESPEAK | SPF_IS_XML, nullptr));
+  }
+
   bool SelectVoice(std::size_t index) override {
     if (index >= japanese_.size()) return false;
     const SapiVoice& v = setup_.voices[japanese_[index]];
@@ -246,6 +262,7 @@ class SapiEngine final : public SpeechEngine {
   }
 
   ComPtr<ISpVoice> voice_;
+  ComPtr<ISpVoice> preview_;  // the voice dialog's samples
   HWND notify_;
   SapiSetup setup_;
   std::wstring name_;

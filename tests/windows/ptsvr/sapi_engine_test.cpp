@@ -295,6 +295,11 @@ class SapiEngineTest : public ::testing::Test {
   void Make(SapiSetup setup) {
     engine_.reset();
     setup.log = [this](const std::wstring& line) { log_.push_back(line); };
+    setup.new_voice = [this](ISpVoice** v) {
+      *v = &sample_;
+      sample_.AddRef();
+      return S_OK;
+    };
     engine_ = CreateSapiEngine(&voice_, window_, std::move(setup));
   }
   // The start-up choice over `voices` (each Japanese voice must speak an empty request), then the
@@ -349,7 +354,7 @@ class SapiEngineTest : public ::testing::Test {
   // The tokens first, then the voice that holds them, then the engine that holds both: each goes
   // only after whatever holds it.
   FakeToken haruka_, en_, ayumi_;
-  FakeVoice voice_;
+  FakeVoice voice_, sample_;  // the utterances' voice, and the voice dialog's samples
   HWND window_ = nullptr;
   std::unique_ptr<SpeechEngine> engine_;
   std::vector<std::wstring> log_;
@@ -599,6 +604,17 @@ TEST_F(SapiEngineTest, TheDialogOffersTheJapaneseVoicesAndSwitchesToTheOneChosen
   EXPECT_TRUE(engine_->SelectVoice(1));
   EXPECT_EQ(engine_->CurrentVoice(), 1u);
   EXPECT_EQ(log_.back(), L"engine voice T\\ayumi");
+  // 試聴 speaks on a voice of its own, with the values as the dialog stands, and leaves the
+  // utterances' voice alone.
+  voice_.speaks.clear();
+  EXPECT_TRUE(engine_->Preview(L"試す", {540, 160, 65535}, 0));
+  ASSERT_EQ(sample_.speaks.size(), 1u);
+  EXPECT_EQ(sample_.speaks[0].text, L"<pitch absmiddle=\"10\"/>試す");
+  EXPECT_EQ(sample_.speaks[0].flags, DWORD(SPF_ASYNC | SPF_PURGEBEFORESPEAK | SPF_IS_XML));
+  EXPECT_EQ(sample_.voices_set, std::vector<ISpObjectToken*>{&haruka_});
+  EXPECT_EQ(sample_.rates.back(), 10);
+  EXPECT_EQ(sample_.volumes.back(), 100);
+  EXPECT_TRUE(voice_.speaks.empty());
   // Kept per user under our own key.
   const std::wstring before = LoadChosenVoice();
   ASSERT_EQ(SaveChosenVoice(L"T\\ＡＹＵＭＩ"), S_OK);
