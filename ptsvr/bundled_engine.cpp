@@ -75,10 +75,6 @@ std::wstring Join(const std::wstring& folder, const char* name) {
   return folder + L"\\" + Wide(name);
 }
 
-constexpr NoticeText kNoDeviceNotice{
-    L"音声の出力先なし",
-    L"音声の出力先がありません\r\n音は出ません。発声の長さだけ待ってから終わります。スピーカーや"
-    L"ヘッドホンをつなぐと、次の発声から聞こえます。"};
 
 class BundledEngine final : public SpeechEngine {
  public:
@@ -153,12 +149,12 @@ class BundledEngine final : public SpeechEngine {
           std::lock_guard<std::mutex> lock(mutex_);
           why = device_why_;
         }
-        if (!notice_) notice_ = kNoDeviceNotice;
+        if (!notice_) notice_ = kNoAudioDevice;
         Note(L"engine no audio: " + why);
         break;
       }
       case kDeviceBack:
-        if (notice_.brief == kNoDeviceNotice.brief) notice_ = {};
+        if (notice_.brief == kNoAudioDevice.brief) notice_ = {};
         Note(L"engine audio again");
         break;
       case kFirstSound:
@@ -172,7 +168,7 @@ class BundledEngine final : public SpeechEngine {
   }
 
   std::vector<VoiceOption> Voices() const override {
-    if (notice_ && notice_.brief != kNoDeviceNotice.brief) return {};  // its files are broken
+    if (notice_ && notice_.brief != kNoAudioDevice.brief) return {};  // its files are broken
     return {VoiceOption{kBundledVoiceId, Name()}};
   }
   std::size_t CurrentVoice() const override { return Voices().empty() ? kNoVoice : 0; }

@@ -193,6 +193,11 @@ std::unique_ptr<SpeechEngine> CombineEngines(std::unique_ptr<SpeechEngine> sapi,
 
 // The notice of a bundled voice whose file is missing or broken: the simulated engine speaks.
 EngineNotice BundledVoiceBroken(const std::wstring& file);
+// The bundled voice's notice while it has no audio device.
+inline constexpr NoticeText kNoAudioDevice{
+    L"音声の出力先なし",
+    L"音声の出力先がありません\r\n音は出ません。発声の長さだけ待ってから終わります。スピーカーや"
+    L"ヘッドホンをつなぐと、次の発声から聞こえます。"};
 
 // Why the simulated engine speaks instead of a voice, as the user is told.
 inline constexpr NoticeText kNoJapaneseVoice{

@@ -46,6 +46,8 @@ Faults Faults::FromEnvironment() {
     if (*v == L"no-voice") f.notice_ = kNoJapaneseVoice;
     if (*v == L"cannot-speak") f.notice_ = kVoiceCannotSpeak;
     if (*v == L"no-sapi") f.notice_ = kNoSapi;
+    if (*v == L"no-audio") f.notice_ = kNoAudioDevice;
+    if (*v == L"voice-broken") f.notice_ = BundledVoiceBroken(L"C:\\Program Files (x86)\\Koemado\\Koemado\\voice\\dic\\sys.dic");
   }
   return f;
 }

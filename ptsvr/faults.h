@@ -17,9 +17,10 @@
 //   KOE_PTSVR_VOICE_DIR=<folder>  the bundled voice's files are looked for there, not beside the control
 //   KOE_PTSVR_FAIL_ALLOCATION=<n>  in each utterance of the bundled voice, the allocation of its
 //                                 libraries after the first n fails
-//   KOE_PTSVR_NOTICE=no-voice|cannot-speak|no-sapi
+//   KOE_PTSVR_NOTICE=no-voice|cannot-speak|no-sapi|no-audio|voice-broken
 //                                 the simulated engine speaks with that notice, as when the engine
-//                                 choice auto finds no Japanese voice, no voice that speaks, no SAPI 5
+//                                 choice finds no Japanese voice, no voice that speaks, no SAPI 5,
+//                                 no audio device for the bundled voice, or its files broken
 #pragma once
 
 #include <windows.h>

@@ -1074,7 +1074,7 @@ std::vector<PaintedLine> PaintedText(IUnknown* control, const RECT& bounds) {
 TEST_F(ControlTest, WhatTheWindowSaysFitsItWholeInItsFontWaitingAndSpeaking) {
   struct Case {
     const wchar_t* notice;  // KOE_PTSVR_NOTICE; none: the voice's name, which may be cut
-  } cases[] = {{nullptr}, {L"no-voice"}, {L"cannot-speak"}, {L"no-sapi"}};
+  } cases[] = {{nullptr}, {L"no-voice"}, {L"cannot-speak"}, {L"no-sapi"}, {L"no-audio"}, {L"voice-broken"}};
   const RECT window{0, 0, 160, 30};  // as Koemado places the control
   for (const auto& c : cases) {
     const std::string what = c.notice ? koe_test::Narrow(c.notice, CP_ACP) : "a voice";
