@@ -28,15 +28,17 @@ class Voice : public ProgramTest {
     const auto span = koe_test::FindSound(recorded);
     ASSERT_TRUE(span) << "nothing was heard";
     if (sound_end) *sound_end = from + span->end;
+    // A late driver leaves runs of zeros in the recording (none of the samples lost); the voice
+    // makes short ones of its own, so they go from both.
     const auto heard = koe_test::WithoutDropouts(
-        std::vector<std::int16_t>(recorded.begin() + span->begin, recorded.begin() + span->end), nullptr, 2400);
+        std::vector<std::int16_t>(recorded.begin() + span->begin, recorded.begin() + span->end));
     const auto wanted_span = koe_test::FindSound(reference);
     ASSERT_TRUE(wanted_span);
-    const std::vector<std::int16_t> wanted(reference.begin() + wanted_span->begin,
-                                           reference.begin() + wanted_span->end);
+    const auto wanted = koe_test::WithoutDropouts(std::vector<std::int16_t>(
+        reference.begin() + wanted_span->begin, reference.begin() + wanted_span->end));
     EXPECT_NEAR(double(heard.size()), double(wanted.size()), 0.05 * wanted.size());
     const auto match = koe_test::BestMatch(heard, wanted, 0, 4800);
-    EXPECT_GE(match.correlation, 0.95);
+    EXPECT_GE(match.correlation, 0.95) << "at " << match.at;
   }
 };
 
