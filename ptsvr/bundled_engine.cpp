@@ -5,9 +5,10 @@
 // of an utterance (kMsgBundledDone with its number) and reports (kMsgEngineReport) that the voice
 // could not be loaded, that there is no audio device or there is one again, and how long the
 // first sound of an utterance took. The speak call returns at once and nothing of the control's
-// waits for the worker, but Stop and the destructor, which end the worker's work at once.
+// waits for the worker but the destructor, which ends the worker's work at once and joins it.
 //
-// The worker loads the dictionary and the voice first (off the start-up of whoever creates the
+// The worker loads the dictionary and the voice first, a second after the control was created or
+// at its first utterance, whichever comes first (off the start-up of whoever creates the
 // control). For each utterance it splits the text (VoicePieces), synthesizes the pieces one after
 // another and hands each block of samples to waveOut as it is made, so that the first sound comes
 // after the first 100 ms of the first piece are made and a piece is made while the one before it
@@ -37,6 +38,7 @@ constexpr DWORD kAheadMs = 10000;   // sound made ahead of what the device has p
 // Bluetooth headset, say) and gets longer.
 constexpr DWORD kStallMs = 3000, kWakeMs = 10000;
 constexpr DWORD kIdleCloseMs = 30000;  // an idle device is closed after this long
+constexpr DWORD kLoadAfterMs = 1000;   // the dictionary and the voice load this long after creation
 
 // Reports the worker posts (kMsgEngineReport's wParam).
 enum Report : WPARAM { kLoadFailed = 1, kNoDevice, kDeviceBack, kFirstSound, kFailed };
@@ -229,6 +231,13 @@ class BundledEngine final : public SpeechEngine {
   }
 
   void Work() {
+    // The load waits a moment for whoever created the control to finish starting (its window to
+    // show), unless something is to be said before.
+    WaitForSingleObject(wake_, kLoadAfterMs);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (quit_) return;
+    }
     const std::string dictionary = Utf8(setup_.folder + L"\\dic");
     const std::string voice_file = Utf8(Join(setup_.folder, kVoiceFileName));
     std::string broken;
