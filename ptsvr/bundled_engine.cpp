@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "engine.h"
+#include "knobs.h"  // U16
 #include "voice_synth.h"
 #include "voice_text.h"
 #include "wave_player.h"
@@ -42,16 +43,6 @@ constexpr DWORD kLoadAfterMs = 1000;   // the dictionary and the voice load this
 
 // Reports the worker posts (kMsgEngineReport's wParam).
 enum Report : WPARAM { kLoadFailed = 1, kNoDevice, kDeviceBack, kFirstSound, kFailed };
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
 
 std::wstring Wide(const std::string& utf8) {
   if (utf8.empty()) return {};
@@ -238,8 +229,8 @@ class BundledEngine final : public SpeechEngine {
       std::lock_guard<std::mutex> lock(mutex_);
       if (quit_) return;
     }
-    const std::string dictionary = Utf8(setup_.folder + L"\\dic");
-    const std::string voice_file = Utf8(Join(setup_.folder, kVoiceFileName));
+    const std::string dictionary = ToUtf8(U16(setup_.folder + L"\\dic"));
+    const std::string voice_file = ToUtf8(U16(Join(setup_.folder, kVoiceFileName)));
     std::string broken;
     Voice voice;
     const bool loaded = voice.Load(dictionary, voice_file, broken);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "voice_units.h"
+
 namespace ptsvr {
 namespace {
 
@@ -43,19 +45,6 @@ bool Kept(char16_t c) {
   return true;
 }
 
-void AppendUtf8(std::string& out, char16_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 class Splitter {
  public:
   std::vector<std::string> Take() {
@@ -81,11 +70,7 @@ class Splitter {
   void End() {
     const bool blank = std::all_of(piece_.begin(), piece_.end(),
                                    [](char16_t c) { return ClassOf(c) == CharClass::kBlank; });
-    if (!blank) {
-      std::string utf8;
-      for (char16_t c : piece_) AppendUtf8(utf8, c);
-      pieces_.push_back(std::move(utf8));
-    }
+    if (!blank) pieces_.push_back(ToUtf8(piece_));  // no surrogate is left in it
     piece_.clear();
     ended_ = false;
   }
